@@ -1,0 +1,68 @@
+// Helpers shared by every test: a private temporary tree with a hermetic
+// HOME and XDG folders, a runner for real commands, and readable statuses.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tvtest {
+
+// A fresh folder under /tmp (mode 0755, so that an unprivileged user can reach
+// what a test hands it), removed with everything in it at the end. While it
+// lives, HOME, XDG_CONFIG_HOME and XDG_DATA_HOME point inside it.
+class TempTree {
+ public:
+  TempTree();
+  ~TempTree();
+  TempTree(const TempTree &) = delete;
+  TempTree &operator=(const TempTree &) = delete;
+
+  const std::string &root() const { return root_; }
+  std::string path(const std::string &rel) const;  // root + "/" + rel
+  std::string home() const { return path("home"); }
+
+  // Creates parent folders as needed. Returns the absolute path.
+  std::string file(const std::string &rel, const std::string &content = "");
+  std::string folder(const std::string &rel);
+  std::string symlink(const std::string &rel, const std::string &target);
+  void setXattr(const std::string &rel, const std::string &name, const std::string &value);
+  // Empty string with *exists false when the attribute is absent.
+  std::string getXattr(const std::string &rel, const std::string &name, bool *exists = nullptr) const;
+  std::string read(const std::string &rel) const;
+  bool exists(const std::string &rel) const;
+  void chmod(const std::string &rel, unsigned mode);
+  // chattr +i / -i; the tree removes the flag again before it is deleted.
+  void setImmutable(const std::string &rel, bool on);
+
+ private:
+  std::string root_;
+  std::map<std::string, std::string> savedEnv_;
+  std::vector<std::string> immutable_;
+};
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+// Runs argv[0] with the given arguments and standard input, inheriting the
+// environment with the overrides in env ("NAME=value"). Waits for it.
+RunResult Run(const std::vector<std::string> &argv, const std::string &input = "",
+              const std::vector<std::string> &env = {});
+// As Run, as the unprivileged user 65534 (setpriv); the program and what it
+// touches must be reachable by that user.
+RunResult RunUnprivileged(const std::vector<std::string> &argv, const std::string &input = "",
+                          const std::vector<std::string> &env = {});
+
+// "fnfErr (-43)" for the statuses the system uses, the number otherwise.
+std::string StatusName(int32_t status);
+
+}  // namespace tvtest
+
+// Compares statuses and prints them by name.
+#define EXPECT_STATUS(expected, actual) \
+  EXPECT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
+#define ASSERT_STATUS(expected, actual) \
+  ASSERT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
