@@ -1,0 +1,170 @@
+// Clock, keyboard, beep, system version and script codes. The keyboard and
+// the beep are backed by whatever front end the host installs.
+#include "platform/Events.h"
+
+#include "platform/HostServices.h"
+#include "platform/sys/SysCalls.h"
+#include "platform/sys/SystemInfo.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace tvsys {
+
+UInt32 TicksFromClock(int64_t seconds, int64_t nanoseconds) {
+  uint64_t ticks = uint64_t(seconds) * 60u + uint64_t(nanoseconds) * 60u / 1000000000u;
+  return UInt32(ticks);
+}
+
+bool ParseSystemVersion(const char *text, SInt32 *outVersion) {
+  if (text == nullptr || outVersion == nullptr) return false;
+  int base = 10;
+  const char *digits = text;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    digits = text + 2;
+  }
+  if (*digits == '\0') return false;
+  uint64_t value = 0;
+  for (const char *p = digits; *p != '\0'; ++p) {
+    int d;
+    if (*p >= '0' && *p <= '9') d = *p - '0';
+    else if (base == 16 && *p >= 'a' && *p <= 'f') d = *p - 'a' + 10;
+    else if (base == 16 && *p >= 'A' && *p <= 'F') d = *p - 'A' + 10;
+    else return false;
+    value = value * uint64_t(base) + uint64_t(d);
+    if (value > uint64_t(INT32_MAX)) return false;
+  }
+  *outVersion = SInt32(value);
+  return true;
+}
+
+SInt32 ChooseSystemVersion(SInt32 override, const char *environmentText) {
+  if (override >= 0) return override;
+  SInt32 fromEnvironment;
+  if (ParseSystemVersion(environmentText, &fromEnvironment)) return fromEnvironment;
+  return kDefaultSystemVersion;
+}
+
+bool ScriptInfoForEncoding(TextEncoding encoding, ScriptCode *outScript, LangCode *outLanguage) {
+  // The Japanese encodings CoreFoundation names: Mac, DOS (Windows 932),
+  // Shift-JIS, EUC-JP and ISO-2022-JP.
+  constexpr TextEncoding kJapanese[] = {0x0001, 0x0421, 0x0A01, 0x0920, 0x0820};
+  if (encoding == kTextEncodingMacRoman) {
+    *outScript = smRoman;
+    *outLanguage = langEnglish;
+    return true;
+  }
+  for (TextEncoding japanese : kJapanese) {
+    if (encoding == japanese) {
+      *outScript = smJapanese;
+      *outLanguage = langJapanese;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace tvsys
+
+namespace {
+
+struct Hooks {
+  TVTickSource tickSource = nullptr;
+  void *tickRefcon = nullptr;
+  TVKeyboardPoller poller = nullptr;
+  void *pollerRefcon = nullptr;
+  TVBeepHandler beep = nullptr;
+  void *beepRefcon = nullptr;
+  SInt32 systemVersion = -1;  // negative: no override
+  bool gestaltFails = false;
+};
+
+std::mutex sLock;
+Hooks sHooks;
+
+Hooks CurrentHooks() {
+  std::lock_guard<std::mutex> guard(sLock);
+  return sHooks;
+}
+
+}  // namespace
+
+UInt32 TickCount() {
+  Hooks hooks = CurrentHooks();
+  if (hooks.tickSource != nullptr) return hooks.tickSource(hooks.tickRefcon);
+  struct timespec now {};
+  if (tvsys::Sys().clockGettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  return tvsys::TicksFromClock(now.tv_sec, now.tv_nsec);
+}
+
+void TVSetTickSource(TVTickSource source, void *refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sHooks.tickSource = source;
+  sHooks.tickRefcon = source != nullptr ? refcon : nullptr;
+}
+
+void GetKeys(KeyMap theKeys) {
+  if (theKeys == nullptr) return;
+  std::memset(theKeys, 0, sizeof(KeyMap));
+  Hooks hooks = CurrentHooks();
+  if (hooks.poller != nullptr) hooks.poller(theKeys, hooks.pollerRefcon);
+}
+
+void TVSetKeyboardPoller(TVKeyboardPoller poller, void *refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sHooks.poller = poller;
+  sHooks.pollerRefcon = poller != nullptr ? refcon : nullptr;
+}
+
+// Without a front end the bell rings only on a terminal, so that a redirected
+// standard error does not collect BEL bytes.
+void SysBeep(short duration) {
+  Hooks hooks = CurrentHooks();
+  if (hooks.beep != nullptr) {
+    hooks.beep(duration, hooks.beepRefcon);
+    return;
+  }
+  if (tvsys::Sys().isatty(STDERR_FILENO) == 1) tvsys::WriteAll(STDERR_FILENO, "\a", 1);
+}
+
+void TVSetBeepHandler(TVBeepHandler handler, void *refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sHooks.beep = handler;
+  sHooks.beepRefcon = handler != nullptr ? refcon : nullptr;
+}
+
+OSErr Gestalt(OSType selector, SInt32 *response) {
+  if (response == nullptr) return paramErr;
+  if (selector != gestaltSystemVersion) return OSErr(gestaltUndefSelectorErr);
+  Hooks hooks = CurrentHooks();
+  if (hooks.gestaltFails) return OSErr(gestaltUndefSelectorErr);
+  *response = tvsys::ChooseSystemVersion(hooks.systemVersion, std::getenv("TARROVEL_SYSTEM_VERSION"));
+  return noErr;
+}
+
+void TVSetSystemVersion(SInt32 version) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sHooks.systemVersion = version < 0 ? -1 : version;
+}
+
+void TVSetGestaltFails(Boolean fails) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sHooks.gestaltFails = fails != 0;
+}
+
+// Outputs are written only on success; the font name, when asked for, is
+// empty because no font is tied to a script here.
+OSStatus RevertTextEncodingToScriptInfo(TextEncoding iEncoding, ScriptCode *oScript,
+                                        LangCode *oLanguage, Str255 oFontName) {
+  ScriptCode script;
+  LangCode language;
+  if (!tvsys::ScriptInfoForEncoding(iEncoding, &script, &language)) return kTextUnsupportedEncodingErr;
+  if (oScript != nullptr) *oScript = script;
+  if (oLanguage != nullptr) *oLanguage = language;
+  if (oFontName != nullptr) oFontName[0] = 0;
+  return noErr;
+}
