@@ -83,3 +83,7 @@ CFIndex TVGetLiveAlertCount();           // alerts created and not yet run
 void TVCFFailNthAllocation(CFIndex n);
 // Likewise for NewHandle.
 void TVFailNthHandleAllocation(CFIndex n);
+// Likewise for descriptor data: the call that needs the Nth new descriptor
+// storage (AECreateDesc, AECreateList, AEPutDesc's copy, each item of a deep
+// copy, ...) fails with memFullErr and leaves everything as it was.
+void TVAEFailNthAllocation(CFIndex n);
