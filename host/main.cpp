@@ -1,1 +1,9 @@
-int main() { return 0; }
+#include "host/Cli.h"
+
+#include <cstdio>
+
+int main(int argc, char **argv) {
+  int status = tarrovel::RunCli(argc, argv, stdout, stderr);
+  fflush(stdout);
+  return status;
+}

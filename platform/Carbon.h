@@ -4,6 +4,7 @@
 #include "Alerts.h"
 #include "AppleEvents.h"
 #include "Console.h"
+#include "ContextualMenu.h"
 #include "CoreFoundation.h"
 #include "Events.h"
 #include "Files.h"

@@ -231,3 +231,39 @@ std::string StatusName(int32_t status) {
 }
 
 }  // namespace tvtest
+
+#include <dlfcn.h>
+
+namespace tvtest {
+void *OpenBundleFactory(const std::string &bundleDir, const char *symbol, std::string *why) {
+  std::string exe = bundleDir + "/Contents/MacOS/Tarrovel";
+  void *lib = dlopen(exe.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (lib == nullptr) {
+    *why = dlerror();
+    return nullptr;
+  }
+  void *fn = dlsym(lib, symbol);
+  if (fn == nullptr) *why = std::string("no symbol ") + symbol;
+  return fn;
+}
+}  // namespace tvtest
+
+#include <grp.h>
+
+namespace tvtest {
+int InChildAsNobody(const std::function<int()> &fn) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+      _exit(254);
+    }
+    _exit(fn() & 0xFF);
+  }
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+}  // namespace tvtest

@@ -66,3 +66,16 @@ std::string StatusName(int32_t status);
   EXPECT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
 #define ASSERT_STATUS(expected, actual) \
   ASSERT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
+
+namespace tvtest {
+// The factory function of the bundle's shared object (dlopen'ed and kept
+// loaded for the test process), or NULL with *why set.
+void *OpenBundleFactory(const std::string &bundleDir, const char *symbol, std::string *why);
+}  // namespace tvtest
+
+#include <functional>
+namespace tvtest {
+// Runs fn in a forked child as the unprivileged user 65534 (groups cleared)
+// and returns what it returned (0..255), or -1 if the child died.
+int InChildAsNobody(const std::function<int()> &fn);
+}  // namespace tvtest

@@ -1,0 +1,221 @@
+#include "host/Cli.h"
+
+#include "host/Frontend.h"
+#include "host/MenuModel.h"
+#include "host/PlugInHost.h"
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarrovel {
+
+namespace {
+
+const char kUsage[] =
+    "usage: tarrovel menu [--json] PATH...\n"
+    "       tarrovel run [--yes] [-v] ITEM PATH...\n"
+    "       tarrovel --help | --version\n"
+    "\n"
+    "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
+    "  --json     print the items as JSON\n"
+    "  run        choose ITEM (its title as offered, or its command ID) for the PATHs\n"
+    "  --yes      answer every alert with its default button\n"
+    "  -v         print the path of each item the command updates\n"
+    "\n"
+    "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
+    "130 interrupted by a second Ctrl-C.\n";
+
+int Usage(FILE *err, const std::string &message) {
+  if (!message.empty()) fprintf(err, "tarrovel: %s\n", message.c_str());
+  fputs("Try 'tarrovel --help'.\n", err);
+  return kExitUsage;
+}
+
+// The selection as a file manager hands it over: a list of alias descriptors.
+class Selection {
+ public:
+  ~Selection() { AEDisposeDesc(&list_); }
+  bool Build(const std::vector<std::string> &paths, std::string *error) {
+    if (AECreateList(nullptr, 0, false, &list_) != noErr) {
+      *error = "cannot make the selection";
+      return false;
+    }
+    for (const std::string &path : paths) {
+      struct stat st;
+      if (lstat(path.c_str(), &st) != 0) {
+        *error = path + ": " + strerror(errno);
+        return false;
+      }
+      AliasHandle alias = nullptr;
+      if (TVNewAliasFromPath(path.c_str(), &alias) != noErr || alias == nullptr) {
+        *error = path + ": cannot make an alias for it";
+        return false;
+      }
+      OSErr e = AEPutPtr(&list_, 0, typeAlias, *alias, GetHandleSize(alias));
+      DisposeHandle(alias);
+      if (e != noErr) {
+        *error = path + ": cannot add it to the selection";
+        return false;
+      }
+    }
+    return true;
+  }
+  AEDesc &desc() { return list_; }
+
+ private:
+  AEDescList list_ = {typeNull, nullptr};
+};
+
+struct Options {
+  std::string command;
+  bool json = false;
+  bool yes = false;
+  bool verbose = false;
+  std::string item;
+  std::vector<std::string> paths;
+};
+
+int LoadPlugIns(PlugInHost &host, FILE *err) {
+  std::vector<std::string> bundles = FindBundles(PlugInFolders());
+  host.Load(bundles);
+  if (host.plugIns().empty()) {
+    fputs("tarrovel: no plug-in found (looked in $TARROVEL_PLUGIN_PATH, the user's plug-in folder, "
+          "the installed folder and the build tree)\n",
+          err);
+    return kExitUsage;
+  }
+  return kExitOK;
+}
+
+void AllOffered(PlugInHost &host, std::vector<MenuItem> *items) {
+  for (LoadedPlugIn &p : host.plugIns()) items->insert(items->end(), p.offered.begin(), p.offered.end());
+}
+
+int Menu(const Options &opt, FILE *out, FILE *err) {
+  Selection selection;
+  std::string error;
+  if (!selection.Build(opt.paths, &error)) return Usage(err, error);
+  PlugInHost host;
+  if (int status = LoadPlugIns(host, err)) return status;
+  bool decoded = host.Examine(selection.desc(), &error);
+  host.PostMenuCleanup();
+  if (!decoded) {
+    fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  std::vector<MenuItem> items;
+  AllOffered(host, &items);
+  if (opt.json) {
+    fputs(MenuToJSON(items).c_str(), out);
+  } else if (items.empty()) {
+    fputs("(nothing offered for this selection)\n", out);
+  } else {
+    fputs(MenuToText(items).c_str(), out);
+  }
+  return kExitOK;
+}
+
+// Which toggle switches on an item that is not offered, for the usage message.
+std::string HowToOffer(const std::vector<MenuItem> &items, const std::string &choice) {
+  std::string hint;
+  for (const char *wanted : {"2010", "2011"}) {
+    const MenuItem *toggle = FindCommand(items, wanted);
+    if (toggle == nullptr) continue;
+    bool recursive = std::string(wanted) == "2010";
+    bool mentions = choice == (recursive ? "2002" : "2000") ||
+                    choice.find(recursive ? "Recursively" : "Data") != std::string::npos;
+    if (mentions) hint = "switch it on first: tarrovel run \"" + toggle->title + "\" PATH...";
+  }
+  return hint;
+}
+
+int Run(const Options &opt, FILE *out, FILE *err) {
+  Selection selection;
+  std::string error;
+  if (!selection.Build(opt.paths, &error)) return Usage(err, error);
+  PlugInHost host;
+  if (int status = LoadPlugIns(host, err)) return status;
+
+  AlertMode mode = opt.yes ? AlertMode::kYes
+                           : (isatty(STDIN_FILENO) && isatty(fileno(err)) ? AlertMode::kTerminal : AlertMode::kLines);
+  Frontend frontend(mode, opt.verbose, out, err);
+  frontend.Install();
+
+  bool decoded = host.Examine(selection.desc(), &error);
+  LoadedPlugIn *chosen = nullptr;
+  const MenuItem *item = nullptr;
+  for (LoadedPlugIn &p : host.plugIns()) {
+    if ((item = FindCommand(p.offered, opt.item)) != nullptr) {
+      chosen = &p;
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    std::vector<MenuItem> items;
+    AllOffered(host, &items);
+    host.PostMenuCleanup();
+    if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
+    fprintf(err, "tarrovel: \"%s\" is not offered for this selection\n", opt.item.c_str());
+    std::string hint = HowToOffer(items, opt.item);
+    if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
+    if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
+    return kExitUsage;
+  }
+  SInt32 command = item->command;
+  frontend.StartProgress();
+  OSStatus status = host.Handle(*chosen, selection.desc(), command);
+  frontend.FinishProgress();
+  host.PostMenuCleanup();
+  frontend.Uninstall();
+  return status == noErr ? kExitOK : kExitFailed;
+}
+
+}  // namespace
+
+int RunCli(int argc, char **argv, FILE *out, FILE *err) {
+  Options opt;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage(err, "");
+  if (args[0] == "--help" || args[0] == "-h") {
+    fputs(kUsage, out);
+    return kExitOK;
+  }
+  if (args[0] == "--version") {
+    fprintf(out, "tarrovel %s\n", TV_VERSION);
+    return kExitOK;
+  }
+  opt.command = args[0];
+  if (opt.command != "menu" && opt.command != "run") return Usage(err, "unknown command '" + opt.command + "'");
+  bool endOfOptions = false;
+  bool itemGiven = false;
+  for (size_t i = 1; i < args.size(); i++) {
+    const std::string &a = args[i];
+    if (!endOfOptions && a == "--") {
+      endOfOptions = true;
+    } else if (!endOfOptions && opt.command == "menu" && a == "--json") {
+      opt.json = true;
+    } else if (!endOfOptions && opt.command == "run" && (a == "--yes" || a == "-y")) {
+      opt.yes = true;
+    } else if (!endOfOptions && opt.command == "run" && (a == "-v" || a == "--verbose")) {
+      opt.verbose = true;
+    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+      return Usage(err, "unknown option '" + a + "' for " + opt.command);
+    } else if (opt.command == "run" && !itemGiven) {
+      if (a.empty()) return Usage(err, "the item to run is empty");
+      opt.item = a;
+      itemGiven = true;
+    } else {
+      opt.paths.push_back(a);
+    }
+  }
+  if (opt.command == "run" && !itemGiven) return Usage(err, "run needs an ITEM and at least one PATH");
+  if (opt.paths.empty()) return Usage(err, opt.command + " needs at least one PATH");
+  return opt.command == "menu" ? Menu(opt, out, err) : Run(opt, out, err);
+}
+
+}  // namespace tarrovel

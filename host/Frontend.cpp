@@ -1,0 +1,300 @@
+#include "host/Frontend.h"
+
+#include "platform/Files.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tarrovel {
+
+namespace {
+
+volatile sig_atomic_t sInterrupts = 0;
+
+void OnInterrupt(int) {
+  sInterrupts = sInterrupts + 1;
+  if (sInterrupts >= 2) _exit(130);  // the second Ctrl-C ends the process
+}
+
+std::string Lower(std::string s) {
+  for (char &c : s) c = char(tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string &s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// The terminal in raw mode for one alert, restored on every way out.
+class RawTerminal {
+ public:
+  explicit RawTerminal(int fd) : fd_(fd) {
+    if (tcgetattr(fd_, &saved_) == 0) {
+      termios raw = saved_;
+      raw.c_lflag &= tcflag_t(~(ICANON | ECHO | ISIG));
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      ok_ = tcsetattr(fd_, TCSANOW, &raw) == 0;
+    }
+  }
+  ~RawTerminal() {
+    if (ok_) tcsetattr(fd_, TCSANOW, &saved_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  int fd_;
+  termios saved_{};
+  bool ok_ = false;
+};
+
+}  // namespace
+
+int ButtonForAnswer(const TVAlertRequest &request, const std::string &typed) {
+  std::string line = Trim(typed);
+  if (line.empty()) return request.defaultButton;
+  for (int i = 0; i < 3; i++) {
+    if (request.buttons[i] == nullptr) continue;
+    if (Lower(line) == Lower(request.buttons[i]) || line == std::to_string(i + 1)) return i + 1;
+  }
+  // The English names answer too, whatever the language of the buttons.
+  if (Lower(line) == "cancel" && request.cancelButton != 0) return request.cancelButton;
+  if ((Lower(line) == "ok" || Lower(line) == "zap") && request.defaultButton != 0) return request.defaultButton;
+  return 0;
+}
+
+int ButtonAtEndOfInput(const TVAlertRequest &request) {
+  if (request.cancelButton != 0) return request.cancelButton;
+  return request.defaultButton != 0 ? request.defaultButton : 1;
+}
+
+std::string AlertToText(const TVAlertRequest &request) {
+  std::string kind;
+  switch (request.type) {
+    case kAlertStopAlert: kind = "stop"; break;
+    case kAlertCautionAlert: kind = "caution"; break;
+    case kAlertNoteAlert: kind = "note"; break;
+    default: kind = "alert"; break;
+  }
+  std::string text = "[" + kind + "] " + (request.message ? request.message : "") + "\n";
+  if (request.explanation != nullptr && request.explanation[0] != 0) {
+    text += "        " + std::string(request.explanation) + "\n";
+  }
+  text += "        ";
+  for (int i = 0; i < 3; i++) {
+    if (request.buttons[i] == nullptr) continue;
+    std::string b = std::to_string(i + 1) + ") " + request.buttons[i];
+    if (i + 1 == request.defaultButton) b = "[" + b + "]";
+    text += b + "  ";
+  }
+  return text + "\n";
+}
+
+Frontend::Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err)
+    : mode_(mode), verbose_(verbose), out_(out), err_(err) {}
+
+Frontend::~Frontend() { Uninstall(); }
+
+void Frontend::Install() {
+  if (installed_) return;
+  TVSetAlertPresenter(&Frontend::Present, this);
+  TVSetBeepHandler(&Frontend::Beep, this);
+  TVSetKeyboardPoller(&Frontend::Poll, this);
+  TVRegisterProcess(FOUR_CHAR_CODE("FNDR"), FOUR_CHAR_CODE("MACS"), "tarrovel", &Frontend::Receive, this, &psn_);
+  sInterrupts = 0;
+  struct sigaction sa = {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  installed_ = true;
+}
+
+void Frontend::Uninstall() {
+  if (!installed_) return;
+  FinishProgress();
+  signal(SIGINT, SIG_DFL);
+  TVUnregisterProcess(&psn_);
+  TVSetKeyboardPoller(nullptr, nullptr);
+  TVSetBeepHandler(nullptr, nullptr);
+  TVSetAlertPresenter(nullptr, nullptr);
+  installed_ = false;
+}
+
+SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  bool hadProgress = self->progressShown_;
+  if (hadProgress) {
+    fputs("\r\033[K", self->err_);
+    self->progressShown_ = false;
+  }
+  SInt32 hit;
+  switch (self->mode_) {
+    case AlertMode::kYes:
+      fputs(AlertToText(*request).c_str(), self->err_);
+      hit = request->defaultButton != 0 ? request->defaultButton : 1;
+      fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1] ? request->buttons[hit - 1] : "");
+      break;
+    case AlertMode::kTerminal:
+      hit = self->PresentOnTerminal(*request);
+      break;
+    default:
+      hit = self->PresentByLines(*request);
+      break;
+  }
+  fflush(self->err_);
+  return hit;
+}
+
+SInt32 Frontend::PresentOnTerminal(const TVAlertRequest &request) {
+  fputs(AlertToText(request).c_str(), err_);
+  fputs("        Enter: default button, Escape: cancel, or the button's number\n", err_);
+  fflush(err_);
+  RawTerminal raw(STDIN_FILENO);
+  if (!raw.ok()) return PresentByLines(request);
+  for (;;) {
+    unsigned char c = 0;
+    ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) {
+      if (sInterrupts > 0 && request.cancelButton != 0) return request.cancelButton;
+      continue;
+    }
+    if (n <= 0) return ButtonAtEndOfInput(request);
+    if (c == '\r' || c == '\n') {
+      if (request.defaultButton != 0) return request.defaultButton;
+    } else if (c == 27) {
+      // A lone Escape; an escape sequence (arrow keys) is swallowed.
+      pollfd p = {STDIN_FILENO, POLLIN, 0};
+      if (poll(&p, 1, 30) > 0) {
+        unsigned char junk[16];
+        (void)!read(STDIN_FILENO, junk, sizeof junk);
+        continue;
+      }
+      if (request.cancelButton != 0) return request.cancelButton;
+    } else if (c >= '1' && c <= '3' && request.buttons[c - '1'] != nullptr) {
+      return c - '0';
+    }
+  }
+}
+
+SInt32 Frontend::PresentByLines(const TVAlertRequest &request) {
+  fputs(AlertToText(request).c_str(), err_);
+  for (;;) {
+    fputs("        answer: ", err_);
+    fflush(err_);
+    std::string line;
+    int c;
+    bool any = false;
+    while ((c = fgetc(stdin)) != EOF) {
+      any = true;
+      if (c == '\n') break;
+      line += char(c);
+    }
+    if (!any) {
+      int hit = ButtonAtEndOfInput(request);
+      fprintf(err_, "(end of input) -> %s\n", request.buttons[hit - 1] ? request.buttons[hit - 1] : "");
+      return hit;
+    }
+    int hit = ButtonForAnswer(request, line);
+    if (hit != 0) {
+      fprintf(err_, "%s\n", request.buttons[hit - 1] ? request.buttons[hit - 1] : "");
+      return hit;
+    }
+    fprintf(err_, "\n        \"%s\" is not one of the buttons\n", line.c_str());
+  }
+}
+
+void Frontend::Beep(short, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  if (isatty(fileno(self->err_))) {
+    fputc('\a', self->err_);
+    fflush(self->err_);
+  }
+}
+
+void Frontend::Poll(KeyMap keys, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  memset(keys, 0, sizeof(KeyMap));
+  bool escape = false;
+  if (sInterrupts > 0) escape = true;
+  // Escape typed on the terminal since the last look.
+  if (self->mode_ == AlertMode::kTerminal && isatty(STDIN_FILENO)) {
+    RawTerminal raw(STDIN_FILENO);
+    pollfd p = {STDIN_FILENO, POLLIN, 0};
+    while (raw.ok() && poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+      unsigned char buf[64];
+      ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+      if (n <= 0) break;
+      if (memchr(buf, 27, size_t(n)) != nullptr) escape = true;
+    }
+  }
+  if (escape) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
+  self->DrawProgress(false);
+}
+
+void Frontend::Receive(const AppleEvent *event, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  self->updates_ += 1;
+  if (self->verbose_) {
+    AEDesc list = {typeNull, nullptr};
+    AEDesc alias = {typeNull, nullptr};
+    if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr &&
+        AEGetNthDesc(&list, 1, typeAlias, nullptr, &alias) == noErr) {
+      Size size = AEGetDescDataSize(&alias);
+      Handle h = NewHandle(size);
+      FSRef ref;
+      Boolean changed = false;
+      UInt8 path[8192];
+      if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
+          FSResolveAlias(nullptr, h, &ref, &changed) == noErr &&
+          FSRefMakePath(&ref, path, sizeof path) == noErr) {
+        if (self->progressShown_) {
+          fputs("\r\033[K", self->err_);
+          self->progressShown_ = false;
+        }
+        fprintf(self->out_, "%s\n", reinterpret_cast<char *>(path));
+      }
+      DisposeHandle(h);
+    }
+    AEDisposeDesc(&alias);
+    AEDisposeDesc(&list);
+  }
+  self->DrawProgress(false);
+}
+
+void Frontend::StartProgress() {
+  progress_ = isatty(fileno(err_)) != 0;
+  startTicks_ = TickCount();
+  lastDrawTicks_ = startTicks_;
+  updates_ = 0;
+}
+
+void Frontend::DrawProgress(bool force) {
+  if (!progress_) return;
+  UInt32 now = TickCount();
+  if (!force && now - lastDrawTicks_ < 6) return;  // ten times a second is plenty
+  lastDrawTicks_ = now;
+  double seconds = double(now - startTicks_) / 60.0;
+  fprintf(err_, "\r\033[KTarrovel: %llu item(s) updated, %.1f s", static_cast<unsigned long long>(updates_), seconds);
+  fflush(err_);
+  progressShown_ = true;
+}
+
+void Frontend::FinishProgress() {
+  if (progressShown_) {
+    fputs("\r\033[K", err_);
+    fflush(err_);
+    progressShown_ = false;
+  }
+  progress_ = false;
+}
+
+}  // namespace tarrovel

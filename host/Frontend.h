@@ -1,0 +1,67 @@
+// The host's front end: how alerts are shown and answered, how the cancel
+// keys and the beep reach the terminal, the progress line, and the receiver
+// of the plug-in's update events.
+#pragma once
+
+#include "platform/HostServices.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tarrovel {
+
+enum class AlertMode {
+  kTerminal,  // drawn on standard error; Enter = default, Escape = cancel
+  kLines,     // printed on standard error, answered by one line of standard input
+  kYes,       // every alert answered with its default button
+};
+
+// Pure: the button number a typed line chooses, or 0 when it names none.
+// Accepts a button title (case-insensitive), its number, or an empty line for
+// the default button.
+int ButtonForAnswer(const TVAlertRequest &request, const std::string &line);
+// Pure: the button chosen at end of input (the cancel button, or OK where
+// there is none).
+int ButtonAtEndOfInput(const TVAlertRequest &request);
+// Pure: the alert as text: its kind, message, explanation and buttons.
+std::string AlertToText(const TVAlertRequest &request);
+
+class Frontend {
+ public:
+  Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err);
+  ~Frontend();
+
+  // Installs the presenter, beep, keyboard poller, SIGINT handling, and
+  // registers this process as the receiver of update events.
+  void Install();
+  void Uninstall();
+
+  // Called while a command runs and after it: the progress line.
+  void StartProgress();
+  void FinishProgress();
+  UInt64 updatesReceived() const { return updates_; }
+
+ private:
+  static SInt32 Present(const TVAlertRequest *request, void *refcon);
+  static void Beep(short duration, void *refcon);
+  static void Poll(KeyMap keys, void *refcon);
+  static void Receive(const AppleEvent *event, void *refcon);
+  SInt32 PresentOnTerminal(const TVAlertRequest &request);
+  SInt32 PresentByLines(const TVAlertRequest &request);
+  void DrawProgress(bool force);
+
+  AlertMode mode_;
+  bool verbose_;
+  FILE *out_;
+  FILE *err_;
+  bool installed_ = false;
+  bool progress_ = false;
+  bool progressShown_ = false;
+  UInt64 updates_ = 0;
+  UInt32 startTicks_ = 0;
+  UInt32 lastDrawTicks_ = 0;
+  ProcessSerialNumber psn_ = {0, 0};
+};
+
+}  // namespace tarrovel

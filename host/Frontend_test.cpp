@@ -1,0 +1,52 @@
+#include "host/Frontend.h"
+
+#include <gtest/gtest.h>
+
+namespace tarrovel {
+namespace {
+
+TVAlertRequest Caution() {
+  TVAlertRequest r = {};
+  r.type = kAlertCautionAlert;
+  r.message = "Zap the resource forks of 3 file(s)?";
+  r.explanation = "This cannot be undone.";
+  r.buttons[0] = "消去";
+  r.buttons[1] = "キャンセル";
+  r.defaultButton = 1;
+  r.cancelButton = 2;
+  return r;
+}
+
+TEST(FrontendTest, TypedAnswersChooseButtons) {
+  TVAlertRequest r = Caution();
+  EXPECT_EQ(ButtonForAnswer(r, ""), 1);
+  EXPECT_EQ(ButtonForAnswer(r, "  \r"), 1);
+  EXPECT_EQ(ButtonForAnswer(r, "キャンセル"), 2);
+  EXPECT_EQ(ButtonForAnswer(r, "2"), 2);
+  EXPECT_EQ(ButtonForAnswer(r, "Cancel"), 2);  // English works in any language
+  EXPECT_EQ(ButtonForAnswer(r, "zap"), 1);
+  EXPECT_EQ(ButtonForAnswer(r, "3"), 0);
+  EXPECT_EQ(ButtonForAnswer(r, "maybe"), 0);
+  EXPECT_EQ(ButtonAtEndOfInput(r), 2);
+}
+
+TEST(FrontendTest, StopAlertWithOnlyOKAnswersOKAtEndOfInput) {
+  TVAlertRequest r = {};
+  r.type = kAlertStopAlert;
+  r.message = "file is locked: /tmp/x";
+  r.buttons[0] = "OK";
+  r.defaultButton = 1;
+  EXPECT_EQ(ButtonAtEndOfInput(r), 1);
+  EXPECT_EQ(ButtonForAnswer(r, "cancel"), 0);
+  EXPECT_EQ(AlertToText(r), "[stop] file is locked: /tmp/x\n        [1) OK]  \n");
+}
+
+TEST(FrontendTest, AlertTextShowsKindExplanationAndButtons) {
+  EXPECT_EQ(AlertToText(Caution()),
+            "[caution] Zap the resource forks of 3 file(s)?\n"
+            "        This cannot be undone.\n"
+            "        [1) 消去]  2) キャンセル  \n");
+}
+
+}  // namespace
+}  // namespace tarrovel

@@ -1,0 +1,25 @@
+// Menu composition: which commands the plug-in offers for a selection, built
+// as the "Tarrovel" submenu of the host's contextual menu.
+#pragma once
+
+#include "platform/Carbon.h"
+#include "plugin/MyCMXInstance.h"
+
+enum : SInt32 {
+  kCmdZapDataFork = 2000,
+  kCmdZapRsrcFork = 2001,
+  kCmdZapRsrcForkRecursively = 2002,
+  kCmdToggleRsrcForkRecursiveMenu = 2010,
+  kCmdToggleDataForkMenu = 2011,
+  kCmdToggleKeepModificationDate = 2012,
+};
+
+// Appends the submenu to outCommandPairs when anything in the selection
+// resolves; noErr also when nothing was added.
+OSStatus MyCMXExamineContextSelf(const AEDesc *inContext, AEDescList *outCommandPairs,
+                                 MyCMXYourData *yourData);
+// The plug-in's bundle, looked up once found; borrowed, never released.
+CFBundleRef GetMyBundle(CFStringRef bundleIdentifier);
+// The localized text for key, handed to the current autorelease pool; NULL when
+// none can be made.
+CFStringRef MyCopyLocalizedAutoreleased(CFStringRef key);

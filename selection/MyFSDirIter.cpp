@@ -1,0 +1,167 @@
+#include "selection/MyFSDirIter.h"
+
+#include "selection/MyCMContext.h"
+
+#include <cstdlib>
+
+static constexpr ItemCount kBulkCount = 10;
+
+static void ClearCache(MyFSDirIter iter) {
+  iter->itemInfoFlags = 0;
+  iter->userAccess = 0;
+  iter->isContainer = false;
+  iter->itemInfoValid = false;
+  iter->userAccessValid = false;
+}
+
+// Appends one reference to the snapshot as a new 80-byte CFData.
+static bool AppendRef(CFMutableArrayRef refs, const FSRef &ref) {
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, ref.hidden, sizeof ref.hidden);
+  if (data == nullptr) return false;
+  CFArrayAppendValue(refs, data);
+  CFRelease(data);
+  return true;
+}
+
+OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *outIter) {
+  if (outIter == nullptr) return paramErr;
+  *outIter = nullptr;
+  if (context == nullptr) return paramErr;
+  auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
+  if (iter == nullptr) return memFullErr;
+  iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+  if (iter->refs == nullptr) {
+    MyFSDirIterDispose(iter);
+    return memFullErr;
+  }
+  UInt32 count = MyCMContextGetItemCount(context);
+  for (UInt32 i = 1; i <= count; i++) {
+    FSRef ref;
+    if (!MyCMContextExtractFSRefAt(context, i, &ref)) continue;  // unresolvable: left out
+    if (!AppendRef(iter->refs, ref)) {
+      MyFSDirIterDispose(iter);
+      return memFullErr;
+    }
+  }
+  iter->index = -1;
+  *outIter = iter;
+  return noErr;
+}
+
+OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter) {
+  if (outIter != nullptr) *outIter = nullptr;
+  if (folder == nullptr || outIter == nullptr) return paramErr;
+  auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
+  if (iter == nullptr) return memFullErr;
+
+  OSStatus err = noErr;
+  FSIterator listing = nullptr;
+  LSItemInfoRecord info = {};
+  UInt8 access = 0;
+  if (LSCopyItemInfoForRef(folder, kLSRequestBasicFlagsOnly, &info) != noErr ||
+      (info.flags & kLSItemInfoIsContainer) == 0) {
+    err = paramErr;
+  }
+  if (err == noErr) err = GetUserAccessPerm(folder, &access);
+  if (err == noErr && (access & 5) != 5) err = afpAccessDenied;  // needs read and search
+  if (err == noErr) {
+    iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    if (iter->refs == nullptr) err = memFullErr;
+  }
+  if (err == noErr) err = FSOpenIterator(folder, kFSIterateFlat, &listing);
+  while (err == noErr) {
+    FSRef batch[kBulkCount];
+    ItemCount actual = 0;
+    OSStatus r = FSGetCatalogInfoBulk(listing, kBulkCount, &actual, nullptr, kFSCatInfoNone, nullptr,
+                                      batch, nullptr, nullptr);
+    if (r != noErr && r != errFSNoMoreItems) {
+      err = r;
+      break;
+    }
+    // The batch that reports the end may still carry references.
+    for (ItemCount i = 0; i < actual && err == noErr; i++) {
+      if (!AppendRef(iter->refs, batch[i])) err = memFullErr;
+    }
+    if (r == errFSNoMoreItems) break;
+  }
+  if (listing != nullptr) FSCloseIterator(listing);
+  if (err != noErr) {
+    MyFSDirIterDispose(iter);
+    return err;
+  }
+  iter->index = -1;
+  *outIter = iter;
+  return noErr;
+}
+
+OSStatus MyFSDirIterDispose(MyFSDirIter iter) {
+  if (iter == nullptr) return noErr;
+  if (iter->refs != nullptr) CFRelease(iter->refs);
+  free(iter);
+  return noErr;
+}
+
+void MyFSDirIterReset(MyFSDirIter iter) {
+  if (iter == nullptr) return;
+  iter->index = -1;
+  iter->currentRef = nullptr;
+  ClearCache(iter);
+}
+
+const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
+  if (iter == nullptr || iter->index == kMyFSDirIterEnded) return nullptr;
+  iter->index += 1;
+  if (iter->refs == nullptr || iter->index >= CFArrayGetCount(iter->refs)) {
+    iter->index = kMyFSDirIterEnded;
+    iter->currentRef = nullptr;
+    ClearCache(iter);
+    return nullptr;
+  }
+  auto data = static_cast<CFDataRef>(CFArrayGetValueAtIndex(iter->refs, iter->index));
+  // Points into the snapshot's own storage, which lives as long as the iterator.
+  iter->currentRef = reinterpret_cast<FSRef *>(const_cast<UInt8 *>(CFDataGetBytePtr(data)));
+  ClearCache(iter);
+  FSCatalogInfo info;
+  if (FSGetCatalogInfo(iter->currentRef, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr) == noErr) {
+    iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
+  }
+  return iter->currentRef;
+}
+
+Boolean MyFSDirIterIsContainer(MyFSDirIter iter) { return iter != nullptr && iter->isContainer; }
+
+Boolean MyFSDirIterIsVolume(MyFSDirIter iter) {
+  if (iter == nullptr) return false;
+  if (iter->currentRef != nullptr && !iter->itemInfoValid) {
+    LSItemInfoRecord info = {};
+    if (LSCopyItemInfoForRef(iter->currentRef, kLSRequestBasicFlagsOnly, &info) == noErr) {
+      iter->itemInfoFlags = info.flags;
+      iter->itemInfoValid = true;
+    }
+  }
+  return (iter->itemInfoFlags & kLSItemInfoIsVolume) != 0;
+}
+
+UInt8 MyFSDirIterGetUserAccessPerm(MyFSDirIter iter) {
+  if (iter == nullptr || iter->currentRef == nullptr) return 0;
+  if (!iter->userAccessValid) {
+    FSCatalogInfo info;
+    if (FSGetCatalogInfo(iter->currentRef, kFSCatInfoPermissions | kFSCatInfoUserAccess, &info, nullptr,
+                         nullptr, nullptr) == noErr) {
+      iter->userAccess = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->userAccess;
+      iter->userAccessValid = true;
+    }
+  }
+  return iter->userAccess;
+}
+
+OSStatus GetUserAccessPerm(const FSRef *ref, UInt8 *outAccess) {
+  if (ref == nullptr) return paramErr;
+  FSCatalogInfo info;
+  OSStatus err =
+      FSGetCatalogInfo(ref, kFSCatInfoPermissions | kFSCatInfoUserAccess, &info, nullptr, nullptr, nullptr);
+  if (err == noErr && outAccess != nullptr) {
+    *outAccess = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->userAccess;
+  }
+  return err;
+}

@@ -1,0 +1,35 @@
+// The directory snapshot iterator: a list of file references taken once, from
+// the selection or from the flat listing of one folder, walked as often as
+// wanted. Walking never reads the folder again.
+#pragma once
+
+#include "platform/Carbon.h"
+
+struct MyCMContextRecord;
+
+struct MyFSDirIterRecord {
+  CFMutableArrayRef refs;  // one 80-byte CFData per entry, in walk order; owned
+  SInt32 index;            // -1 before the first entry, 2147483647 after the last
+  FSRef *currentRef;       // points into the current entry's CFData, or NULL
+  UInt32 itemInfoFlags;
+  UInt8 userAccess;
+  Boolean isContainer;
+  Boolean itemInfoValid;
+  Boolean userAccessValid;
+};
+typedef MyFSDirIterRecord *MyFSDirIter;
+
+constexpr SInt32 kMyFSDirIterEnded = 2147483647;
+
+// Each creation stores the new iterator (the caller disposes of it) in *outIter,
+// or NULL on failure.
+OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *outIter);
+OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter);
+OSStatus MyFSDirIterDispose(MyFSDirIter iter);
+void MyFSDirIterReset(MyFSDirIter iter);
+// The next entry (valid until the iterator is disposed of), or NULL at the end.
+const FSRef *MyFSDirIterNext(MyFSDirIter iter);
+Boolean MyFSDirIterIsContainer(MyFSDirIter iter);
+Boolean MyFSDirIterIsVolume(MyFSDirIter iter);
+UInt8 MyFSDirIterGetUserAccessPerm(MyFSDirIter iter);
+OSStatus GetUserAccessPerm(const FSRef *ref, UInt8 *outAccess);

@@ -1,0 +1,56 @@
+#include "zap/MyZapTraversal.h"
+
+#include "feedback/MyAlerts.h"
+#include "feedback/MyFinderEvents.h"
+#include "zap/MyFSFile.h"
+#include "zap/MyTimeStamp.h"
+
+static bool KeyDown(const KeyMap keys, unsigned code) { return (keys[code / 8] >> (code % 8)) & 1; }
+
+bool MyKeyMapHoldsCancel(const KeyMap keys) {
+  return (KeyDown(keys, kVK_Command) && KeyDown(keys, kVK_ANSI_Period)) || KeyDown(keys, kVK_Escape);
+}
+
+OSStatus UserCanceled() {
+  KeyMap keys = {};
+  GetKeys(keys);
+  return MyKeyMapHoldsCancel(keys) ? userCanceledErr : noErr;
+}
+
+OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive, Boolean keepModificationDate) {
+  if (iter == nullptr) return paramErr;
+  OSStatus err = UserCanceled();
+  if (err != noErr) {
+    SysBeep(0);
+    OSStatus shown = MyAlertError(err, nullptr, nullptr);
+    if (shown != noErr) return shown;
+  }
+  CFAbsoluteTime savedModDate = 0;
+  while (const FSRef *ref = MyFSDirIterNext(iter)) {
+    if (MyFSDirIterIsContainer(iter)) {
+      if (!recursive) continue;
+      if ((MyFSDirIterGetUserAccessPerm(iter) & 5) != 5) continue;  // counted and told already
+      MyFSDirIter sub = nullptr;
+      err = MyFSDirIterCreate(ref, &sub);
+      if (err != noErr) return err;
+      err = ZapForkWithIter(sub, isDataFork, recursive, keepModificationDate);
+      MyFSDirIterDispose(sub);
+      if (err != noErr) return err;
+      // A folder's own custom icon goes after everything inside it.
+      if (ClearUseCustomIconBit(ref)) (void)SendAESyncToFinder(ref);
+      continue;
+    }
+    if (keepModificationDate) {
+      err = GetTimeStampForRef(ref, nullptr, &savedModDate);
+      if (err != noErr) return err;
+    }
+    err = isDataFork ? ZapDataForkAtRef(ref) : ZapRsrcForkAtRef(ref);
+    err = MyAlertError(err, ref, nullptr);
+    if (err != noErr) return err;
+    if (keepModificationDate) {
+      err = SetTimeStampForRef(ref, nullptr, &savedModDate);
+      if (err != noErr) return err;
+    }
+  }
+  return noErr;
+}
