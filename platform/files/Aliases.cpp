@@ -1,0 +1,136 @@
+// Alias records, FSNewAlias, FSResolveAlias and TVNewAliasFromPath.
+#include "platform/files/Aliases.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/Files.h"
+#include "platform/MacMemory.h"
+#include "platform/files/Refs.h"
+
+namespace tv::files {
+namespace {
+
+constexpr uint32_t kAliasMagic = 0x5456616C;  // 'TVal'
+constexpr uint16_t kAliasVersion = 1;
+
+void Put(std::vector<uint8_t> &out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; i--) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+uint64_t Get(const uint8_t *p, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; i++) value = (value << 8) | p[i];
+  return value;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeAliasRecord(const AliasRecord &record) {
+  std::vector<uint8_t> out;
+  out.reserve(kAliasHeaderSize + record.path.size());
+  Put(out, kAliasMagic, 4);
+  Put(out, kAliasVersion, 2);
+  Put(out, 0, 2);
+  Put(out, record.device, 8);
+  Put(out, record.inode, 8);
+  Put(out, record.path.size(), 4);
+  out.insert(out.end(), record.path.begin(), record.path.end());
+  return out;
+}
+
+bool DecodeAliasRecord(const uint8_t *bytes, size_t size, AliasRecord *record) {
+  if (!bytes || size < kAliasHeaderSize) return false;
+  if (Get(bytes, 4) != kAliasMagic || Get(bytes + 4, 2) != kAliasVersion) return false;
+  uint64_t length = Get(bytes + 24, 4);
+  if (length == 0 || length != size - kAliasHeaderSize) return false;
+  const char *path = reinterpret_cast<const char *>(bytes + kAliasHeaderSize);
+  if (path[0] != '/' || std::memchr(path, 0, length)) return false;
+  record->device = Get(bytes + 8, 8);
+  record->inode = Get(bytes + 16, 8);
+  record->path.assign(path, length);
+  return true;
+}
+
+namespace {
+
+// A new handle holding the record; memFullErr when there is no memory.
+OSErr NewAliasHandle(const AliasRecord &record, AliasHandle *out) {
+  std::vector<uint8_t> bytes = EncodeAliasRecord(record);
+  Handle h = NewHandle(Size(bytes.size()));
+  if (!h) return memFullErr;
+  std::memcpy(*h, bytes.data(), bytes.size());
+  *out = h;
+  return noErr;
+}
+
+}  // namespace
+}  // namespace tv::files
+
+using namespace tv::files;
+
+// fromFile is for relative aliases, which this platform does not make: it
+// is ignored.
+OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlias) {
+  if (!target || !inAlias) return paramErr;
+  ItemLocation where;
+  ItemStat st;
+  OSStatus result = ResolveRef(target, &where, &st);
+  if (result == noErr) {
+    try {
+      AliasRecord record{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath};
+      result = NewAliasHandle(record, inAlias);
+    } catch (const std::bad_alloc &) {
+      result = memFullErr;
+    }
+  }
+  return OSErr(result);
+}
+
+// Resolves by path, never following a final symbolic link: fnfErr when
+// nothing is there. *wasChanged (optional) tells that what is there now has
+// another device or inode than the record says; it still resolves.
+OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target, Boolean *wasChanged) {
+  if (!alias || !*alias || !target) return paramErr;
+  OSStatus result = noErr;
+  try {
+    AliasRecord record;
+    Size size = GetHandleSize(alias);
+    if (size <= 0 || !DecodeAliasRecord(reinterpret_cast<const uint8_t *>(*alias), size_t(size), &record))
+      return paramErr;
+    uint32_t node = 0;
+    ItemStat st;
+    result = WalkPath(record.path, false, &node, &st);
+    if (result == dirNFErr) result = fnfErr;  // a folder on the way is a file now: nothing there
+    if (result == noErr) {
+      RefFields fields{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), node};
+      *target = EncodeRef(fields);
+      if (wasChanged) *wasChanged = fields.device != record.device || fields.inode != record.inode;
+    }
+  } catch (const std::bad_alloc &) {
+    result = memFullErr;
+  }
+  return OSErr(result);
+}
+
+// The path is made absolute against the working directory and normalised
+// without consulting the disk; the device and inode are those of the item
+// there now, 0 and 0 when there is none.
+OSErr TVNewAliasFromPath(const char *path, AliasHandle *outAlias) {
+  if (!path || !path[0] || !outAlias) return paramErr;
+  OSStatus result = noErr;
+  try {
+    AliasRecord record;
+    record.path = LexicallyNormalPath(path);
+    if (record.path.empty()) return ioErr;  // no working directory to start from
+    ItemStat st;
+    if (WalkPath(record.path, false, nullptr, &st) == noErr) {
+      record.device = uint64_t(st.st.st_dev);
+      record.inode = uint64_t(st.st.st_ino);
+    }
+    result = NewAliasHandle(record, outAlias);
+  } catch (const std::bad_alloc &) {
+    result = memFullErr;
+  }
+  return OSErr(result);
+}

@@ -1,0 +1,152 @@
+// FSGetCatalogInfo and FSSetCatalogInfo.
+#include "platform/files/Catalog.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "platform/files/CatalogConvert.h"
+#include "platform/files/Errors.h"
+#include "platform/files/ForkStoreSeam.h"
+#include "platform/files/Listing.h"
+#include "platform/files/Syscalls.h"
+
+namespace tv::files {
+
+UInt8 UserAccessAt(const ItemLocation &where, const struct stat &st) {
+  // A symbolic link is judged as itself (its own mode, the folder it is in),
+  // never as what it points at.
+  int flags = AT_EACCESS | (S_ISLNK(st.st_mode) ? AT_SYMLINK_NOFOLLOW : 0);
+  const char *path = where.itemPath.c_str();
+  UInt8 access = 0;
+  if (sys::Faccessat(where.dirFd, path, R_OK, flags) == 0) access |= 4;
+  if (sys::Faccessat(where.dirFd, path, W_OK, flags) == 0) access |= 2;
+  if (sys::Faccessat(where.dirFd, path, X_OK, flags) == 0) access |= 1;
+  return access;
+}
+
+OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCatalogInfoBitmap which,
+                         FSCatalogInfo *out) {
+  const struct stat &st = item.st;
+  const bool isFolder = S_ISDIR(st.st_mode);
+  FSCatalogInfo info = *out;
+  OSStatus result = noErr;
+
+  if (which & kFSCatInfoTextEncoding) info.textEncodingHint = 0x08000100;  // names are UTF-8
+  if (which & kFSCatInfoNodeFlags)
+    info.nodeFlags = UInt16((isFolder ? kFSNodeIsDirectoryMask : 0) | (item.immutable ? kFSNodeLockedMask : 0));
+  if (which & kFSCatInfoVolume) info.volume = 0;
+  if (which & kFSCatInfoNodeID) info.nodeID = UInt32(st.st_ino);
+  if (which & kFSCatInfoParentDirID) {
+    ItemStat parent;
+    int err = where.isRoot() ? 0 : StatItemAt(where.dirFd, where.folderPath.c_str(), &parent);
+    if (err != 0) result = StatusFromErrno(err);
+    else info.parentDirID = where.isRoot() ? 1 : UInt32(parent.st.st_ino);
+  }
+  if (which & kFSCatInfoCreateDate) {
+    // The birth time where the file system keeps one, else the earlier of
+    // the two other times.
+    struct timespec created = item.hasBirthTime ? item.birthTime
+                              : (st.st_mtim.tv_sec < st.st_ctim.tv_sec ||
+                                 (st.st_mtim.tv_sec == st.st_ctim.tv_sec && st.st_mtim.tv_nsec <= st.st_ctim.tv_nsec))
+                                  ? st.st_mtim
+                                  : st.st_ctim;
+    info.createDate = UTCDateFromTimespec(created);
+  }
+  if (which & kFSCatInfoContentMod) info.contentModDate = UTCDateFromTimespec(st.st_mtim);
+  if (which & kFSCatInfoAttrMod) info.attributeModDate = UTCDateFromTimespec(st.st_ctim);
+  if (which & kFSCatInfoAccessDate) info.accessDate = UTCDateFromTimespec(st.st_atim);
+  if (which & kFSCatInfoBackupDate) info.backupDate = UTCDateTime{0, 0, 0};
+  if (which & (kFSCatInfoPermissions | kFSCatInfoUserAccess)) {
+    FSPermissionInfo perm{};
+    perm.userID = UInt32(st.st_uid);
+    perm.groupID = UInt32(st.st_gid);
+    perm.mode = UInt16(st.st_mode);
+    perm.userAccess = UserAccessAt(where, st);
+    std::memcpy(info.permissions, &perm, sizeof perm);
+  }
+  if (which & kFSCatInfoDataSizes) {
+    info.dataLogicalSize = S_ISREG(st.st_mode) ? UInt64(st.st_size) : 0;
+    info.dataPhysicalSize = S_ISREG(st.st_mode) ? UInt64(st.st_blocks) * 512 : 0;
+  }
+  if (which & kFSCatInfoValence) {
+    info.valence = 0;
+    if (isFolder && result == noErr) {
+      std::vector<FolderEntry> entries;
+      result = ReadFolder(where, item, &entries);
+      if (result == noErr) info.valence = UInt32(entries.size());
+    }
+  }
+  // Only a regular file has a resource fork; links, FIFOs, sockets and
+  // devices are plain files whose forks are empty.
+  const bool wantRsrc = (which & kFSCatInfoRsrcSizes) && S_ISREG(st.st_mode);
+  const bool wantFinder = which & (kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo);
+  if (which & kFSCatInfoRsrcSizes) info.rsrcLogicalSize = info.rsrcPhysicalSize = 0;
+  if (result == noErr && (wantRsrc || wantFinder)) {
+    UInt64 rsrcSize = 0;
+    UInt8 stored[32] = {};
+    result = ForkStoreReadInfo(where, st, wantRsrc, &rsrcSize, wantFinder, stored);
+    if (result == noErr) {
+      if (wantRsrc) info.rsrcLogicalSize = info.rsrcPhysicalSize = rsrcSize;
+      UInt8 finderInfo[16], extFinderInfo[16];
+      FinderInfoToNative(stored, isFolder, finderInfo, extFinderInfo);
+      if (which & kFSCatInfoFinderInfo) std::memcpy(info.finderInfo, finderInfo, 16);
+      if (which & kFSCatInfoFinderXInfo) std::memcpy(info.extFinderInfo, extFinderInfo, 16);
+    }
+  }
+  if (result == noErr) *out = info;
+  return result;
+}
+
+}  // namespace tv::files
+
+using namespace tv::files;
+
+OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfo,
+                       HFSUniStr255 *outName, FSSpecPtr fsSpec, FSRef *parentRef) {
+  if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
+  ItemLocation where;
+  ItemStat st;
+  OSStatus result = ResolveRef(ref, &where, &st);
+  if (result == noErr && whichInfo != kFSCatInfoNone) result = ReadCatalogInfo(where, st, whichInfo, catalogInfo);
+  return OSErr(result);
+}
+
+OSErr FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, const FSCatalogInfo *catalogInfo) {
+  // What can be written: FinderInfo and the four dates. The creation and
+  // attribute-change dates cannot be set on Linux: they are accepted and
+  // not stored. Anything else would be silently lost, so it is refused.
+  constexpr FSCatalogInfoBitmap kDates =
+      kFSCatInfoCreateDate | kFSCatInfoContentMod | kFSCatInfoAttrMod | kFSCatInfoAccessDate;
+  constexpr FSCatalogInfoBitmap kFinder = kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
+  if (!ref || !catalogInfo) return paramErr;
+  if (whichInfo & ~(kDates | kFinder)) return errFSBadInfoBitmap;
+  ItemLocation where;
+  ItemStat st;
+  OSStatus result = ResolveRef(ref, &where, &st);
+  if (result == noErr && (whichInfo & kFinder)) {
+    const bool isFolder = S_ISDIR(st.st.st_mode);
+    // A half that is not given keeps its stored value.
+    UInt8 stored[32] = {};
+    if ((whichInfo & kFinder) != kFinder) result = ForkStoreReadInfo(where, st.st, false, nullptr, true, stored);
+    if (result == noErr) {
+      UInt8 finderInfo[16], extFinderInfo[16];
+      FinderInfoToNative(stored, isFolder, finderInfo, extFinderInfo);
+      if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finderInfo, catalogInfo->finderInfo, 16);
+      if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(extFinderInfo, catalogInfo->extFinderInfo, 16);
+      FinderInfoToStored(finderInfo, extFinderInfo, isFolder, stored);
+      result = ForkStoreWriteFinderInfo(where, st.st, stored);
+    }
+  }
+  // The dates go last, so that writing FinderInfo cannot disturb them.
+  if (result == noErr && (whichInfo & (kFSCatInfoContentMod | kFSCatInfoAccessDate))) {
+    struct timespec times[2];
+    times[0] = (whichInfo & kFSCatInfoAccessDate) ? TimespecFromUTCDate(catalogInfo->accessDate)
+                                                  : timespec{0, UTIME_OMIT};
+    times[1] = (whichInfo & kFSCatInfoContentMod) ? TimespecFromUTCDate(catalogInfo->contentModDate)
+                                                  : timespec{0, UTIME_OMIT};
+    if (sys::Utimensat(where.dirFd, where.itemPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+      result = StatusFromErrnoAt(errno, where.dirFd, where.itemPath.c_str());
+  }
+  return OSErr(result);
+}

@@ -1,0 +1,63 @@
+// Helpers for the File Manager tests.
+#pragma once
+
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <signal.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/Files.h"
+#include "tests/support/TestSupport.h"
+
+namespace tvfiles_test {
+
+// Runs fn in a forked child as the unprivileged user 65534 and returns what
+// it returned, or "child failed" when the child could not change users or
+// died. fn must only touch what that user can reach.
+inline std::string AsNobody(const std::function<std::string()> &fn) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string out = "child failed";
+    if (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0)
+      out = fn();
+    ssize_t n = write(fds[1], out.data(), out.size());
+    _exit(n == ssize_t(out.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string result;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) result.append(buf, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
+  return result;
+}
+
+inline FSRef RefFor(const std::string &path, OSStatus *status = nullptr, Boolean *isDir = nullptr) {
+  FSRef ref{};
+  OSStatus s = FSPathMakeRef(reinterpret_cast<const UInt8 *>(path.c_str()), &ref, isDir);
+  if (status) *status = s;
+  return ref;
+}
+
+inline std::string PathOf(const FSRef &ref, OSStatus *status = nullptr) {
+  std::string buf(4096, '\0');
+  OSStatus s = FSRefMakePath(&ref, reinterpret_cast<UInt8 *>(buf.data()), UInt32(buf.size()));
+  if (s == errFSBadBuffer) {
+    buf.assign(70000, '\0');
+    s = FSRefMakePath(&ref, reinterpret_cast<UInt8 *>(buf.data()), UInt32(buf.size()));
+  }
+  if (status) *status = s;
+  return s == noErr ? std::string(buf.c_str()) : std::string();
+}
+
+}  // namespace tvfiles_test

@@ -1,0 +1,123 @@
+// FSOpenIterator, FSGetCatalogInfoBulk and FSCloseIterator: a flat listing
+// read once, when the iterator is opened, and handed out in name order.
+#include <mutex>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/files/Catalog.h"
+#include "platform/files/CatalogConvert.h"
+#include "platform/files/Listing.h"
+#include "platform/files/PathNodes.h"
+#include "platform/files/Refs.h"
+
+struct OpaqueFSIterator {
+  uint32_t folderNode = 0;
+  std::vector<tv::files::FolderEntry> entries;
+  size_t next = 0;
+};
+
+namespace {
+
+// The iterators that are open, so that a stale or made-up one is refused
+// with errFSBadIteratorRef instead of being used.
+struct LiveIterators {
+  std::mutex mutex;
+  std::unordered_set<FSIterator> open;
+};
+LiveIterators &Live() {
+  static LiveIterators *live = new LiveIterators();
+  return *live;
+}
+bool IsOpen(FSIterator it) {
+  std::lock_guard<std::mutex> lock(Live().mutex);
+  return Live().open.count(it) != 0;
+}
+
+}  // namespace
+
+using namespace tv::files;
+
+// A non-folder gives dirNFErr, as ENOTDIR does everywhere else; only flat
+// iteration exists.
+OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIterator *iterator) {
+  if (!container || !iterator) return paramErr;
+  if (iteratorFlags != kFSIterateFlat) return errFSBadIteratorFlags;
+  ItemLocation where;
+  ItemStat st;
+  OSStatus result = ResolveRef(container, &where, &st);
+  if (result == noErr && !S_ISDIR(st.st.st_mode)) result = dirNFErr;
+  std::vector<FolderEntry> entries;
+  if (result == noErr) {
+    try {
+      result = ReadFolder(where, st, &entries);
+    } catch (const std::bad_alloc &) {
+      result = memFullErr;
+    }
+  }
+  if (result == noErr) {
+    auto *it = new (std::nothrow) OpaqueFSIterator();
+    if (!it) return memFullErr;
+    it->folderNode = where.node;
+    it->entries = std::move(entries);
+    {
+      std::lock_guard<std::mutex> lock(Live().mutex);
+      Live().open.insert(it);
+    }
+    *iterator = it;
+  }
+  return OSErr(result);
+}
+
+OSErr FSCloseIterator(FSIterator iterator) {
+  if (!iterator) return paramErr;
+  {
+    std::lock_guard<std::mutex> lock(Live().mutex);
+    if (!Live().open.erase(iterator)) return errFSBadIteratorRef;
+  }
+  delete iterator;
+  return noErr;
+}
+
+// Up to maximumObjects entries from where the last call stopped. With
+// catalogInfos, an entry that went away since the listing was read is left
+// out of the batch rather than failing it.
+OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount *actualObjects,
+                           Boolean *containerChanged, FSCatalogInfoBitmap whichInfo,
+                           FSCatalogInfo *catalogInfos, FSRef *refs, FSSpecPtr specs, HFSUniStr255 *names) {
+  if (!iterator || !actualObjects || specs) return paramErr;
+  if (!IsOpen(iterator)) return errFSBadIteratorRef;
+  if (maximumObjects == 0) return errFSBadItemCount;
+  if (containerChanged) *containerChanged = false;
+  OSStatus result = noErr;
+  ItemCount count = 0;
+  PathNodeTable &nodes = PathNodes();
+  try {
+    while (count < maximumObjects && iterator->next < iterator->entries.size()) {
+      const FolderEntry &e = iterator->entries[iterator->next++];
+      uint32_t node = nodes.Intern(iterator->folderNode, e.name);
+      if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
+      FSRef ref = EncodeRef(RefFields{e.device, e.inode, node});
+      if (catalogInfos && whichInfo != kFSCatInfoNone) {
+        ItemLocation where;
+        ItemStat st;
+        OSStatus r = ResolveRef(&ref, &where, &st);
+        if (r == noErr) r = ReadCatalogInfo(where, st, whichInfo, &catalogInfos[count]);
+        if (r == fnfErr) continue;
+        if (r != noErr) {
+          result = r;
+          break;
+        }
+      }
+      if (refs) refs[count] = ref;
+      if (names) UniStrFromName(e.name, &names[count]);
+      count++;
+    }
+  } catch (const std::bad_alloc &) {
+    result = memFullErr;
+  }
+  if (result == noErr && iterator->next >= iterator->entries.size()) result = errFSNoMoreItems;
+  *actualObjects = count;
+  return OSErr(result);
+}

@@ -1,0 +1,143 @@
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "platform/Files.h"
+#include "platform/files/FilesTestSupport.h"
+#include "platform/files/Volumes.h"
+
+using namespace tvfiles_test;
+
+namespace {
+
+LSItemInfoFlags Flags(const std::string &path) {
+  OSStatus s;
+  FSRef ref = RefFor(path, &s);
+  EXPECT_STATUS(noErr, s) << path;
+  LSItemInfoRecord info{};
+  info.extension = reinterpret_cast<CFStringRef>(1);
+  EXPECT_STATUS(noErr, LSCopyItemInfoForRef(&ref, kLSRequestBasicFlagsOnly, &info)) << path;
+  EXPECT_EQ(nullptr, info.extension);
+  return info.flags;
+}
+
+// Sets an environment variable for the life of the object.
+struct EnvVar {
+  std::string name, saved;
+  bool had;
+  EnvVar(const char *n, const char *value) : name(n) {
+    const char *v = getenv(n);
+    had = v != nullptr;
+    if (had) saved = v;
+    if (value) setenv(n, value, 1);
+    else unsetenv(n);
+  }
+  ~EnvVar() {
+    if (had) setenv(name.c_str(), saved.c_str(), 1);
+    else unsetenv(name.c_str());
+  }
+};
+
+}  // namespace
+
+TEST(LSCopyItemInfoForRefTest, ReportsKindLinkInvisibleAndVolume) {
+  tvtest::TempTree tree;
+  tree.file("plain", "x");
+  tree.file(".hidden", "x");
+  tree.folder("folder");
+  tree.folder(".hidden-folder");
+  tree.symlink("link", tree.path("folder"));
+  EXPECT_EQ(kLSItemInfoIsPlainFile, Flags(tree.path("plain")));
+  EXPECT_EQ(kLSItemInfoIsPlainFile | kLSItemInfoIsInvisible, Flags(tree.path(".hidden")));
+  EXPECT_EQ(kLSItemInfoIsContainer, Flags(tree.path("folder")));
+  EXPECT_EQ(kLSItemInfoIsContainer | kLSItemInfoIsInvisible, Flags(tree.path(".hidden-folder")));
+  EXPECT_EQ(kLSItemInfoIsPlainFile | kLSItemInfoIsSymlink, Flags(tree.path("link")));
+  EXPECT_EQ(kLSItemInfoIsContainer | kLSItemInfoIsVolume, Flags("/"));
+
+  FSRef ref = RefFor(tree.path("plain"));
+  LSItemInfoRecord info;
+  EXPECT_STATUS(paramErr, LSCopyItemInfoForRef(nullptr, kLSRequestBasicFlagsOnly, &info));
+  EXPECT_STATUS(paramErr, LSCopyItemInfoForRef(&ref, kLSRequestBasicFlagsOnly, nullptr));
+}
+
+TEST(LSCopyItemInfoForRefTest, EveryFolderMountPointOfThisMachineIsAVolume) {
+  std::ifstream f("/proc/self/mountinfo");
+  std::stringstream ss;
+  ss << f.rdbuf();
+  auto points = tv::files::ParseMountPoints(ss.str());
+  ASSERT_FALSE(points.empty());
+  int checked = 0;
+  for (const char *candidate : {"/proc", "/sys", "/dev"}) {
+    if (std::find(points.begin(), points.end(), candidate) == points.end()) continue;
+    EXPECT_EQ(kLSItemInfoIsContainer | kLSItemInfoIsVolume, Flags(candidate)) << candidate;
+    checked++;
+  }
+  EXPECT_GT(checked, 0) << "none of /proc, /sys, /dev is a mount point here";
+  // An ordinary folder of the root volume is not.
+  tvtest::TempTree tree;
+  EXPECT_EQ(kLSItemInfoIsContainer, Flags(tree.root()));
+}
+
+TEST(ParseMountPointsTest, TakesTheFifthFieldAndUndoesEscapes) {
+  auto points = tv::files::ParseMountPoints(
+      "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+      "90 27 8:1 /sub /media/My\\040Disk rw - vfat /dev/sdb1 rw\n"
+      "garbage\n"
+      "91 27 8:1 / /tab\\011and\\134back rw - ext4 /dev/sdc rw");
+  EXPECT_EQ((std::vector<std::string>{"/proc", "/media/My Disk", "/tab\tand\\back"}), points);
+}
+
+TEST(FSFindFolderTest, FindsHomeFromTheEnvironmentThenThePasswordDatabase) {
+  tvtest::TempTree tree;  // points HOME at its own "home" folder
+  FSRef found, expected = RefFor(tree.home());
+  ASSERT_STATUS(noErr, FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&found, &expected));
+  ASSERT_STATUS(noErr, FSFindFolder(kOnAppropriateDisk, kCurrentUserFolderType, kDontCreateFolder, &found));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&found, &expected));
+
+  // A link to the home folder gives the folder itself.
+  std::string link = tree.symlink("home-link", tree.home());
+  {
+    EnvVar home("HOME", link.c_str());
+    ASSERT_STATUS(noErr, FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found));
+    EXPECT_EQ(tree.home(), PathOf(found));
+  }
+
+  // Unset, relative, or naming a file: the password database's home.
+  struct stat st;
+  bool passwdHomeExists = stat("/root", &st) == 0 && S_ISDIR(st.st_mode);  // tests run as root
+  std::string file = tree.file("not-a-folder", "x");
+  for (const char *value : {static_cast<const char *>(nullptr), "relative/home", file.c_str(), "/nonexistent-home"}) {
+    SCOPED_TRACE(value ? value : "(unset)");
+    EnvVar home("HOME", value);
+    OSErr s = FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found);
+    if (passwdHomeExists) {
+      ASSERT_STATUS(noErr, s);
+      EXPECT_EQ("/root", PathOf(found));
+    } else {
+      EXPECT_STATUS(fnfErr, s);
+    }
+  }
+}
+
+TEST(FSFindFolderTest, NoHomeAnywhereIsNotFound) {
+  tvtest::TempTree tree;
+  std::string file = tree.file("not-a-folder", "x");
+  // The unprivileged user's database home (/nonexistent on Debian) is no folder.
+  std::string seen = AsNobody([&] {
+    setenv("HOME", file.c_str(), 1);
+    FSRef found;
+    return std::to_string(FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found));
+  });
+  EXPECT_EQ(std::to_string(fnfErr), seen);
+}
+
+TEST(FSFindFolderTest, OnlyTheCurrentUsersFolderIsKnown) {
+  tvtest::TempTree tree;
+  FSRef found;
+  EXPECT_STATUS(fnfErr, FSFindFolder(kUserDomain, FOUR_CHAR_CODE("desk"), kDontCreateFolder, &found));
+  EXPECT_STATUS(fnfErr, FSFindFolder(-32766, kCurrentUserFolderType, kDontCreateFolder, &found));
+  EXPECT_STATUS(paramErr, FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, nullptr));
+}

@@ -1,0 +1,130 @@
+#include "platform/files/Listing.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+
+#include "platform/files/Errors.h"
+#include "platform/files/Syscalls.h"
+#include "platform/files/Volumes.h"
+
+namespace tv::files {
+
+std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot) {
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [](const FolderEntry &e) { return e.name == "." || e.name == ".."; }),
+                entries.end());
+  // std::string compares as unsigned bytes: the order of the raw names.
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry &a, const FolderEntry &b) { return a.name < b.name; });
+  auto exists = [&](std::string_view name) {
+    auto it = std::lower_bound(entries.begin(), entries.end(), name,
+                               [](const FolderEntry &e, std::string_view n) { return e.name < n; });
+    return it != entries.end() && it->name == name;
+  };
+  std::vector<FolderEntry> visible;
+  visible.reserve(entries.size());
+  for (auto &e : entries) {
+    bool sidecar = e.name.size() > 2 && e.name.compare(0, 2, "._") == 0 &&
+                   ((e.name == "._." && volumeRoot) || exists(std::string_view(e.name).substr(2)));
+    if (!sidecar) visible.push_back(std::move(e));
+  }
+  return visible;
+}
+
+bool IsVolumeRoot(const ItemLocation &where, const struct stat &st) {
+  if (!S_ISDIR(st.st_mode)) return false;
+  if (where.isRoot() || IsMountPoint(where.fullPath)) return true;
+  ItemStat parent;
+  return StatItemAt(where.dirFd, where.folderPath.c_str(), &parent) == 0 && parent.st.st_dev != st.st_dev;
+}
+
+namespace {
+
+// File systems whose listing reports the inode numbers that stat reports.
+// Elsewhere (FAT assigns numbers to uncached entries as it lists them,
+// overlayfs and btrfs subvolumes report others) every entry is looked at.
+bool ListingHasInodes(int fd) {
+  struct statfs sfs {};
+  if (sys::Fstatfs(fd, &sfs) != 0) return false;
+  switch (uint64_t(sfs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // ext2, ext3 and ext4 share it
+    case TMPFS_MAGIC:
+    case XFS_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+struct OwnedFd {
+  int fd;
+  ~OwnedFd() {
+    if (fd >= 0) sys::Close(fd);
+  }
+};
+
+}  // namespace
+
+OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
+  OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+  if (dir.fd < 0) {
+    // O_NOFOLLOW refuses a symbolic link with ELOOP: not a folder either.
+    if (errno == ELOOP || errno == ENOTDIR) return dirNFErr;
+    return StatusFromErrno(errno);
+  }
+  struct stat now {};
+  if (sys::Fstat(dir.fd, &now) != 0) return StatusFromErrno(errno);
+  if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
+
+  std::vector<FolderEntry> entries;
+  std::vector<char> buf(256 * 1024);
+  for (;;) {
+    ssize_t n = sys::Getdents64(dir.fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return StatusFromErrno(errno);
+    if (n == 0) break;
+    // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
+    for (size_t pos = 0; pos + 19 < size_t(n);) {
+      uint64_t ino;
+      uint16_t reclen;
+      std::memcpy(&ino, buf.data() + pos, 8);
+      std::memcpy(&reclen, buf.data() + pos + 16, 2);
+      if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
+      const char *name = buf.data() + pos + 19;
+      entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino});
+      pos += reclen;
+    }
+  }
+  std::vector<FolderEntry> visible = VisibleEntries(std::move(entries), IsVolumeRoot(where, st.st));
+
+  // Entries whose identity the listing cannot tell are looked at one by one;
+  // one that went away in between is left out.
+  std::vector<std::string> mounts;
+  bool statAll = !ListingHasInodes(dir.fd);
+  if (!statAll) mounts = MountPointsIn(where.fullPath);
+  if (statAll || !mounts.empty()) {
+    std::vector<FolderEntry> checked;
+    checked.reserve(visible.size());
+    for (auto &e : visible) {
+      if (!statAll && std::find(mounts.begin(), mounts.end(), e.name) == mounts.end()) {
+        checked.push_back(std::move(e));
+        continue;
+      }
+      ItemStat item;
+      int err = StatItemAt(dir.fd, e.name.c_str(), &item);
+      if (err == ENOENT) continue;
+      if (err != 0) return StatusFromErrno(err);
+      e.device = uint64_t(item.st.st_dev);
+      e.inode = uint64_t(item.st.st_ino);
+      checked.push_back(std::move(e));
+    }
+    visible.swap(checked);
+  }
+  *out = std::move(visible);
+  return noErr;
+}
+
+}  // namespace tv::files

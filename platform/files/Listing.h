@@ -1,0 +1,39 @@
+// Folder listings: what a folder shows, and how it is read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/MacTypes.h"
+#include "platform/files/Refs.h"
+
+namespace tv::files {
+
+struct FolderEntry {
+  std::string name;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+// The entries a folder shows, sorted by the bytes of their names: all but
+// "." and "..", and but the "._name" sidecars whose "name" is in the same
+// folder (they are that item's metadata). "._." is the metadata of a volume
+// root and is left out there; elsewhere, like any orphan "._x", it is a
+// plain file.
+std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot);
+
+// Reads the folder `where` (whose lstat is `st`) and returns its visible
+// entries with the device and inode each one has. Reads names in large
+// batches and looks at an entry on its own only where the folder listing
+// cannot tell its identity (mount points, and file systems whose listing
+// numbers are not the inode numbers). afpAccessDenied for an unreadable
+// folder, dirNFErr for something that is not a folder, fnfErr when the
+// folder is not the one described by st any more.
+OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out);
+
+// Whether the folder at `where` is the root of a volume: "/", a mount point,
+// or a folder on another device than its parent.
+bool IsVolumeRoot(const ItemLocation &where, const struct stat &st);
+
+}  // namespace tv::files

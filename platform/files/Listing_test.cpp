@@ -1,0 +1,254 @@
+#include "platform/files/Listing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <set>
+
+#include "platform/Files.h"
+#include "platform/files/FilesTestSupport.h"
+#include "platform/files/Syscalls.h"
+
+using namespace tvfiles_test;
+using tv::files::FolderEntry;
+using tv::files::VisibleEntries;
+namespace sys = tv::files::sys;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<FolderEntry> &entries) {
+  std::vector<std::string> names;
+  for (const auto &e : entries) names.push_back(e.name);
+  return names;
+}
+
+std::vector<FolderEntry> Entries(std::initializer_list<const char *> names) {
+  std::vector<FolderEntry> entries;
+  uint64_t ino = 100;
+  for (const char *n : names) entries.push_back(FolderEntry{n, 1, ino++});
+  return entries;
+}
+
+// Lists a folder the way the snapshot iterator does: batches of `batch` refs.
+std::vector<FSRef> ListRefs(const FSRef &folder, ItemCount batch, OSStatus *status = nullptr, int *calls = nullptr) {
+  std::vector<FSRef> all;
+  FSIterator it;
+  OSStatus s = FSOpenIterator(&folder, kFSIterateFlat, &it);
+  if (status) *status = s;
+  if (s != noErr) return all;
+  std::vector<FSRef> refs(batch);
+  int n = 0;
+  for (;;) {
+    ItemCount got = 0;
+    s = FSGetCatalogInfoBulk(it, batch, &got, nullptr, kFSCatInfoNone, nullptr, refs.data(), nullptr, nullptr);
+    n++;
+    EXPECT_LE(got, batch);
+    all.insert(all.end(), refs.begin(), refs.begin() + got);
+    if (s != noErr) break;
+  }
+  EXPECT_STATUS(errFSNoMoreItems, s);
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  if (calls) *calls = n;
+  return all;
+}
+
+std::vector<std::string> ListPaths(const std::string &folder, ItemCount batch, OSStatus *status = nullptr,
+                                   int *calls = nullptr) {
+  std::vector<std::string> paths;
+  for (const FSRef &ref : ListRefs(RefFor(folder), batch, status, calls)) paths.push_back(PathOf(ref));
+  return paths;
+}
+
+}  // namespace
+
+TEST(VisibleEntriesTest, SortsByBytesAndHidesSidecarsOfExistingItems) {
+  auto visible = VisibleEntries(Entries({"b", ".", "._b", "a", "..", "._orphan", "\xc3\xa9", "B", "._", "._a"}), false);
+  EXPECT_EQ((std::vector<std::string>{"._", "._orphan", "B", "a", "b", "\xc3\xa9"}), Names(visible));
+}
+
+TEST(VisibleEntriesTest, DotUnderscoreDotIsTheRootsMetadataOnlyAtAVolumeRoot) {
+  EXPECT_EQ((std::vector<std::string>{"x"}), Names(VisibleEntries(Entries({"._.", "x"}), true)));
+  EXPECT_EQ((std::vector<std::string>{"._.", "x"}), Names(VisibleEntries(Entries({"._.", "x"}), false)));
+  // A sidecar of an orphan sidecar is hidden like any other.
+  EXPECT_EQ((std::vector<std::string>{"._x"}), Names(VisibleEntries(Entries({"._._x", "._x"}), false)));
+  EXPECT_EQ((std::vector<std::string>{"x"}), Names(VisibleEntries(Entries({"._._x", "._x", "x"}), false)));
+}
+
+TEST(FolderListingTest, ListsEmptyTenAndElevenEntriesInOrderEachOnce) {
+  for (int count : {0, 1, 10, 11}) {
+    SCOPED_TRACE(count);
+    tvtest::TempTree tree;
+    tree.folder("f");
+    std::vector<std::string> expected;
+    for (int i = count - 1; i >= 0; i--) {
+      std::string name = "item" + std::to_string(i / 10) + std::to_string(i % 10);
+      if (i % 3) tree.file("f/" + name, "x");
+      else tree.folder("f/" + name);
+      expected.push_back(tree.path("f/" + name));
+    }
+    std::sort(expected.begin(), expected.end());
+    int calls = 0;
+    OSStatus s;
+    EXPECT_EQ(expected, ListPaths(tree.path("f"), 10, &s, &calls));
+    ASSERT_STATUS(noErr, s);
+    EXPECT_EQ(count <= 10 ? 1 : 2, calls);  // errFSNoMoreItems comes with the last batch
+  }
+}
+
+TEST(FolderListingTest, ListsTenThousandEntriesQuicklyWithFewSystemCalls) {
+  tvtest::TempTree tree;
+  std::string folder = tree.folder("big");
+  std::set<std::string> expected;
+  for (int i = 0; i < 10000; i++) {
+    std::string name = "entry-" + std::to_string(i * 7919 % 10000);
+    int fd = open((folder + "/" + name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    expected.insert(folder + "/" + name);
+  }
+  FSRef folderRef = RefFor(folder);
+  sys::ResetCallCounts();
+  auto start = std::chrono::steady_clock::now();
+  std::vector<FSRef> refs = ListRefs(folderRef, 10);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(sys::CallCount(sys::Call::getdents64), 10u);
+  EXPECT_LT(sys::CallCount(sys::Call::statx), 5u);  // no stat per entry on this file system
+  std::vector<std::string> paths;
+  for (const FSRef &ref : refs) paths.push_back(PathOf(ref));
+  ASSERT_EQ(10000u, paths.size());
+  EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end()));
+  EXPECT_EQ(expected, std::set<std::string>(paths.begin(), paths.end()));
+  EXPECT_LT(seconds, 2.0);
+}
+
+TEST(FolderListingTest, HidesSidecarsButListsOrphansAndGivesCatalogInfoAndNames) {
+  tvtest::TempTree tree;
+  tree.file("f/doc", "12345");
+  tree.file("f/._doc", "sidecar");
+  tree.folder("f/sub");
+  tree.file("f/._sub", "sidecar");
+  tree.file("f/._orphan", "lonely");
+  tree.file("f/._.", "not the root");
+  FSRef folder = RefFor(tree.path("f"));
+  FSIterator it;
+  ASSERT_STATUS(noErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  FSRef refs[10];
+  FSCatalogInfo infos[10];
+  HFSUniStr255 names[10];
+  ItemCount n = 0;
+  Boolean changed = true;
+  EXPECT_STATUS(errFSNoMoreItems, FSGetCatalogInfoBulk(it, 10, &n, &changed, kFSCatInfoNodeFlags | kFSCatInfoDataSizes,
+                                                       infos, refs, nullptr, names));
+  EXPECT_FALSE(changed);
+  ASSERT_EQ(4u, n);
+  const char *expected[] = {"._.", "._orphan", "doc", "sub"};
+  for (ItemCount i = 0; i < n; i++) {
+    EXPECT_EQ(tree.path("f/") + expected[i], PathOf(refs[i]));
+    EXPECT_EQ(std::u16string(expected[i], expected[i] + strlen(expected[i])),
+              std::u16string(reinterpret_cast<const char16_t *>(names[i].unicode), names[i].length));
+  }
+  EXPECT_EQ(5u, infos[2].dataLogicalSize);
+  EXPECT_EQ(kFSNodeIsDirectoryMask, infos[3].nodeFlags);
+  // Past the end: nothing more, still errFSNoMoreItems.
+  EXPECT_STATUS(errFSNoMoreItems, FSGetCatalogInfoBulk(it, 10, &n, nullptr, kFSCatInfoNone, nullptr, refs, nullptr, nullptr));
+  EXPECT_EQ(0u, n);
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+}
+
+TEST(FolderListingTest, ASnapshotIsNotDisturbedByChangesAfterItWasOpened) {
+  tvtest::TempTree tree;
+  tree.file("f/a");
+  tree.file("f/b");
+  FSRef folder = RefFor(tree.path("f"));
+  FSIterator it;
+  ASSERT_STATUS(noErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  tree.file("f/c");
+  ASSERT_EQ(0, unlink(tree.path("f/a").c_str()));
+  FSRef refs[10];
+  FSCatalogInfo infos[10];
+  ItemCount n = 0;
+  // Refs only: the listing as it was. With catalog info: the vanished entry is left out.
+  EXPECT_STATUS(errFSNoMoreItems, FSGetCatalogInfoBulk(it, 10, &n, nullptr, kFSCatInfoNodeFlags, infos, refs, nullptr, nullptr));
+  ASSERT_EQ(1u, n);
+  EXPECT_EQ(tree.path("f/b"), PathOf(refs[0]));
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+}
+
+TEST(FolderListingTest, RefusesWhatCannotBeListed) {
+  tvtest::TempTree tree;
+  FSRef file = RefFor(tree.file("file", "x"));
+  FSRef link = RefFor(tree.symlink("link", tree.folder("dir")));
+  FSRef dir = RefFor(tree.path("dir"));
+  FSIterator it = nullptr;
+  EXPECT_STATUS(dirNFErr, FSOpenIterator(&file, kFSIterateFlat, &it));
+  EXPECT_STATUS(dirNFErr, FSOpenIterator(&link, kFSIterateFlat, &it));
+  EXPECT_STATUS(errFSBadIteratorFlags, FSOpenIterator(&dir, kFSIterateSubtree, &it));
+  EXPECT_STATUS(paramErr, FSOpenIterator(&dir, kFSIterateFlat, nullptr));
+  EXPECT_EQ(nullptr, it);
+
+  ASSERT_STATUS(noErr, FSOpenIterator(&dir, kFSIterateFlat, &it));
+  ItemCount n;
+  FSRef refs[1];
+  EXPECT_STATUS(errFSBadItemCount, FSGetCatalogInfoBulk(it, 0, &n, nullptr, 0, nullptr, refs, nullptr, nullptr));
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  // A closed iterator is refused, not used.
+  EXPECT_STATUS(errFSBadIteratorRef, FSCloseIterator(it));
+  EXPECT_STATUS(errFSBadIteratorRef, FSGetCatalogInfoBulk(it, 1, &n, nullptr, 0, nullptr, refs, nullptr, nullptr));
+}
+
+TEST(FolderListingTest, FoldersWithoutAccessAreDeniedToAnUnprivilegedUser) {
+  tvtest::TempTree tree;
+  tree.file("noread/x");
+  tree.file("nosearch/y");
+  tree.file("open/z");
+  tree.chmod("noread", 0311);
+  tree.chmod("nosearch", 0744);
+  FSRef noread = RefFor(tree.path("noread")), nosearch = RefFor(tree.path("nosearch"));
+  FSRef open = RefFor(tree.path("open"));
+  std::string seen = AsNobody([&] {
+    std::string out;
+    for (const FSRef *ref : {&noread, &nosearch, &open}) {
+      FSIterator it;
+      OSErr s = FSOpenIterator(ref, kFSIterateFlat, &it);
+      out += std::to_string(s) + " ";
+      if (s == noErr) {
+        FSRef refs[4];
+        ItemCount n = 0;
+        FSGetCatalogInfoBulk(it, 4, &n, nullptr, 0, nullptr, refs, nullptr, nullptr);
+        out += std::to_string(n) + " ";
+        FSCloseIterator(it);
+      }
+    }
+    return out;
+  });
+  // Without read, no listing; without search the names can be read (and
+  // the items not reached); the open folder lists its one file.
+  EXPECT_EQ(std::to_string(afpAccessDenied) + " 0 1 0 1 ", seen);
+}
+
+TEST(FolderListingTest, SystemCallFailuresWhileListingBecomeTheirStatus) {
+  tvtest::TempTree tree;
+  tree.file("f/a");
+  FSRef folder = RefFor(tree.path("f"));
+  FSIterator it = nullptr;
+  // A first listing sets up what lives as long as the process (the mount table).
+  ASSERT_STATUS(noErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  it = nullptr;
+  int before = open("/dev/null", O_RDONLY);
+  close(before);
+  sys::FaultScope faults;
+  sys::FailCall(sys::Call::getdents64, 1, EIO);
+  EXPECT_STATUS(ioErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  sys::FailCall(sys::Call::openat, 1, EACCES);
+  EXPECT_STATUS(afpAccessDenied, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  sys::FailCall(sys::Call::openat, 1, EMFILE);
+  EXPECT_STATUS(ioErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  EXPECT_EQ(nullptr, it);
+  // No descriptor is left open by the failures.
+  ASSERT_STATUS(noErr, FSOpenIterator(&folder, kFSIterateFlat, &it));
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  int after = open("/dev/null", O_RDONLY);
+  close(after);
+  EXPECT_EQ(before, after);
+}

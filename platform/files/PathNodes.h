@@ -1,0 +1,80 @@
+// The process-wide table of path nodes behind every FSRef.
+//
+// A node is one name inside its parent node; node 0 is the root folder "/".
+// Nodes are interned (the same parent and name give the same node), never
+// removed, and their numbers stay valid for the life of the process, so an
+// FSRef can carry a node number and rebuild its path when it is used.
+//
+// Memory per node is a 16-byte record (up to 32 while the vector has room to
+// grow) and 5 to 11 bytes of hash slots, plus the name itself: a walk over a
+// million files costs some 25 to 45 MB beyond the names. Thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tv::files {
+
+class PathNodeTable {
+ public:
+  static constexpr uint32_t kRoot = 0;
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  PathNodeTable();
+  PathNodeTable(const PathNodeTable &) = delete;
+  PathNodeTable &operator=(const PathNodeTable &) = delete;
+
+  // The node for `name` inside `parent`, made on first use. name must be one
+  // non-empty component without '/' and not "." or ".."; kNone otherwise.
+  // Throws std::bad_alloc when memory runs out.
+  uint32_t Intern(uint32_t parent, std::string_view name);
+  // The node of an absolute, already canonical path ("/a/b"); kNone for a
+  // relative path or one with "." or ".." components. Empty components
+  // ("//") are skipped.
+  uint32_t InternPath(std::string_view absolutePath);
+
+  bool Valid(uint32_t node) const;
+  // kNone for the root or an unknown node.
+  uint32_t Parent(uint32_t node) const;
+  // The last component; "" for the root or an unknown node.
+  std::string Name(uint32_t node) const;
+  // The absolute path: "/" for the root, "/a/b" otherwise; "" for an unknown node.
+  std::string Path(uint32_t node) const;
+
+  size_t Size() const;
+  // Bytes held by the table, names included.
+  size_t MemoryBytes() const;
+
+ private:
+  struct Node {
+    uint64_t nameOffset;  // chunk << kChunkBits | offset within the chunk
+    uint32_t parent;
+    uint16_t nameLength;
+  };
+  static constexpr unsigned kChunkBits = 20;  // 1 MiB name chunks, never moved
+  static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
+
+  std::string_view NameLocked(uint32_t node) const;
+  uint64_t HashOf(uint32_t parent, std::string_view name) const;
+  uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
+  void GrowSlotsLocked();
+
+  mutable std::mutex mutex_;
+  std::vector<Node> nodes_;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
+  std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
+};
+
+// The non-empty components of a path, in order ("." and ".." included).
+std::vector<std::string_view> PathComponents(std::string_view path);
+
+// The table that FSRefs of this process point into.
+PathNodeTable &PathNodes();
+
+}  // namespace tv::files

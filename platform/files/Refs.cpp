@@ -1,0 +1,359 @@
+#include "platform/files/Refs.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <random>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
+#include "platform/files/Syscalls.h"
+
+namespace tv::files {
+namespace {
+
+constexpr uint32_t kRefMagic = 0x54765266;  // 'TvRf'
+constexpr uint32_t kRefVersion = 1;
+constexpr size_t kCheckOffset = 72;
+
+uint64_t RefKey() {
+  static const uint64_t key = [] {
+    std::random_device rd;
+    return (uint64_t(rd()) << 32) ^ rd() ^ 0x9E3779B97F4A7C15ull;
+  }();
+  return key;
+}
+
+uint64_t Mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+uint64_t CheckValue(const UInt8 *bytes) {
+  uint64_t h = RefKey();
+  for (size_t i = 0; i < kCheckOffset; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    h = Mix(h ^ word);
+  }
+  return h;
+}
+
+struct RefImage {
+  uint32_t magic;
+  uint32_t version;
+  uint64_t device;
+  uint64_t inode;
+  uint32_t node;
+  uint8_t zero[kCheckOffset - 28];
+  uint64_t check;
+};
+static_assert(sizeof(RefImage) == sizeof(FSRef));
+
+// Closes a descriptor it holds unless it is AT_FDCWD.
+struct Fd {
+  int fd = -1;
+  Fd() = default;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  ~Fd() { reset(-1); }
+  void reset(int f) {
+    if (fd >= 0) sys::Close(fd);
+    fd = f;
+  }
+};
+
+constexpr int kPathFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Opens the folder at an absolute path of any length, PATH_MAX-sized pieces at
+// a time. Returns the descriptor or -errno.
+int OpenFolderChain(const std::string &path) {
+  int fd = AT_FDCWD;
+  size_t pos = 0;
+  while (pos < path.size()) {
+    size_t end = path.size();
+    if (end - pos >= PATH_MAX) {
+      // Cut at the last '/' that keeps the piece under PATH_MAX.
+      end = path.rfind('/', pos + PATH_MAX - 1);
+      if (end == std::string::npos || end <= pos) {
+        if (fd >= 0) sys::Close(fd);
+        return -ENAMETOOLONG;
+      }
+    }
+    std::string piece = path.substr(pos, end - pos);
+    if (piece.empty()) piece = "/";
+    int next = sys::Openat(fd, piece.c_str(), kPathFlags);
+    int err = errno;
+    if (fd >= 0) sys::Close(fd);
+    if (next < 0) return -err;
+    fd = next;
+    pos = end;
+    while (pos < path.size() && path[pos] == '/') pos++;
+  }
+  return fd;
+}
+
+// ENOTDIR on the way to an item means a folder of its path was replaced:
+// the item is not there any more.
+OSStatus StatusOfStat(int err) { return err == ENOTDIR ? fnfErr : StatusFromErrno(err); }
+
+// The components still to walk, the next one at the back.
+std::vector<std::string> SplitReversed(std::string_view path) {
+  std::vector<std::string> parts;
+  auto all = PathComponents(path);
+  for (auto it = all.rbegin(); it != all.rend(); ++it)
+    if (*it != ".") parts.emplace_back(*it);
+  return parts;
+}
+
+}  // namespace
+
+FSRef EncodeRef(const RefFields &fields) {
+  RefImage image{};
+  image.magic = kRefMagic;
+  image.version = kRefVersion;
+  image.device = fields.device;
+  image.inode = fields.inode;
+  image.node = fields.node;
+  FSRef ref;
+  std::memcpy(ref.hidden, &image, sizeof ref.hidden);
+  image.check = CheckValue(ref.hidden);
+  std::memcpy(ref.hidden, &image, sizeof ref.hidden);
+  return ref;
+}
+
+OSStatus DecodeRef(const FSRef *ref, RefFields *fields) {
+  if (!ref) return paramErr;
+  RefImage image;
+  std::memcpy(&image, ref->hidden, sizeof image);
+  if (image.magic != kRefMagic || image.version != kRefVersion) return errFSBadFSRef;
+  for (uint8_t b : image.zero)
+    if (b != 0) return errFSBadFSRef;
+  if (image.check != CheckValue(ref->hidden)) return errFSBadFSRef;
+  if (!PathNodes().Valid(image.node)) return errFSBadFSRef;
+  if (fields) *fields = RefFields{image.device, image.inode, image.node};
+  return noErr;
+}
+
+// ---- ItemLocation ----------------------------------------------------------------
+
+ItemLocation::ItemLocation(ItemLocation &&other) noexcept { *this = std::move(other); }
+
+ItemLocation &ItemLocation::operator=(ItemLocation &&other) noexcept {
+  if (this != &other) {
+    if (dirFd >= 0) sys::Close(dirFd);
+    dirFd = other.dirFd;
+    other.dirFd = AT_FDCWD;
+    itemPath = std::move(other.itemPath);
+    folderPath = std::move(other.folderPath);
+    name = std::move(other.name);
+    fullPath = std::move(other.fullPath);
+    node = other.node;
+  }
+  return *this;
+}
+
+ItemLocation::~ItemLocation() {
+  if (dirFd >= 0) sys::Close(dirFd);
+}
+
+std::string ItemLocation::SiblingPath(std::string_view sibling) const {
+  if (dirFd >= 0) return std::string(sibling);
+  std::string p = folderPath;
+  if (p.back() != '/') p += '/';
+  return p.append(sibling);
+}
+
+std::string ItemLocation::PathForPathCalls() const {
+  if (dirFd < 0) return itemPath;
+  return "/proc/self/fd/" + std::to_string(dirFd) + "/" + itemPath;
+}
+
+OSStatus LocateNode(uint32_t node, ItemLocation *loc) {
+  PathNodeTable &nodes = PathNodes();
+  if (!nodes.Valid(node)) return errFSBadFSRef;
+  ItemLocation result;
+  result.node = node;
+  result.fullPath = nodes.Path(node);
+  if (node == PathNodeTable::kRoot) {
+    result.itemPath = result.folderPath = "/";
+    result.name = ".";
+    *loc = std::move(result);
+    return noErr;
+  }
+  result.name = nodes.Name(node);
+  std::string folder = nodes.Path(nodes.Parent(node));
+  if (result.fullPath.size() < PATH_MAX) {
+    result.itemPath = result.fullPath;
+    result.folderPath = std::move(folder);
+  } else {
+    int fd = OpenFolderChain(folder);
+    if (fd < 0) return StatusOfStat(-fd);
+    result.dirFd = fd;
+    result.itemPath = result.name;
+    result.folderPath = ".";
+  }
+  *loc = std::move(result);
+  return noErr;
+}
+
+int StatItemAt(int dirFd, const char *path, ItemStat *out) {
+  struct statx stx {};
+  int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] ? 0 : AT_EMPTY_PATH);
+  if (sys::Statx(dirFd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+    if (errno != ENOSYS) return errno;
+    // No statx: plain lstat, and no birth time.
+    ItemStat result;
+    if (sys::Fstatat(dirFd, path, &result.st, flags & ~AT_NO_AUTOMOUNT) != 0) return errno;
+    *out = result;
+    return 0;
+  }
+  ItemStat result;
+  struct stat &st = result.st;
+  st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+  st.st_rdev = makedev(stx.stx_rdev_major, stx.stx_rdev_minor);
+  st.st_ino = stx.stx_ino;
+  st.st_mode = stx.stx_mode;
+  st.st_nlink = stx.stx_nlink;
+  st.st_uid = stx.stx_uid;
+  st.st_gid = stx.stx_gid;
+  st.st_size = off_t(stx.stx_size);
+  st.st_blksize = blksize_t(stx.stx_blksize);
+  st.st_blocks = blkcnt_t(stx.stx_blocks);
+  st.st_atim = {stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec};
+  st.st_mtim = {stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec};
+  st.st_ctim = {stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec};
+  if (stx.stx_mask & STATX_BTIME) {
+    result.hasBirthTime = true;
+    result.birthTime = {stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec};
+  }
+  const uint64_t lockBits = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  result.immutable = (stx.stx_attributes & stx.stx_attributes_mask & lockBits) != 0;
+  *out = result;
+  return 0;
+}
+
+OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st) {
+  RefFields fields;
+  OSStatus result = DecodeRef(ref, &fields);
+  ItemLocation where;
+  if (result == noErr) result = LocateNode(fields.node, &where);
+  ItemStat now;
+  if (result == noErr) {
+    int err = StatItemAt(where.dirFd, where.itemPath.c_str(), &now);
+    if (err != 0) result = StatusOfStat(err);
+  }
+  // Something else at the path (the file was replaced, the folder renamed
+  // and another put in its place) is not the item of this ref.
+  if (result == noErr && (uint64_t(now.st.st_dev) != fields.device || uint64_t(now.st.st_ino) != fields.inode))
+    result = fnfErr;
+  if (result == noErr) {
+    if (loc) *loc = std::move(where);
+    if (st) *st = now;
+  }
+  return result;
+}
+
+std::string LexicallyNormalPath(std::string_view path) {
+  std::string base;
+  if (path.empty() || path[0] != '/') {
+    std::vector<char> buf(PATH_MAX);
+    if (!getcwd(buf.data(), buf.size())) return {};
+    base = buf.data();
+  }
+  std::vector<std::string_view> parts;
+  std::string joined = base + "/" + std::string(path);
+  for (std::string_view part : PathComponents(joined)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out;
+  for (auto part : parts) out.append("/").append(part);
+  return out.empty() ? "/" : out;
+}
+
+OSStatus WalkPath(std::string_view path, bool followLast, uint32_t *nodeOut, ItemStat *stOut) {
+  if (path.empty()) return fnfErr;
+  std::string start;
+  if (path[0] != '/') {
+    std::vector<char> buf(PATH_MAX);
+    if (!getcwd(buf.data(), buf.size())) return StatusFromErrno(errno);
+    start = buf.data();
+  }
+  std::vector<std::string> pending = SplitReversed(path);
+  if (!start.empty()) {
+    auto cwdParts = SplitReversed(start);
+    pending.insert(pending.end(), cwdParts.begin(), cwdParts.end());
+  }
+  PathNodeTable &nodes = PathNodes();
+  Fd dir(sys::Openat(AT_FDCWD, "/", kPathFlags));
+  if (dir.fd < 0) return StatusFromErrno(errno);
+  uint32_t node = PathNodeTable::kRoot;
+  int links = 0;
+  ItemStat st;
+  bool haveItem = false;  // st describes `node` already
+  while (!pending.empty()) {
+    std::string part = std::move(pending.back());
+    pending.pop_back();
+    if (part == "..") {
+      if (node != PathNodeTable::kRoot) {
+        node = nodes.Parent(node);
+        dir.reset(sys::Openat(dir.fd, "..", kPathFlags));
+        if (dir.fd < 0) return StatusOfStat(errno);
+      }
+      continue;
+    }
+    bool last = pending.empty();
+    int err = StatItemAt(dir.fd, part.c_str(), &st);
+    if (err != 0) return err == ENOTDIR ? dirNFErr : StatusFromErrno(err);
+    if (S_ISLNK(st.st.st_mode) && (!last || followLast)) {
+      if (++links > 40) return StatusFromErrno(ELOOP);
+      std::vector<char> target(PATH_MAX + 1);
+      ssize_t n = sys::Readlinkat(dir.fd, part.c_str(), target.data(), target.size());
+      if (n < 0) return StatusFromErrno(errno);
+      if (size_t(n) >= target.size()) return StatusFromErrno(ENAMETOOLONG);
+      std::string_view link(target.data(), size_t(n));
+      if (link.empty()) return fnfErr;
+      auto more = SplitReversed(link);
+      pending.insert(pending.end(), more.begin(), more.end());
+      if (link[0] == '/') {
+        dir.reset(sys::Openat(AT_FDCWD, "/", kPathFlags));
+        if (dir.fd < 0) return StatusFromErrno(errno);
+        node = PathNodeTable::kRoot;
+      }
+      continue;
+    }
+    uint32_t child = nodes.Intern(node, part);
+    if (child == PathNodeTable::kNone) return bdNamErr;
+    if (last) {
+      node = child;
+      haveItem = true;
+      break;
+    }
+    if (!S_ISDIR(st.st.st_mode)) return dirNFErr;
+    dir.reset(sys::Openat(dir.fd, part.c_str(), kPathFlags));
+    if (dir.fd < 0) return StatusOfStat(errno);
+    node = child;
+  }
+  if (!haveItem) {
+    // The path ended on a folder already open ("/", "a/..", "a/.").
+    int err = StatItemAt(dir.fd, "", &st);
+    if (err != 0) return StatusFromErrno(err);
+  }
+  if (nodeOut) *nodeOut = node;
+  if (stOut) *stOut = st;
+  return noErr;
+}
+
+}  // namespace tv::files

@@ -1,0 +1,98 @@
+// FSRefs inside the platform: what the 80 bytes hold, how an item is reached
+// from its ref, and how a POSIX path becomes a ref.
+//
+// Layout of an FSRef (native byte order; a ref never leaves the process):
+//   0  magic 'TvRf'      4  layout version 1
+//   8  device (64 bits) 16  inode (64 bits)
+//  24  path node        28..71 zero
+//  72  check value: a keyed hash of bytes 0..71 with a key drawn at start-up
+// A ref that fails any of these tests (garbage, zeroes, a ref of another
+// process, a node this process never made) is errFSBadFSRef and is never used.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/Files.h"
+
+namespace tv::files {
+
+struct RefFields {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint32_t node = 0;
+};
+
+FSRef EncodeRef(const RefFields &fields);
+// paramErr for NULL, errFSBadFSRef for bytes the platform did not make.
+OSStatus DecodeRef(const FSRef *ref, RefFields *fields);
+
+// What lstat says of an item, with the birth time and the lock flags that
+// only statx reports.
+struct ItemStat {
+  struct stat st {};
+  bool hasBirthTime = false;
+  struct timespec birthTime {};
+  bool immutable = false;  // the inode carries the immutable or append-only flag
+};
+
+// How to reach an item and the folder that holds it with *at() calls.
+//
+// While the path fits in PATH_MAX, dirFd is AT_FDCWD and the paths are
+// absolute. Beyond that the folder is reached through a chain of
+// openat(O_PATH | O_DIRECTORY | O_NOFOLLOW) calls, dirFd is the folder's
+// descriptor (owned by this record, closed with it) and itemPath is the bare
+// name. The root "/" is its own folder, with the name ".".
+class ItemLocation {
+ public:
+  ItemLocation() = default;
+  ItemLocation(ItemLocation &&other) noexcept;
+  ItemLocation &operator=(ItemLocation &&other) noexcept;
+  ItemLocation(const ItemLocation &) = delete;
+  ItemLocation &operator=(const ItemLocation &) = delete;
+  ~ItemLocation();
+
+  int dirFd = AT_FDCWD;
+  std::string itemPath;    // the item, from dirFd
+  std::string folderPath;  // its folder, from dirFd
+  std::string name;        // the item's name in its folder
+  std::string fullPath;    // the absolute path, which may be longer than PATH_MAX
+  uint32_t node = 0;
+
+  bool isRoot() const { return node == 0; }
+  // Another entry of the item's folder (a "._name" sidecar, a temporary
+  // file), from dirFd.
+  std::string SiblingPath(std::string_view sibling) const;
+  // A path for the calls that take no folder descriptor (the l*xattr
+  // family): the absolute path, or /proc/self/fd/N/name beyond PATH_MAX.
+  std::string PathForPathCalls() const;
+};
+
+// Sets up *loc for a node. A status when the folder chain cannot be opened.
+OSStatus LocateNode(uint32_t node, ItemLocation *loc);
+
+// lstat of (dirFd, path) through statx (fstatat where statx is missing).
+// Returns 0 or an errno value.
+int StatItemAt(int dirFd, const char *path, ItemStat *out);
+
+// Decodes ref, locates its node and checks that what is there now is the
+// same item (device and inode): fnfErr when it is gone or was replaced.
+// loc and st may be NULL when not wanted.
+OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st);
+
+// Walks a path from the root (a relative path from the working directory),
+// following the symbolic links of the folders on the way and the last
+// component only when followLast. "." and ".." are taken after the links
+// before them, as the kernel does. Interns the item's node.
+OSStatus WalkPath(std::string_view path, bool followLast, uint32_t *node, ItemStat *st);
+
+// "/a/b" from "b/../b/./c/.." style paths: relative paths are joined to the
+// working directory; "." and empty components go, ".." takes the component
+// before it (never above the root). Symbolic links are not consulted.
+// Empty on failure (no working directory).
+std::string LexicallyNormalPath(std::string_view path);
+
+}  // namespace tv::files

@@ -1,0 +1,116 @@
+// The system calls of the File Manager and the fork stores, reached through
+// one table so that tests can make any of them fail and count how often each
+// one runs.
+//
+// Every wrapper behaves like the call it wraps (-1 and errno on failure). A
+// test arms a fault with FailCall(call, n, err): the n-th call of that kind
+// from now on fails with err without reaching the kernel (every later call
+// too when `persistent`). CallCount reports how many calls of a kind ran (or
+// were failed) since ResetCallCounts. The hooks are for tests only; the
+// library never arms a fault itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/types.h>
+
+namespace tv::files::sys {
+
+enum class Call : unsigned {
+  fstat,
+  fstatat,
+  statx,
+  fstatfs,
+  openat,
+  close,
+  getdents64,
+  readlinkat,
+  read,
+  pread,
+  write,
+  pwrite,
+  ftruncate,
+  fsync,
+  renameat,
+  unlinkat,
+  linkat,
+  mkdirat,
+  fchown,
+  fchmod,
+  utimensat,
+  faccessat,
+  lgetxattr,
+  fgetxattr,
+  lsetxattr,
+  fsetxattr,
+  llistxattr,
+  flistxattr,
+  lremovexattr,
+  fremovexattr,
+  getflags,  // ioctl(FS_IOC_GETFLAGS)
+  poll,
+  count_
+};
+constexpr unsigned kCallCount = unsigned(Call::count_);
+const char *CallName(Call call);
+
+// ---- Wrappers ----------------------------------------------------------------
+
+int Fstat(int fd, struct stat *st);
+int Fstatat(int dirFd, const char *path, struct stat *st, int flags);
+int Statx(int dirFd, const char *path, int flags, unsigned mask, struct statx *stx);
+int Fstatfs(int fd, struct statfs *sfs);
+int Openat(int dirFd, const char *path, int flags, mode_t mode = 0);
+int Close(int fd);
+// Raw linux_dirent64 records into buf; 0 at the end of the folder.
+ssize_t Getdents64(int fd, void *buf, size_t size);
+ssize_t Readlinkat(int dirFd, const char *path, char *buf, size_t size);
+ssize_t Read(int fd, void *buf, size_t size);
+ssize_t Pread(int fd, void *buf, size_t size, off_t offset);
+ssize_t Write(int fd, const void *buf, size_t size);
+ssize_t Pwrite(int fd, const void *buf, size_t size, off_t offset);
+int Ftruncate(int fd, off_t length);
+int Fsync(int fd);
+int Renameat(int oldDirFd, const char *oldPath, int newDirFd, const char *newPath);
+int Unlinkat(int dirFd, const char *path, int flags);
+int Linkat(int oldDirFd, const char *oldPath, int newDirFd, const char *newPath, int flags);
+int Mkdirat(int dirFd, const char *path, mode_t mode);
+int Fchown(int fd, uid_t uid, gid_t gid);
+int Fchmod(int fd, mode_t mode);
+int Utimensat(int dirFd, const char *path, const struct timespec times[2], int flags);
+int Faccessat(int dirFd, const char *path, int mode, int flags);
+ssize_t Lgetxattr(const char *path, const char *name, void *value, size_t size);
+ssize_t Fgetxattr(int fd, const char *name, void *value, size_t size);
+int Lsetxattr(const char *path, const char *name, const void *value, size_t size, int flags);
+int Fsetxattr(int fd, const char *name, const void *value, size_t size, int flags);
+ssize_t Llistxattr(const char *path, char *list, size_t size);
+ssize_t Flistxattr(int fd, char *list, size_t size);
+int Lremovexattr(const char *path, const char *name);
+int Fremovexattr(int fd, const char *name);
+// The inode flags (FS_IMMUTABLE_FL, FS_APPEND_FL, ...) of an open file.
+int GetFlags(int fd, unsigned *flags);
+int Poll(struct pollfd *fds, nfds_t count, int timeoutMs);
+
+// ---- Test hooks --------------------------------------------------------------
+
+// The n-th call (n >= 1) of `call` from now fails with err; with persistent,
+// that call and every later one do. Replaces an earlier fault of that call.
+void FailCall(Call call, unsigned n, int err, bool persistent = false);
+void ClearFaults();
+uint64_t CallCount(Call call);
+void ResetCallCounts();
+
+// Clears the faults when it goes out of scope, so that a failing test
+// cannot leave one armed for the next.
+struct FaultScope {
+  FaultScope() = default;
+  FaultScope(const FaultScope &) = delete;
+  FaultScope &operator=(const FaultScope &) = delete;
+  ~FaultScope() { ClearFaults(); }
+};
+
+}  // namespace tv::files::sys

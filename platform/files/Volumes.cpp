@@ -1,0 +1,108 @@
+#include "platform/files/Volumes.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <set>
+
+#include "platform/files/Syscalls.h"
+
+namespace tv::files {
+
+std::vector<std::string> ParseMountPoints(std::string_view text) {
+  std::vector<std::string> points;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    std::string_view line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    // Fields: id, parent id, major:minor, root, mount point, ...
+    size_t field = 0, start = 0;
+    std::string_view point;
+    while (start <= line.size() && field < 5) {
+      size_t end = line.find(' ', start);
+      if (end == std::string_view::npos) end = line.size();
+      if (field == 4) point = line.substr(start, end - start);
+      field++;
+      start = end + 1;
+    }
+    if (field < 5 || point.empty() || point[0] != '/') continue;
+    std::string decoded;
+    for (size_t i = 0; i < point.size(); i++) {
+      auto oct = [&](size_t k) { return k < point.size() && point[k] >= '0' && point[k] <= '7'; };
+      if (point[i] == '\\' && oct(i + 1) && oct(i + 2) && oct(i + 3)) {
+        decoded += char(((point[i + 1] - '0') << 6) | ((point[i + 2] - '0') << 3) | (point[i + 3] - '0'));
+        i += 3;
+        continue;
+      }
+      decoded += point[i];
+    }
+    points.push_back(std::move(decoded));
+  }
+  return points;
+}
+
+namespace {
+
+struct MountTable {
+  std::mutex mutex;
+  int fd = -1;  // /proc/self/mountinfo, kept open to hear of changes
+  bool loaded = false;
+  std::set<std::string> points;
+
+  void RefreshLocked() {
+    if (loaded && fd >= 0) {
+      struct pollfd p = {fd, POLLPRI, 0};
+      if (sys::Poll(&p, 1, 0) <= 0 || !(p.revents & (POLLPRI | POLLERR))) return;
+    }
+    if (fd >= 0) sys::Close(fd);
+    fd = sys::Openat(AT_FDCWD, "/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    std::string text;
+    if (fd >= 0) {
+      char buf[16384];
+      for (;;) {
+        ssize_t n = sys::Read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+      }
+    }
+    auto parsed = ParseMountPoints(text);
+    points = std::set<std::string>(parsed.begin(), parsed.end());
+    points.insert("/");
+    loaded = true;
+  }
+};
+
+MountTable &Mounts() {
+  static MountTable *table = new MountTable();  // lives as long as the process
+  return *table;
+}
+
+}  // namespace
+
+bool IsMountPoint(const std::string &path) {
+  MountTable &m = Mounts();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.RefreshLocked();
+  return m.points.count(path) != 0;
+}
+
+std::vector<std::string> MountPointsIn(const std::string &folderPath) {
+  MountTable &m = Mounts();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.RefreshLocked();
+  std::string prefix = folderPath;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  std::vector<std::string> names;
+  for (auto it = m.points.lower_bound(prefix); it != m.points.end(); ++it) {
+    if (it->compare(0, prefix.size(), prefix) != 0) break;
+    std::string rest = it->substr(prefix.size());
+    if (!rest.empty() && rest.find('/') == std::string::npos) names.push_back(rest);
+  }
+  return names;
+}
+
+}  // namespace tv::files
