@@ -17,6 +17,7 @@ const char *ForkFormatErrorName(ForkFormatError error) {
     case ForkFormatError::kNoFinderInfo: return "no FinderInfo entry";
     case ForkFormatError::kAppleSingle: return "AppleSingle file, not a sidecar";
     case ForkFormatError::kTooManyEntries: return "no room for another entry";
+    case ForkFormatError::kTooLarge: return "too large to rewrite";
     case ForkFormatError::kAttrTruncated: return "truncated ATTR header";
     case ForkFormatError::kAttrBadTotalSize: return "ATTR total size out of range";
     case ForkFormatError::kAttrTooMany: return "more than 256 packed attributes";

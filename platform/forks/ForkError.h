@@ -22,6 +22,7 @@ enum class ForkFormatError : UInt8 {
   kNoFinderInfo,         // metadata without an entry 9
   kAppleSingle,          // an AppleSingle file where a sidecar was expected
   kTooManyEntries,       // no room for one more entry descriptor
+  kTooLarge,             // offsets of the rewritten file would not fit in 32 bits
   // The "ATTR" block of packed extended attributes inside entry 9.
   kAttrTruncated,        // "ATTR" magic, but entry 9 cannot hold the header
   kAttrBadTotalSize,     // total size outside entry 9 or before the header's end

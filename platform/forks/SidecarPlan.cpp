@@ -1,6 +1,7 @@
 #include "platform/forks/SidecarPlan.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace tv::forks {
@@ -29,13 +30,15 @@ std::vector<UInt8> CutOutFork(const AppleDoubleView &view, const AppleDoubleEntr
   const UInt64 end = UInt64(start) + length;
   std::vector<UInt8> content(bytes.begin(), bytes.begin() + start);
   content.insert(content.end(), bytes.begin() + size_t(end), bytes.end());
-  const UInt32 newSize = UInt32(content.size());
+  // The empty fork goes to the end, where it can grow by appending, unless
+  // that offset would not fit its 32-bit field.
+  const UInt32 newForkOffset = content.size() <= UINT32_MAX ? UInt32(content.size()) : start;
 
   // Descriptors lie in the header, before any entry's data: they do not move.
   for (const AppleDoubleEntry &entry : view.entries) {
     UInt32 offset = entry.offset;
     if (&entry == &fork)
-      offset = newSize;
+      offset = newForkOffset;
     else if (offset >= end)
       offset -= length;
     else if (offset > start)  // an empty entry that pointed into the fork
@@ -145,6 +148,8 @@ ForkFormatError PlanSidecarSetFinderInfo(Bytes sidecar, const FinderInfoBytes &i
     // No FinderInfo before or after.
   } else if (view.entries.size() >= kAppleDoubleMaxEntries) {
     error = ForkFormatError::kTooManyEntries;
+  } else if (sidecar.size() > UINT32_MAX - kAppleDoubleDescriptorSize - kFinderInfoSize) {
+    error = ForkFormatError::kTooLarge;
   } else {
     plan.kind = SidecarPlanKind::kRewrite;
     plan.content = InsertFinderInfo(view, info);
