@@ -8,7 +8,7 @@ using namespace tv::files;
 TEST(CatalogConvertTest, DatesCountFrom1904WithTheFractionFromNanoseconds) {
   UTCDateTime d = UTCDateFromTimespec({0, 500000000});
   EXPECT_EQ(0, d.highSeconds);
-  EXPECT_EQ(2082844800u, d.lowSeconds);
+  EXPECT_EQ(2082844800u, UInt32(d.lowSeconds));
   EXPECT_EQ(0x8000, d.fraction);
 
   // 2100 needs more than 32 bits of seconds since 1904.
@@ -21,7 +21,7 @@ TEST(CatalogConvertTest, DatesCountFrom1904WithTheFractionFromNanoseconds) {
   // Before 1904: the earliest date.
   d = UTCDateFromTimespec({-2082844801, 0});
   EXPECT_EQ(0, d.highSeconds);
-  EXPECT_EQ(0u, d.lowSeconds);
+  EXPECT_EQ(0u, UInt32(d.lowSeconds));
 
   d = UTCDateFromTimespec({1700000000, 999999999});
   EXPECT_EQ(0xFFFF, d.fraction);

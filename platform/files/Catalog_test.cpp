@@ -71,7 +71,7 @@ TEST(CatalogInfoTest, LeavesFieldsNotAskedForUntouched) {
   ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
   EXPECT_EQ(0, info.nodeFlags);
   EXPECT_EQ(0xABABABABABABABABull, info.dataLogicalSize);
-  EXPECT_EQ(0xABABABABu, info.contentModDate.lowSeconds);
+  EXPECT_EQ(0xABABABABu, UInt32(info.contentModDate.lowSeconds));
 }
 
 TEST(CatalogInfoTest, SymlinksAndFifosArePlainFilesThatAreNeverFollowedOrOpened) {

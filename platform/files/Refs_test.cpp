@@ -226,7 +226,7 @@ TEST_F(LongPathTest, RefsPathsCatalogInfoAndListingWorkBeyondPathMax) {
   ASSERT_STATUS(noErr, FSSetCatalogInfo(&refs[0], kFSCatInfoContentMod, &info));
   FSCatalogInfo after{};
   ASSERT_STATUS(noErr, FSGetCatalogInfo(&refs[0], kFSCatInfoContentMod, &after, nullptr, nullptr, nullptr));
-  EXPECT_EQ(3000000000u, after.contentModDate.lowSeconds);
+  EXPECT_EQ(3000000000u, UInt32(after.contentModDate.lowSeconds));
 
   FSRef again = RefFor(deep + "/a-file");
   EXPECT_STATUS(noErr, FSCompareFSRefs(&again, &refs[0]));
