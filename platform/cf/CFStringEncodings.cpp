@@ -138,13 +138,16 @@ void AppendCodePoint(std::u16string *out, char32_t c) {
   }
 }
 
-bool DecodeUTF8(std::string_view utf8, std::u16string *out) {
+bool DecodeUTF8(std::string_view utf8, std::u16string *out, size_t *badOffset) {
   std::u16string s;
   s.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     char32_t c;
     const size_t n = ReadUTF8(utf8, i, &c);
-    if (n == 0) return false;
+    if (n == 0) {
+      if (badOffset) *badOffset = i;
+      return false;
+    }
     AppendCodePoint(&s, c);
     i += n;
   }

@@ -21,7 +21,8 @@ bool DecodeBytes(std::span<const UInt8> bytes, CFStringEncoding encoding,
                  bool isExternalRepresentation, std::u16string *out);
 
 // Strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
-bool DecodeUTF8(std::string_view utf8, std::u16string *out);
+// On failure *badOffset (optional) gets the offset of the first bad byte.
+bool DecodeUTF8(std::string_view utf8, std::u16string *out, size_t *badOffset = nullptr);
 // Every invalid sequence becomes U+FFFD.
 std::u16string DecodeUTF8Lossy(std::string_view utf8);
 // Unpaired surrogates become U+FFFD.

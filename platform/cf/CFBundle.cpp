@@ -1,0 +1,293 @@
+// CFBundle: a plug-in bundle folder opened by the host, its Info.plist
+// (identifier, executable, factories and the types they serve) and its
+// localized string tables.
+//
+//   <bundle>/Contents/Info.plist
+//   <bundle>/Contents/MacOS/<CFBundleExecutable>
+//   <bundle>/Contents/Resources/<language>.lproj/<table>.strings
+#include "platform/cf/CFFileIO.h"
+#include "platform/cf/CFInternal.h"
+#include "platform/cf/CFStringEncodings.h"
+#include "platform/cf/CFUUIDText.h"
+#include "platform/cf/LanguageChoice.h"
+#include "platform/cf/PlistSupport.h"
+#include "platform/cf/StringsFile.h"
+#include "platform/HostServices.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+namespace {
+
+// Info.plist and string tables larger than this are not read.
+constexpr size_t kMaxFileBytes = 16 << 20;
+
+struct Factory {
+  tvcf::UUIDBytes id;
+  std::string functionName;
+};
+struct PlugInType {
+  tvcf::UUIDBytes id;
+  std::vector<tvcf::UUIDBytes> factories;
+};
+
+// A file name with no folder part: not empty, no "/", not "." or "..".
+bool IsPlainName(const std::string &name) {
+  return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+}  // namespace
+
+struct __CFBundle : TVCFObject {
+  __CFBundle() : TVCFObject(tvcf::kBundleTypeID) {}
+  ~__CFBundle() override;
+  std::u16string Describe() const override {
+    return u"CFBundle " + tvcf::DecodeUTF8Lossy(path) + u" (" + tvcf::Chars(identifier) + u")";
+  }
+
+  std::string path;                  // absolute, no trailing "/"
+  CFStringRef identifier = nullptr;  // owned
+  std::string executable;            // empty when Info.plist names none
+  std::vector<Factory> factories;
+  std::vector<PlugInType> types;
+  // Parsed string tables by language and table name; parsed once.
+  std::map<std::pair<std::string, std::string>, tvcf::StringsTable> tables;
+};
+
+namespace {
+
+// The bundles opened and not yet freed, in the order they were opened.
+std::vector<__CFBundle *> &OpenBundles() {
+  static auto *list = new std::vector<__CFBundle *>;
+  return *list;
+}
+
+__CFBundle *AsBundle(CFBundleRef b) { return tvcf::AsMutable<__CFBundle>(b, tvcf::kBundleTypeID); }
+
+// Reads Info.plist into bundle; noErr, fnfErr or paramErr.
+OSStatus ReadInfoPlist(__CFBundle *bundle) {
+  std::string bytes;
+  switch (tvcf::ReadWholeFile(bundle->path + "/Contents/Info.plist", &bytes, kMaxFileBytes)) {
+    case tvcf::ReadResult::kMissing: return fnfErr;
+    case tvcf::ReadResult::kFailed: return ioErr;
+    case tvcf::ReadResult::kOK: break;
+  }
+  tvcf::PlistPtr root = tvcf::ParsePlist(bytes);
+  plist_t dict = root.get();
+  if (!dict || plist_get_node_type(dict) != PLIST_DICT) return paramErr;
+  std::string identifier;
+  std::u16string chars;
+  if (!tvcf::PlistString(plist_dict_get_item(dict, "CFBundleIdentifier"), &identifier) ||
+      identifier.empty() || !tvcf::DecodeUTF8(identifier, &chars)) {
+    return paramErr;
+  }
+  std::string executable;
+  if (tvcf::PlistString(plist_dict_get_item(dict, "CFBundleExecutable"), &executable) &&
+      IsPlainName(executable)) {
+    bundle->executable = executable;
+  }
+  // Entries that are not well formed are left out; the rest still count.
+  tvcf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInFactories"),
+                        [&](const std::string &key, plist_t value) {
+                          Factory f;
+                          if (tvcf::UUIDFromText(key, &f.id) &&
+                              tvcf::PlistString(value, &f.functionName) && !f.functionName.empty()) {
+                            bundle->factories.push_back(std::move(f));
+                          }
+                        });
+  tvcf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInTypes"), [&](const std::string &key,
+                                                                        plist_t value) {
+    PlugInType t;
+    if (!tvcf::UUIDFromText(key, &t.id) || plist_get_node_type(value) != PLIST_ARRAY) return;
+    for (uint32_t i = 0; i < plist_array_get_size(value); ++i) {
+      std::string text;
+      tvcf::UUIDBytes id;
+      if (tvcf::PlistString(plist_array_get_item(value, i), &text) && tvcf::UUIDFromText(text, &id)) {
+        t.factories.push_back(id);
+      }
+    }
+    bundle->types.push_back(std::move(t));
+  });
+  bundle->identifier = tvcf::CreateString(std::move(chars));
+  return bundle->identifier ? noErr : memFullErr;
+}
+
+std::string ResourcesFolder(const __CFBundle &b) { return b.path + "/Contents/Resources"; }
+
+std::string BundleLanguage(const __CFBundle &b) {
+  const std::string resources = ResourcesFolder(b);
+  return tvcf::ChooseLanguage([](const char *name) { return std::getenv(name); },
+                              [&](const std::string &language) {
+                                std::error_code ec;
+                                return std::filesystem::is_directory(
+                                    resources + "/" + language + ".lproj", ec);
+                              });
+}
+
+// The parsed table, read on first use. A missing file is an empty table; a
+// faulty one too, after one line on standard error (once per file).
+const tvcf::StringsTable &Table(__CFBundle *b, const std::string &language, const std::string &table) {
+  const auto key = std::make_pair(language, table);
+  auto it = b->tables.find(key);
+  if (it != b->tables.end()) return it->second;
+  tvcf::StringsTable parsed;
+  const std::string path = ResourcesFolder(*b) + "/" + language + ".lproj/" + table + ".strings";
+  std::string bytes;
+  if (tvcf::ReadWholeFile(path, &bytes, kMaxFileBytes) == tvcf::ReadResult::kOK) {
+    size_t line = 0;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    if (!tvcf::ParseStringsFile(std::span(data, bytes.size()), &parsed, &line)) {
+      static auto *reported = new std::set<std::string>;
+      if (reported->insert(path).second) {
+        std::fprintf(stderr,
+                     "tarrovel: %s:%zu: syntax error in strings file; showing untranslated texts\n",
+                     path.c_str(), line);
+      }
+    }
+  }
+  return b->tables.emplace(key, std::move(parsed)).first->second;
+}
+
+// A table name safe to put in a path.
+bool IsTableName(const std::string &name) { return IsPlainName(name) && name[0] != '.'; }
+
+}  // namespace
+
+__CFBundle::~__CFBundle() {
+  auto &open = OpenBundles();
+  open.erase(std::remove(open.begin(), open.end(), this), open.end());
+  if (identifier) CFRelease(identifier);
+}
+
+CFBundleRef TVBundleCreateWithPath(const char *bundlePath, OSStatus *outError) {
+  OSStatus err = noErr;
+  __CFBundle *bundle = nullptr;
+  if (!bundlePath || !*bundlePath) {
+    err = paramErr;
+  } else {
+    bundle = tvcf::New<__CFBundle>();
+    if (!bundle) err = memFullErr;
+  }
+  if (err == noErr) {
+    try {
+      std::error_code ec;
+      std::string path = std::filesystem::absolute(bundlePath, ec).string();
+      if (ec) path = bundlePath;
+      while (path.size() > 1 && path.back() == '/') path.pop_back();
+      bundle->path = std::move(path);
+      err = ReadInfoPlist(bundle);
+      if (err == noErr) OpenBundles().push_back(bundle);
+    } catch (const std::bad_alloc &) {
+      err = memFullErr;
+    }
+  }
+  if (err != noErr && bundle) {
+    CFRelease(bundle);
+    bundle = nullptr;
+  }
+  if (outError) *outError = err;
+  return bundle;
+}
+
+CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID) {
+  if (!tvcf::AsString(bundleID)) return nullptr;
+  for (__CFBundle *b : OpenBundles()) {
+    if (CFEqual(b->identifier, bundleID)) return b;  // the first opened wins
+  }
+  return nullptr;
+}
+
+CFStringRef CFBundleGetIdentifier(CFBundleRef bundle) {
+  const __CFBundle *b = AsBundle(bundle);
+  return b ? b->identifier : nullptr;
+}
+
+CFStringRef TVBundleCopyExecutablePath(CFBundleRef bundle) {
+  const __CFBundle *b = AsBundle(bundle);
+  if (!b || b->executable.empty()) return nullptr;
+  return tvcf::CreateStringFromUTF8Lossy(b->path + "/Contents/MacOS/" + b->executable);
+}
+
+CFIndex TVBundleCopyFactoriesForType(CFBundleRef bundle, CFUUIDRef typeID, CFUUIDRef *outFactoryIDs,
+                                     CFStringRef *outFunctionNames, CFIndex maxCount) {
+  const __CFBundle *b = AsBundle(bundle);
+  if (!b || !tvcf::As<__CFUUID>(typeID, tvcf::kUUIDTypeID) || maxCount <= 0) return 0;
+  const tvcf::UUIDBytes type = tvcf::BytesOf(typeID);
+  const PlugInType *t = nullptr;
+  for (const PlugInType &candidate : b->types) {
+    if (candidate.id == type) {
+      t = &candidate;
+      break;
+    }
+  }
+  if (!t) return 0;
+  std::vector<std::pair<CFUUIDRef, CFStringRef>> made;
+  bool failed = false;
+  for (const tvcf::UUIDBytes &id : t->factories) {
+    if (CFIndex(made.size()) == maxCount) break;
+    const auto f = std::find_if(b->factories.begin(), b->factories.end(),
+                                [&](const Factory &x) { return x.id == id; });
+    if (f == b->factories.end()) continue;  // a type naming an unknown factory
+    CFUUIDRef u = tvcf::CreateUUID(id);
+    CFStringRef name = tvcf::CreateStringFromUTF8Lossy(f->functionName);
+    if (!u || !name) {
+      if (u) CFRelease(u);
+      if (name) CFRelease(name);
+      failed = true;
+      break;
+    }
+    made.emplace_back(u, name);
+  }
+  // All or nothing: a partial list would hide a factory.
+  if (failed) {
+    for (auto &[u, name] : made) {
+      CFRelease(u);
+      CFRelease(name);
+    }
+    return 0;
+  }
+  for (size_t i = 0; i < made.size(); ++i) {
+    if (outFactoryIDs) outFactoryIDs[i] = made[i].first;
+    else CFRelease(made[i].first);
+    if (outFunctionNames) outFunctionNames[i] = made[i].second;
+    else CFRelease(made[i].second);
+  }
+  return CFIndex(made.size());
+}
+
+CFStringRef TVBundleGetLanguage(CFBundleRef bundle) {
+  const __CFBundle *b = AsBundle(bundle);
+  if (!b) return nullptr;
+  // Interned, so the borrowed string outlives any later change of language.
+  return __CFStringMakeConstantString(BundleLanguage(*b).c_str());
+}
+
+CFStringRef CFBundleCopyLocalizedString(CFBundleRef bundle, CFStringRef key, CFStringRef value,
+                                        CFStringRef tableName) {
+  // What is shown when no table has the key: value, unless it is empty, else key.
+  CFStringRef fallback = (tvcf::AsString(value) && CFStringGetLength(value) > 0) ? value
+                         : tvcf::AsString(key)                                  ? key
+                                                                                : value;
+  __CFBundle *b = AsBundle(bundle);
+  if (!b || !tvcf::AsString(key)) return fallback ? static_cast<CFStringRef>(CFRetain(fallback)) : nullptr;
+  try {
+    std::string table = "Localizable";
+    if (tvcf::AsString(tableName) && CFStringGetLength(tableName) > 0) table = tvcf::UTF8(tableName);
+    if (IsTableName(table)) {
+      const std::string language = BundleLanguage(*b);
+      const std::u16string &k = tvcf::Chars(key);
+      for (const std::string &lang : {language, std::string("en")}) {
+        const tvcf::StringsTable &t = Table(b, lang, table);
+        auto hit = t.find(k);
+        if (hit != t.end()) return tvcf::CreateString(hit->second);
+        if (lang == "en") break;
+      }
+    }
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  return static_cast<CFStringRef>(CFRetain(fallback));
+}
