@@ -36,9 +36,11 @@ ForkFormatError PlanAfpInfoSetFinderInfo(Bytes value, const FinderInfoBytes &inf
   ForkFormatError error = ParseAfpInfo(value, &current);
   if (error != ForkFormatError::kNone) return error;
   XattrPlan plan;
-  if (IsAllZero(info)) {
+  if (current == info) {
+    // Unchanged: nothing to do.
+  } else if (IsAllZero(info)) {
     plan.kind = XattrPlanKind::kRemove;
-  } else if (current != info) {
+  } else {
     plan.kind = XattrPlanKind::kSet;
     plan.value.assign(value.begin(), value.end());
     std::copy(info.begin(), info.end(), plan.value.begin() + kAfpInfoFinderInfoOffset);

@@ -43,7 +43,8 @@ constexpr UInt32 kAfpInfoBackupTimeUnknown = 0x80000000;
 // is not 0, is refused. *out is set only on success.
 ForkFormatError ParseAfpInfo(Bytes value, FinderInfoBytes *out);
 // Replaces bytes 16..47 and keeps every other byte, the trailing 0 included;
-// an all-zero info removes the attribute, as Samba does.
+// an all-zero info removes the attribute, as Samba does. kNothing when the
+// value is unchanged.
 ForkFormatError PlanAfpInfoSetFinderInfo(Bytes value, const FinderInfoBytes &info, XattrPlan *out);
 
 // ---- netatalk metadata -------------------------------------------------------

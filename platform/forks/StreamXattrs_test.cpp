@@ -87,6 +87,9 @@ TEST(AfpInfoTest, ReplacesFinderInfoAndKeepsEveryOtherByte) {
     EXPECT_EQ(XattrPlanKind::kNothing, plan.kind);
     ASSERT_EQ(ForkFormatError::kNone, PlanAfpInfoSetFinderInfo(value, kNoInfo, &plan));
     EXPECT_EQ(XattrPlanKind::kRemove, plan.kind);
+    // Zero already: a change nobody asked for is not made.
+    ASSERT_EQ(ForkFormatError::kNone, PlanAfpInfoSetFinderInfo(BuildAfpInfo(kNoInfo), kNoInfo, &plan));
+    EXPECT_EQ(XattrPlanKind::kNothing, plan.kind);
   }
   XattrPlan untouched;
   untouched.kind = XattrPlanKind::kSet;
