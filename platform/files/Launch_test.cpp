@@ -75,6 +75,31 @@ TEST(LSCopyItemInfoForRefTest, EveryFolderMountPointOfThisMachineIsAVolume) {
     checked++;
   }
   EXPECT_GT(checked, 0) << "none of /proc, /sys, /dev is a mount point here";
+
+  // Listing "/" names each mount point below it by the mounted root's
+  // identity, not by the folder it covers.
+  FSRef root = RefFor("/");
+  FSIterator it;
+  ASSERT_STATUS(noErr, FSOpenIterator(&root, kFSIterateFlat, &it));
+  FSRef refs[10];
+  ItemCount n = 0;
+  OSStatus s = noErr;
+  int mounts = 0;
+  while (s == noErr) {
+    s = FSGetCatalogInfoBulk(it, 10, &n, nullptr, 0, nullptr, refs, nullptr, nullptr);
+    for (ItemCount i = 0; i < n; i++) {
+      std::string path = PathOf(refs[i]);
+      if (std::find(points.begin(), points.end(), path) == points.end()) continue;
+      mounts++;
+      FSRef direct = RefFor(path);
+      EXPECT_STATUS(noErr, FSCompareFSRefs(&direct, &refs[i])) << path;
+      LSItemInfoRecord info;
+      EXPECT_STATUS(noErr, LSCopyItemInfoForRef(&refs[i], kLSRequestBasicFlagsOnly, &info)) << path;
+    }
+  }
+  EXPECT_STATUS(errFSNoMoreItems, s);
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  EXPECT_GT(mounts, 0);
   // An ordinary folder of the root volume is not.
   tvtest::TempTree tree;
   EXPECT_EQ(kLSItemInfoIsContainer, Flags(tree.root()));

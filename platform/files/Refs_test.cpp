@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/Files.h"
@@ -250,4 +251,32 @@ TEST_F(LongPathTest, RefsPathsCatalogInfoAndListingWorkBeyondPathMax) {
   close(f);
   close(fd);
   EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
+}
+
+TEST_F(LongPathTest, LocationsReachTheItemAndItsSidecarBeyondPathMax) {
+  FSRef ref = RefFor(deep + "/a-file");
+  tv::files::ItemLocation where;
+  tv::files::ItemStat st;
+  ASSERT_STATUS(noErr, tv::files::ResolveRef(&ref, &where, &st));
+  EXPECT_GE(where.dirFd, 0);
+  EXPECT_EQ("a-file", where.name);
+  EXPECT_EQ(deep + "/a-file", where.fullPath);
+  // The sidecar, through the folder descriptor.
+  struct stat sidecar;
+  EXPECT_EQ(0, fstatat(where.dirFd, where.SiblingPath("._a-file").c_str(), &sidecar, AT_SYMLINK_NOFOLLOW));
+  // The calls that only take a path.
+  std::string path = where.PathForPathCalls();
+  ASSERT_LT(path.size(), size_t(PATH_MAX));
+  ASSERT_EQ(0, lsetxattr(path.c_str(), "user.test", "v", 1, 0));
+  char value[4] = {};
+  EXPECT_EQ(1, lgetxattr(path.c_str(), "user.test", value, sizeof value));
+  EXPECT_STREQ("v", value);
+
+  // A short path needs no descriptor.
+  FSRef shallow = RefFor(tree.file("near", "x"));
+  tv::files::ItemLocation near;
+  ASSERT_STATUS(noErr, tv::files::ResolveRef(&shallow, &near, nullptr));
+  EXPECT_EQ(AT_FDCWD, near.dirFd);
+  EXPECT_EQ(tree.path("near"), near.PathForPathCalls());
+  EXPECT_EQ(tree.path("._near"), near.SiblingPath("._near"));
 }
