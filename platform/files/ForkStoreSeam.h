@@ -12,7 +12,9 @@
 namespace tv::files {
 
 // Reads what is asked of the item at `where`, whose lstat is `st` (the caller
-// has checked that it is the item of the ref). wantRsrc: the logical size of
+// has checked that it is the item of the ref; st.st_mode tells its kind: a
+// FIFO, socket or device must never be opened, and only a regular file is
+// ever asked for its resource fork). wantRsrc: the logical size of
 // the resource fork into *rsrcSize (0 when no store holds one).
 // wantFinderInfo: the 32 FinderInfo bytes as stored (big-endian) into
 // finderInfo (all zero when no store holds any). Outputs are written only on

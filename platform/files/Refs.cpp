@@ -189,7 +189,9 @@ OSStatus LocateNode(uint32_t node, ItemLocation *loc) {
     return noErr;
   }
   result.name = nodes.Name(node);
-  std::string folder = nodes.Path(nodes.Parent(node));
+  // The folder's path is the item's without its last component.
+  size_t cut = result.fullPath.size() - result.name.size() - 1;
+  std::string folder = cut == 0 ? std::string("/") : result.fullPath.substr(0, cut);
   if (result.fullPath.size() < PATH_MAX) {
     result.itemPath = result.fullPath;
     result.folderPath = std::move(folder);
