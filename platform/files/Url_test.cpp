@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "platform/CoreFoundation.h"
+#include "platform/Files.h"
+#include "platform/files/FilesTestSupport.h"
+
+using namespace tvfiles_test;
+
+namespace {
+
+std::string UrlPath(CFURLRef url) {
+  std::string buf(70000, '\0');
+  if (!CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8 *>(buf.data()), CFIndex(buf.size())))
+    return "(none)";
+  return buf.c_str();
+}
+
+}  // namespace
+
+TEST(CFURLCreateFromFSRefTest, MakesAFileUrlOfTheRefsPath) {
+  tvtest::TempTree tree;
+  std::string file = tree.file("dir/file name", "x");
+  for (const std::string &path : {file, tree.path("dir"), std::string("/")}) {
+    FSRef ref = RefFor(path);
+    CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
+    ASSERT_NE(nullptr, url) << path;
+    EXPECT_EQ(path, UrlPath(url));
+    CFRelease(url);
+  }
+}
+
+TEST(CFURLCreateFromFSRefTest, NoUrlForABadOrStaleRef) {
+  tvtest::TempTree tree;
+  std::string file = tree.file("f", "x");
+  FSRef ref = RefFor(file);
+  ASSERT_EQ(0, rename(file.c_str(), tree.path("g").c_str()));
+  EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, &ref));
+  FSRef zero{};
+  EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, &zero));
+  EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, nullptr));
+}
