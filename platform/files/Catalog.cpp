@@ -29,7 +29,10 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
                          FSCatalogInfo *out) {
   const struct stat &st = item.st;
   const bool isFolder = S_ISDIR(st.st_mode);
-  FSCatalogInfo info = *out;
+  // Built in a copy so that the caller's record changes only on success;
+  // the fields not asked for keep whatever bytes the caller left there.
+  FSCatalogInfo info;
+  std::memcpy(&info, out, sizeof info);
   OSStatus result = noErr;
 
   if (which & kFSCatInfoTextEncoding) info.textEncodingHint = 0x08000100;  // names are UTF-8
@@ -94,7 +97,7 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
       if (which & kFSCatInfoFinderXInfo) std::memcpy(info.extFinderInfo, extFinderInfo, 16);
     }
   }
-  if (result == noErr) *out = info;
+  if (result == noErr) std::memcpy(out, &info, sizeof info);
   return result;
 }
 
