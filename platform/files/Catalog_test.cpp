@@ -1,6 +1,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -82,12 +84,26 @@ TEST(CatalogInfoTest, SymlinksAndFifosArePlainFilesThatAreNeverFollowedOrOpened)
   tree.symlink("link-to-file", tree.path("target/big"));
   tree.symlink("dangling", tree.path("nothing"));
   ASSERT_EQ(0, mkfifo(tree.path("fifo").c_str(), 0644));
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  struct sockaddr_un addr {};
+  addr.sun_family = AF_UNIX;
+  std::string sockPath = tree.path("socket");
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, sockPath.c_str());
+  ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
 
-  for (const char *name : {"link-to-folder", "link-to-file", "dangling", "fifo"}) {
-    SCOPED_TRACE(name);
+  struct Kind {
+    std::string path;
+    mode_t type;
+  } kinds[] = {{tree.path("link-to-folder"), S_IFLNK}, {tree.path("link-to-file"), S_IFLNK},
+               {tree.path("dangling"), S_IFLNK},       {tree.path("fifo"), S_IFIFO},
+               {sockPath, S_IFSOCK},                   {"/dev/null", S_IFCHR}};
+  for (const Kind &kind : kinds) {
+    SCOPED_TRACE(kind.path);
     OSStatus s;
     Boolean isDir = true;
-    FSRef ref = RefFor(tree.path(name), &s, &isDir);
+    FSRef ref = RefFor(kind.path, &s, &isDir);
     ASSERT_STATUS(noErr, s);
     EXPECT_FALSE(isDir);
     FSCatalogInfo info{};
@@ -99,8 +115,9 @@ TEST(CatalogInfoTest, SymlinksAndFifosArePlainFilesThatAreNeverFollowedOrOpened)
     EXPECT_EQ(0, info.nodeFlags & kFSNodeIsDirectoryMask);
     EXPECT_EQ(0u, info.dataLogicalSize);
     EXPECT_EQ(0u, info.rsrcLogicalSize);
-    EXPECT_EQ(std::string(name) == "fifo" ? S_IFIFO : S_IFLNK, Permissions(info).mode & S_IFMT);
+    EXPECT_EQ(kind.type, Permissions(info).mode & S_IFMT);
   }
+  close(sock);
 }
 
 TEST(CatalogInfoTest, PermissionsAndUserAccessAsRoot) {
