@@ -97,7 +97,8 @@ TEST_F(CmdListTest, SubmenuSurvivesItsWrapperAndHostListKeepsItems) {
   MyCMCmdList wrapper = nullptr, sub = nullptr;
   ASSERT_STATUS(noErr, MyCMCmdListCreate(&host, &wrapper));
   EXPECT_EQ(wrapper->list, &host);
-  EXPECT_EQ(wrapper->ownList.descriptorType, typeNull);
+  EXPECT_EQ(wrapper->ownList.descriptorType, 0u);  // all zero: nothing of its own
+  EXPECT_EQ(wrapper->ownList.dataHandle, nullptr);
   ASSERT_STATUS(noErr, MyCMCmdListCreate(nullptr, &sub));
   MyCMCmdListAddItem(sub, CFSTR("a"), 1, 0);
   MyCMCmdListAddItem(sub, CFSTR("b"), 2, 0);

@@ -26,7 +26,8 @@ class SelectionContextTest : public ::testing::Test {
 
 TEST_F(SelectionContextTest, EmptySelectionsAnswerFalseAndGiveAnEmptyIterator) {
   AEDesc null = {typeNull, nullptr};
-  for (const AEDesc *host : {static_cast<const AEDesc *>(nullptr), &null}) {
+  const AEDesc *hosts[] = {nullptr, &null};
+  for (const AEDesc *host : hosts) {
     MyCMContext context = nullptr;
     ASSERT_STATUS(noErr, MyCMContextCreateWithContext(host, false, &context));
     EXPECT_EQ(MyCMContextGetItemCount(context), 0u);

@@ -15,6 +15,8 @@ class AutoreleasePoolTest : public ::testing::Test {
   void SetUp() override {
     sConsole.clear();
     TVSetConsoleSink(Capture, nullptr);
+    // The stack of pools is made once and kept for the process.
+    MyCFAutoreleasePoolDispose(MyCFAutoreleasePoolCreate());
     live_ = TVCFGetLiveObjectCount();
   }
   void TearDown() override {

@@ -16,3 +16,28 @@ std::vector<std::string> JsonTitles(const std::string &json);
 void WriteSettings(TempTree &tree, bool showDataFork, bool showRecursive, bool keepDate);
 
 }  // namespace tvtest
+
+namespace tvtest {
+// A copy of the built host, platform library and bundle inside the tree, so
+// that an unprivileged user can run them whatever folder the build sits in.
+// Returns the command's path; *env gets what it needs (library and plug-in paths).
+std::string StageTarrovel(TempTree &tree, std::vector<std::string> *env);
+
+// A running `tarrovel` whose output is read while it runs.
+class Spawned {
+ public:
+  Spawned(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+  ~Spawned();
+  // Reads standard output until it holds `lines` lines or the process ends;
+  // false when it ended first.
+  bool WaitForLines(size_t lines, int timeoutMs);
+  void Signal(int sig);
+  // Waits for the end; the rest of both outputs is added to out/err.
+  int Wait();
+  std::string out, err;
+
+ private:
+  int pid_ = -1, outFd_ = -1, errFd_ = -1, exitStatus_ = -1;
+  void Pump(int timeoutMs);
+};
+}  // namespace tvtest

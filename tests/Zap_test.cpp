@@ -1,0 +1,217 @@
+// The whole flow through the real `tarrovel run` on real temporary trees:
+// counting, confirming, zapping, the alerts, cancelling and the toggles.
+#include "platform/Carbon.h"
+#include "platform/forks/Fixtures.h"
+#include "tests/support/Selection.h"
+#include "tests/support/Tarrovel.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fx = tv::forks::fixtures;
+using tvtest::Tarrovel;
+
+std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
+
+class ZapTest : public ::testing::Test {
+ protected:
+  // A file with a 600-byte resource fork in a macOS sidecar that also packs
+  // com.apple.quarantine, and the custom-icon flag when asked.
+  std::string MacFile(const std::string &rel, bool customIcon = false) {
+    std::string path = tree.file(rel, "data of " + rel);
+    std::string dir = rel.find('/') == std::string::npos ? "" : rel.substr(0, rel.rfind('/') + 1);
+    std::string name = rel.substr(rel.rfind('/') + 1);
+    auto info = fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), customIcon ? kHasCustomIcon : 0);
+    tree.file(dir + "._" + name, Str(fx::BuildMacOSKernelSidecar(info, fx::TypicalAttributes(), fx::MakeResourceFork(600))));
+    return path;
+  }
+  UInt64 RsrcSize(const std::string &path) {
+    FSRef ref = tvtest::RefFor(path);
+    FSCatalogInfo info;
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr) << path;
+    return info.rsrcLogicalSize;
+  }
+  UInt16 FinderFlags(const std::string &path) {
+    FSRef ref = tvtest::RefFor(path);
+    FSCatalogInfo info;
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr), noErr);
+    return reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags;
+  }
+  static int Count(const std::string &s, const std::string &what) {
+    int n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) n++;
+    return n;
+  }
+  tvtest::TempTree tree;
+};
+
+TEST_F(ZapTest, ZapPressedEmptiesEveryForkAfterOneAlert) {
+  std::vector<std::string> files = {MacFile("a"), MacFile("b", true), MacFile("c")};
+  ASSERT_EQ(RsrcSize(files[0]), 600u);
+  tvtest::RunResult r = Tarrovel({"run", "-v", "Zap Resource Fork...", files[0], files[1], files[2]}, "Zap\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.err, "[caution]"), 1) << r.err;
+  EXPECT_NE(r.err.find("Zap the resource forks of 3 file(s)?"), std::string::npos) << r.err;
+  for (const auto &f : files) {
+    EXPECT_EQ(RsrcSize(f), 0u) << f;
+    EXPECT_EQ(FinderFlags(f) & kHasCustomIcon, 0) << f;
+    EXPECT_EQ(tree.read(f.substr(tree.root().size() + 1)), "data of " + f.substr(f.rfind('/') + 1));
+  }
+  // Each changed file was reported once.
+  EXPECT_EQ(r.out, files[0] + "\n" + files[1] + "\n" + files[2] + "\n");
+  // The sidecars still hold FinderInfo and com.apple.quarantine.
+  EXPECT_TRUE(tree.exists("._a"));
+  EXPECT_NE(tree.read("._a").find("com.apple.quarantine"), std::string::npos);
+}
+
+TEST_F(ZapTest, CancelChangesNothing) {
+  std::string a = MacFile("a");
+  std::string before = tree.read("._a");
+  tvtest::RunResult r = Tarrovel({"run", "Zap Resource Fork...", a}, "Cancel\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tree.read("._a"), before);
+  EXPECT_EQ(Count(r.err, "[caution]"), 1);
+  // End of input answers the cancel button too.
+  r = Tarrovel({"run", "Zap Resource Fork...", a}, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(tree.read("._a"), before);
+}
+
+TEST_F(ZapTest, RecursiveZapOfAnOrdinaryFolderAsksOnce) {
+  MacFile("top/x");
+  MacFile("top/sub/y", true);
+  tvtest::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Tarrovel({"run", "Zap Resource Fork Recursively...", tree.path("top")}, "\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.err, "[caution]"), 1) << r.err;
+  EXPECT_NE(r.err.find("2 file(s)"), std::string::npos) << r.err;
+  EXPECT_EQ(RsrcSize(tree.path("top/x")), 0u);
+  EXPECT_EQ(RsrcSize(tree.path("top/sub/y")), 0u);
+}
+
+TEST_F(ZapTest, HomeFolderAsksTwiceAndCancelInTheSecondChangesNothing) {
+  std::string f = MacFile("home/doc");
+  std::string before = tree.read("home/._doc");
+  tvtest::WriteSettings(tree, false, true, false);
+  tvtest::RunResult r = Tarrovel({"run", "Zap Resource Fork Recursively...", tree.home()}, "Zap\nCancel\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.err, "[caution]"), 2) << r.err;
+  EXPECT_NE(r.err.find("your home folder"), std::string::npos) << r.err;
+  EXPECT_EQ(tree.read("home/._doc"), before);
+  EXPECT_EQ(RsrcSize(f), 600u);
+}
+
+TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
+  std::vector<std::string> files = {MacFile("1"), MacFile("2"), MacFile("3")};
+  std::string third = tree.read("._3");
+  tree.setImmutable("2", true);
+  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", files[0], files[1], files[2]});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(RsrcSize(files[0]), 0u);
+  EXPECT_EQ(RsrcSize(files[1]), 600u);
+  EXPECT_EQ(tree.read("._3"), third);
+  EXPECT_NE(r.err.find("[stop] file is locked: " + files[1]), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Change lock status using Finder Get Info."), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("execution fail"), std::string::npos) << r.err;  // shown once, not logged
+  tree.setImmutable("2", false);
+}
+
+TEST_F(ZapTest, DataForkZapKeepsModificationTimeWhenAsked) {
+  std::string f = tree.file("data", std::string(5000, 'x'));
+  tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f});
+  struct stat before;
+  ASSERT_EQ(lstat(f.c_str(), &before), 0);
+  tvtest::WriteSettings(tree, true, false, true);
+  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Data Fork...", f});
+  EXPECT_EQ(r.status, 0) << r.err;
+  struct stat after;
+  ASSERT_EQ(lstat(f.c_str(), &after), 0);
+  EXPECT_EQ(after.st_size, 0);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+}
+
+TEST_F(ZapTest, UnreadableFolderIsCountedLoggedAndNamedInTheConfirmation) {
+  MacFile("top/open/f");
+  MacFile("top/closed/g");
+  tree.chmod("top/closed", 0700);  // root's: the unprivileged user cannot enter
+  tree.chmod("top/open/f", 0666);
+  tree.chmod("top/open/._f", 0666);
+  tree.chmod("top/open", 0777);
+  std::vector<std::string> env;
+  std::string exe = tvtest::StageTarrovel(tree, &env);
+  tree.folder("nobody/.config/tarrovel");
+  tree.file("nobody/.config/tarrovel/org.tarrovel.Tarrovel.plist",
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>ShowRsrcForkRecursiveMenu</key><true/></dict></plist>");
+  tvtest::Run({"chmod", "-R", "a+rwX", tree.path("nobody")});
+  env.push_back("HOME=" + tree.path("nobody"));
+  env.push_back("XDG_CONFIG_HOME=" + tree.path("nobody/.config"));
+  env.push_back("LANG=C.UTF-8");
+  tvtest::RunResult r =
+      tvtest::RunUnprivileged({exe, "run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")}, "", env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Tarrovel: Permission denied: " + tree.path("top/closed")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Could not look inside 1 folder(s)"), std::string::npos) << r.err;
+  EXPECT_EQ(RsrcSize(tree.path("top/open/f")), 0u);
+  EXPECT_EQ(RsrcSize(tree.path("top/closed/g")), 600u);
+}
+
+TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
+  std::string f = tree.file("f");
+  tvtest::RunResult r = Tarrovel({"run", "Make no change file modification date", f});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist").find("keepModificationDate"), std::string::npos);
+  r = Tarrovel({"menu", "--json", f});
+  EXPECT_NE(r.out.find("\"Make change file modification date\", \"command\": 2012"), std::string::npos) << r.out;
+  r = Tarrovel({"run", "2012", f});
+  ASSERT_EQ(r.status, 0);
+  r = Tarrovel({"menu", "--json", f});
+  EXPECT_NE(r.out.find("\"Make no change file modification date\""), std::string::npos) << r.out;
+  // Items that are not offered do not run, and say how to switch them on.
+  r = Tarrovel({"run", "Zap Data Fork...", f});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Show Zap Data Fork Menu"), std::string::npos) << r.err;
+  r = Tarrovel({"run", "2005", f});
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(ZapTest, JapaneseAlertsUnderAJapaneseLocale) {
+  std::string a = MacFile("a");
+  tvtest::RunResult r = Tarrovel({"run", "リソースフォークを消去...", a}, "キャンセル\n", {"LANG=ja_JP.UTF-8"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("1 個のファイルのリソースフォークを消去しますか?"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("この操作は取り消せません。"), std::string::npos) << r.err;
+  EXPECT_EQ(RsrcSize(a), 600u);
+}
+
+TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
+  // Many folders, each with one file, so that the zap takes a while.
+  for (int i = 0; i < 400; i++) MacFile("big/d" + std::to_string(1000 + i) + "/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  tvtest::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("big")});
+  ASSERT_TRUE(run.WaitForLines(5, 20000)) << run.err;
+  run.Signal(SIGINT);
+  int status = run.Wait();
+  EXPECT_EQ(status, 1) << run.err;
+  EXPECT_NE(run.err.find("canceled by user: "), std::string::npos) << run.err;
+  // Folders are walked in name order: what was zapped is a prefix, and
+  // nothing after the cancel point changed.
+  int zapped = 0;
+  bool sawUntouched = false;
+  for (int i = 0; i < 400; i++) {
+    bool empty = RsrcSize(tree.path("big/d" + std::to_string(1000 + i) + "/f")) == 0;
+    if (empty) {
+      EXPECT_FALSE(sawUntouched) << "folder " << i << " was zapped after an untouched one";
+      zapped++;
+    } else {
+      sawUntouched = true;
+    }
+  }
+  EXPECT_GE(zapped, 5);
+  EXPECT_LT(zapped, 400);
+}
+
+}  // namespace
