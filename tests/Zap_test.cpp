@@ -187,6 +187,17 @@ TEST_F(ZapTest, JapaneseAlertsUnderAJapaneseLocale) {
   EXPECT_EQ(RsrcSize(a), 600u);
 }
 
+TEST_F(ZapTest, CountOutOfTimeStillZapsTheWholeSelection) {
+  for (int i = 0; i < 30; i++) MacFile("tree/l" + std::to_string(i) + "/m/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  // A clock a million ticks a second: the two seconds of counting pass at once.
+  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("tree")}, "",
+                                 {"TARROVEL_TICKS_PER_SECOND=1000000"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Counting took too long and stopped early"), std::string::npos) << r.err;
+  for (int i = 0; i < 30; i++) EXPECT_EQ(RsrcSize(tree.path("tree/l" + std::to_string(i) + "/m/f")), 0u) << i;
+}
+
 TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
   // Many folders, each with one file, so that the zap takes a while.
   for (int i = 0; i < 400; i++) MacFile("big/d" + std::to_string(1000 + i) + "/f");

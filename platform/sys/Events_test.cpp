@@ -66,6 +66,8 @@ TEST(TicksFromClockTest, CountsSixtiethsAndWraps) {
   EXPECT_EQ(119u, tvsys::TicksFromClock(1, 999999999));
   // 71582789 s is 4294967340 ticks: 44 past the 32-bit wrap.
   EXPECT_EQ(44u, tvsys::TicksFromClock(71582789, 0));
+  EXPECT_EQ(6000u, tvsys::TicksFromClock(1, 0, 6000));
+  EXPECT_EQ(3000u, tvsys::TicksFromClock(0, 500000000, 6000));
 }
 
 TEST_F(EventsTest, TickCountReadsTheMonotonicClock) {

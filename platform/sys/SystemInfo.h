@@ -12,7 +12,9 @@ namespace tvsys {
 constexpr SInt32 kDefaultSystemVersion = 0x1049;
 
 // Ticks (1/60 s) since the clock's epoch, wrapping at 2^32 as TickCount does.
-UInt32 TicksFromClock(int64_t seconds, int64_t nanoseconds);
+UInt32 TicksFromClock(int64_t seconds, int64_t nanoseconds, uint32_t ticksPerSecond = 60);
+// 60, or $TARROVEL_TICKS_PER_SECOND (read once) for tests and benchmarks.
+uint32_t TicksPerSecond();
 
 // Reads a system version written as hexadecimal with a 0x prefix ("0x1028")
 // or as decimal ("4136"). False for anything else: empty text, signs, spaces,
