@@ -143,6 +143,15 @@ ForkFormatError ParseAppleDouble(Bytes bytes, AppleDoubleView *out) {
   return ForkFormatError::kNone;
 }
 
+ForkFormatError ParseSidecar(Bytes bytes, AppleDoubleView *out) {
+  AppleDoubleView view;
+  ForkFormatError error = ParseAppleDouble(bytes, &view);
+  if (error == ForkFormatError::kNone && view.format != AppleDoubleFormat::kAppleDouble)
+    error = ForkFormatError::kAppleSingle;
+  if (error == ForkFormatError::kNone) *out = std::move(view);
+  return error;
+}
+
 SidecarContent GetSidecarContent(const AppleDoubleView &view) {
   SidecarContent content;
   for (const AppleDoubleEntry &entry : view.entries) {

@@ -105,6 +105,9 @@ struct AppleDoubleView {
 // and the ATTR block when entry 9 carries one. *out is set only on success.
 ForkFormatError ParseAppleDouble(Bytes bytes, AppleDoubleView *out);
 
+// As ParseAppleDouble, for a sidecar or metadata: AppleSingle is refused.
+ForkFormatError ParseSidecar(Bytes bytes, AppleDoubleView *out);
+
 // Parses the ATTR block of entry 9 (at its offset + 34) when it starts with
 // "ATTR"; *out is left empty when it does not.
 ForkFormatError ParseAttrBlock(Bytes bytes, const AppleDoubleEntry &finderInfoEntry,

@@ -4,13 +4,6 @@ namespace tv::forks {
 
 namespace {
 
-ForkFormatError ParseSidecar(Bytes bytes, AppleDoubleView *view) {
-  ForkFormatError error = ParseAppleDouble(bytes, view);
-  if (error == ForkFormatError::kNone && view->format != AppleDoubleFormat::kAppleDouble)
-    error = ForkFormatError::kAppleSingle;
-  return error;
-}
-
 // The FinderInfo stores in priority order.
 constexpr ForkStore kFinderInfoOrder[] = {ForkStore::kFinderInfoXattr, ForkStore::kAfpInfo,
                                           ForkStore::kNetatalkMetadata, ForkStore::kSidecar};

@@ -8,13 +8,6 @@ namespace tv::forks {
 
 namespace {
 
-ForkFormatError ParseSidecar(Bytes sidecar, AppleDoubleView *view) {
-  ForkFormatError error = ParseAppleDouble(sidecar, view);
-  if (error == ForkFormatError::kNone && view->format != AppleDoubleFormat::kAppleDouble)
-    error = ForkFormatError::kAppleSingle;
-  return error;
-}
-
 // A rewritten sidecar is written only when it parses again.
 ForkFormatError CheckRewrite(const std::vector<UInt8> &content) {
   AppleDoubleView check;

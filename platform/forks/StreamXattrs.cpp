@@ -51,9 +51,7 @@ ForkFormatError PlanAfpInfoSetFinderInfo(Bytes value, const FinderInfoBytes &inf
 
 ForkFormatError ParseNetatalkMetadata(Bytes value, AppleDoubleView *out) {
   AppleDoubleView view;
-  ForkFormatError error = ParseAppleDouble(value, &view);
-  if (error == ForkFormatError::kNone && view.format != AppleDoubleFormat::kAppleDouble)
-    error = ForkFormatError::kAppleSingle;
+  ForkFormatError error = ParseSidecar(value, &view);
   if (error == ForkFormatError::kNone && !view.finderInfoEntry())
     error = ForkFormatError::kNoFinderInfo;
   if (error == ForkFormatError::kNone) *out = std::move(view);

@@ -7,6 +7,7 @@
 
 #include "platform/forks/AppleDouble.h"
 #include "platform/forks/Fixtures.h"
+#include "platform/forks/ForkStores.h"
 #include "platform/forks/SidecarPlan.h"
 #include "platform/forks/StreamXattrs.h"
 
@@ -143,6 +144,38 @@ void FuzzXattrs(Bytes input) {
   IsBlankResourceFork(input);
 }
 
+// The input in each store in turn, beside well-formed neighbours: reads and
+// plans fail exactly when a store they need does not parse, and never fail
+// their own checks.
+void FuzzStores(Bytes input) {
+  const FinderInfoBytes info = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x0400);
+  const FinderInfoBytes cleared = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0);
+  const std::vector<UInt8> netatalk = fixtures::BuildNetatalkMetadata(info);
+  const std::vector<UInt8> sidecar = fixtures::BuildSambaSidecar(info, fixtures::MakeResourceFork(5));
+  ForkStoreSnapshot variants[6];
+  variants[0] = {.sidecar = input, .netatalkMetadata = Bytes(netatalk)};
+  variants[1] = {.sidecar = Bytes(sidecar), .finderInfoXattr = input};
+  variants[2] = {.sidecar = Bytes(sidecar), .resourceForkXattr = input};
+  variants[3] = {.sidecar = Bytes(sidecar), .afpInfo = input, .netatalkMetadata = Bytes(netatalk)};
+  variants[4] = {.sidecar = Bytes(sidecar), .netatalkMetadata = input};
+  variants[5] = {.afpResource = input};
+  for (const ForkStoreSnapshot &stores : variants) {
+    Bytes fork;
+    ForkStore where;
+    ReadResourceFork(stores, &fork, &where);
+    FinderInfoBytes now;
+    ForkFormatError read = ReadFinderInfo(stores, &now, &where);
+    ForkStorePlan plan;
+    FUZZ_CHECK(PlanEmptyResourceForkEverywhere(stores, &plan) != ForkFormatError::kInternal);
+    for (const FinderInfoBytes &value : {info, cleared, FinderInfoBytes{}}) {
+      ForkFormatError error = PlanWriteFinderInfoEverywhere(stores, value, &plan);
+      FUZZ_CHECK(error != ForkFormatError::kInternal);
+      // What can be written can be read.
+      if (error == ForkFormatError::kNone) FUZZ_CHECK(read == ForkFormatError::kNone);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tv::forks
 
@@ -150,5 +183,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   tv::forks::Bytes input(data, size);
   tv::forks::FuzzSidecar(input);
   tv::forks::FuzzXattrs(input);
+  tv::forks::FuzzStores(input);
   return 0;
 }
