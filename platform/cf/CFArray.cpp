@@ -45,6 +45,13 @@ bool __CFArray::Equal(const TVCFObject &other) const {
 }
 
 std::u16string __CFArray::Describe() const {
+  // An array that holds itself, directly or not, must not describe forever.
+  static int depth = 0;
+  if (depth >= 32) return u"(...)";
+  struct Nest {
+    Nest() { ++depth; }
+    ~Nest() { --depth; }
+  } nest;
   std::u16string d = u"(";
   for (size_t i = 0; i < values.size(); ++i) {
     d += i ? u", " : u"";

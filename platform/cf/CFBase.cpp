@@ -70,8 +70,9 @@ Boolean CFBooleanGetValue(CFBooleanRef b) {
 }
 
 CFTypeRef CFRetain(CFTypeRef cf) {
+  if (!tvcf::IsObject(cf)) return cf;  // NULL or not alive: nothing to count
   TVCFObject *o = tvcf::MutableObj(cf);
-  if (o && !o->constant) ++o->retainCount;
+  if (!o->constant) ++o->retainCount;
   return cf;
 }
 

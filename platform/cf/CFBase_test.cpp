@@ -64,6 +64,18 @@ TEST_F(CFBaseTest, EqualityNeedsSameTypeAndContent) {
   EXPECT_FALSE(CFEqual(kCFBooleanTrue, kCFBooleanFalse));
 }
 
+TEST_F(CFBaseTest, OverReleaseIsRefusedAndSaysSo) {
+  const CFIndex before = TVCFGetLiveObjectCount();
+  CFStringRef s = CFStringCreateWithCString(nullptr, "once", kCFStringEncodingUTF8);
+  CFRelease(s);
+  testing::internal::CaptureStderr();
+  CFRelease(s);  // a second release of a freed object must not touch its memory
+  CFRelease(nullptr);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("not alive")) << err;
+  EXPECT_EQ(before, TVCFGetLiveObjectCount());
+}
+
 TEST_F(CFBaseTest, FailNthAllocationFailsExactlyThatOne) {
   TVCFFailNthAllocation(2);
   CFOwned<CFStringRef> first(CFStringCreateWithCString(nullptr, "1", kCFStringEncodingUTF8));

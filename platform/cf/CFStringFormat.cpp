@@ -21,6 +21,8 @@ namespace {
 // Widths and precisions beyond this are taken as a malformed format rather
 // than an order to build a huge string.
 constexpr int kMaxWidth = 4096;
+// Nor may a translation grow a message without bound by repeating conversions.
+constexpr size_t kMaxResultLength = 1 << 20;
 
 enum class Length { kNone, kChar, kShort, kLong, kLongDouble };
 
@@ -45,6 +47,7 @@ class Formatter {
       if (pct == std::u16string_view::npos) break;
       i = pct + 1;
       if (!Conversion(&i, &result)) return false;
+      if (result.size() > kMaxResultLength) return false;
     }
     *out = std::move(result);
     return true;

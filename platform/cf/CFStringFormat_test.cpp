@@ -97,6 +97,24 @@ TEST_F(CFStringFormatTest, SurvivesAHostileTranslationCorpus) {
   EXPECT_EQ("dropped the path", Fmt("dropped the path", CFSTR("/Users/a/b.txt")));
 }
 
+TEST_F(CFStringFormatTest, RefusesToGrowAMessageWithoutBound) {
+  std::string wide;
+  for (int i = 0; i < 200; ++i) wide += "%1$4096@";
+  EXPECT_EQ(200u * 4096u, Fmt(wide.c_str(), CFSTR("p")).size());
+  for (int i = 0; i < 100; ++i) wide += "%1$4096@";
+  EXPECT_EQ("<NULL>", Fmt(wide.c_str(), CFSTR("p")));
+}
+
+TEST_F(CFStringFormatTest, DescribesAnArrayThatHoldsItself) {
+  CFMutableArrayRef a = CFArrayCreateMutable(nullptr, 0, nullptr);  // no retain: no cycle to leak
+  CFArrayAppendValue(a, CFSTR("x"));
+  CFArrayAppendValue(a, a);
+  const std::string d = Fmt("%@", a);
+  EXPECT_EQ(0u, d.find("(x, (x, (x, ")) << d;
+  EXPECT_NE(std::string::npos, d.find("(...)")) << d;
+  CFRelease(a);
+}
+
 TEST_F(CFStringFormatTest, RefusesBadCallsWithoutCrashing) {
   const CFFormatArg arg = cfformat_detail::MakeArg(1);
   EXPECT_EQ(nullptr, CFStringCreateWithFormatArgs(nullptr, nullptr, nullptr, &arg, 1));
