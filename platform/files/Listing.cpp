@@ -43,10 +43,16 @@ bool IsVolumeRoot(const ItemLocation &where, const struct stat &st) {
 
 namespace {
 
-// File systems whose listing reports the inode numbers that stat reports.
-// Elsewhere (FAT assigns numbers to uncached entries as it lists them,
-// overlayfs and btrfs subvolumes report others) every entry is looked at.
-bool ListingHasInodes(int fd) {
+struct OwnedFd {
+  int fd;
+  ~OwnedFd() {
+    if (fd >= 0) sys::Close(fd);
+  }
+};
+
+}  // namespace
+
+bool ListingReportsInodes(int fd) {
   struct statfs sfs {};
   if (sys::Fstatfs(fd, &sfs) != 0) return false;
   switch (uint64_t(sfs.f_type)) {
@@ -58,15 +64,6 @@ bool ListingHasInodes(int fd) {
       return false;
   }
 }
-
-struct OwnedFd {
-  int fd;
-  ~OwnedFd() {
-    if (fd >= 0) sys::Close(fd);
-  }
-};
-
-}  // namespace
 
 OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
   OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
@@ -101,9 +98,11 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   std::vector<FolderEntry> visible = VisibleEntries(std::move(entries), IsVolumeRoot(where, st.st));
 
   // Entries whose identity the listing cannot tell are looked at one by one;
-  // one that went away in between is left out.
+  // one that went away in between is left out. In a folder that can be
+  // read but not searched nothing can be looked at: the listing's numbers
+  // are all there is (and every use of such an entry is denied anyway).
   std::vector<std::string> mounts;
-  bool statAll = !ListingHasInodes(dir.fd);
+  bool statAll = !ListingReportsInodes(dir.fd);
   if (!statAll) mounts = MountPointsIn(where.fullPath);
   if (statAll || !mounts.empty()) {
     std::vector<FolderEntry> checked;
@@ -116,9 +115,11 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
       ItemStat item;
       int err = StatItemAt(dir.fd, e.name.c_str(), &item);
       if (err == ENOENT) continue;
-      if (err != 0) return StatusFromErrno(err);
-      e.device = uint64_t(item.st.st_dev);
-      e.inode = uint64_t(item.st.st_ino);
+      if (err != 0 && err != EACCES) return StatusFromErrno(err);
+      if (err == 0) {
+        e.device = uint64_t(item.st.st_dev);
+        e.inode = uint64_t(item.st.st_ino);
+      }
       checked.push_back(std::move(e));
     }
     visible.swap(checked);

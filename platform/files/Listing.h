@@ -32,6 +32,12 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
 // folder is not the one described by st any more.
 OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out);
 
+// Whether the listing of the open folder fd reports the inode numbers that
+// stat reports (ext2/3/4, tmpfs, xfs). Elsewhere (FAT numbers uncached
+// entries as it lists them; overlayfs and btrfs subvolumes report others)
+// every entry is looked at on its own.
+bool ListingReportsInodes(int fd);
+
 // Whether the folder at `where` is the root of a volume: "/", a mount point,
 // or a folder on another device than its parent.
 bool IsVolumeRoot(const ItemLocation &where, const struct stat &st);
