@@ -16,10 +16,17 @@ namespace tarrovel {
 namespace {
 
 volatile sig_atomic_t sInterrupts = 0;
+// The terminal's settings before the command, put back even by the second
+// Ctrl-C (tcsetattr may be called from a signal handler).
+termios sSavedTerminal;
+volatile sig_atomic_t sTerminalSaved = 0;
 
 void OnInterrupt(int) {
   sInterrupts = sInterrupts + 1;
-  if (sInterrupts >= 2) _exit(130);  // the second Ctrl-C ends the process
+  if (sInterrupts >= 2) {  // the second Ctrl-C ends the process
+    if (sTerminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &sSavedTerminal);
+    _exit(130);
+  }
 }
 
 std::string Lower(std::string s) {
@@ -34,20 +41,26 @@ std::string Trim(const std::string &s) {
   return s.substr(b, e - b + 1);
 }
 
-// The terminal in raw mode for one alert, restored on every way out.
+}  // namespace
+
+// The terminal without line editing or echo while a command runs, so that a
+// lone Escape can be seen; Ctrl-C stays a signal. Restored on every way out.
 class RawTerminal {
  public:
   explicit RawTerminal(int fd) : fd_(fd) {
     if (tcgetattr(fd_, &saved_) == 0) {
       termios raw = saved_;
-      raw.c_lflag &= tcflag_t(~(ICANON | ECHO | ISIG));
+      raw.c_lflag &= tcflag_t(~(ICANON | ECHO));
       raw.c_cc[VMIN] = 1;
       raw.c_cc[VTIME] = 0;
+      sSavedTerminal = saved_;
+      sTerminalSaved = 1;
       ok_ = tcsetattr(fd_, TCSANOW, &raw) == 0;
     }
   }
   ~RawTerminal() {
     if (ok_) tcsetattr(fd_, TCSANOW, &saved_);
+    sTerminalSaved = 0;
   }
   bool ok() const { return ok_; }
 
@@ -56,6 +69,8 @@ class RawTerminal {
   termios saved_{};
   bool ok_ = false;
 };
+
+namespace {
 
 }  // namespace
 
@@ -115,12 +130,14 @@ void Frontend::Install() {
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
+  if (mode_ == AlertMode::kTerminal && isatty(STDIN_FILENO)) raw_ = std::make_unique<RawTerminal>(STDIN_FILENO);
   installed_ = true;
 }
 
 void Frontend::Uninstall() {
   if (!installed_) return;
   FinishProgress();
+  raw_.reset();
   signal(SIGINT, SIG_DFL);
   TVUnregisterProcess(&psn_);
   TVSetKeyboardPoller(nullptr, nullptr);
@@ -158,8 +175,7 @@ SInt32 Frontend::PresentOnTerminal(const TVAlertRequest &request) {
   fputs(AlertToText(request).c_str(), err_);
   fputs("        Enter: default button, Escape: cancel, or the button's number\n", err_);
   fflush(err_);
-  RawTerminal raw(STDIN_FILENO);
-  if (!raw.ok()) return PresentByLines(request);
+  if (raw_ == nullptr || !raw_->ok()) return PresentByLines(request);
   for (;;) {
     unsigned char c = 0;
     ssize_t n = read(STDIN_FILENO, &c, 1);
@@ -226,10 +242,9 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
   bool escape = false;
   if (sInterrupts > 0) escape = true;
   // Escape typed on the terminal since the last look.
-  if (self->mode_ == AlertMode::kTerminal && isatty(STDIN_FILENO)) {
-    RawTerminal raw(STDIN_FILENO);
+  if (self->raw_ != nullptr && self->raw_->ok()) {
     pollfd p = {STDIN_FILENO, POLLIN, 0};
-    while (raw.ok() && poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+    while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
       unsigned char buf[64];
       ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
       if (n <= 0) break;

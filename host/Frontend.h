@@ -6,10 +6,13 @@
 #include "platform/HostServices.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tarrovel {
+
+class RawTerminal;
 
 enum class AlertMode {
   kTerminal,  // drawn on standard error; Enter = default, Escape = cancel
@@ -62,6 +65,7 @@ class Frontend {
   UInt32 startTicks_ = 0;
   UInt32 lastDrawTicks_ = 0;
   ProcessSerialNumber psn_ = {0, 0};
+  std::unique_ptr<RawTerminal> raw_;  // on a terminal, while installed
 };
 
 }  // namespace tarrovel
