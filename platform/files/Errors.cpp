@@ -35,12 +35,13 @@ bool ItemIsLocked(int dirFd, const char *path) {
   // statx reports the two flags without opening anything, where the file
   // system says it knows them.
   struct statx stx {};
-  if (sys::Statx(dirFd, path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &stx) != 0) return false;
+  int statFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (path[0] ? 0 : AT_EMPTY_PATH);
+  if (sys::Statx(dirFd, path, statFlags, STATX_TYPE, &stx) != 0) return false;
   const uint64_t known = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
   if ((stx.stx_attributes_mask & known) == known) return (stx.stx_attributes & known) != 0;
   // Otherwise ask the inode flags, opening only files and folders: a FIFO or
   // device must never be opened.
-  if (!S_ISREG(stx.stx_mode) && !S_ISDIR(stx.stx_mode)) return false;
+  if ((!S_ISREG(stx.stx_mode) && !S_ISDIR(stx.stx_mode)) || !path[0]) return false;
   int fd = sys::Openat(dirFd, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   unsigned flags = 0;
@@ -55,7 +56,7 @@ bool IsLockedAt(int dirFd, const char *path) {
   if (!path) return false;
   int saved = errno;
   bool locked = ItemIsLocked(dirFd, path);
-  if (!locked) {
+  if (!locked && path[0]) {
     // An item in an immutable or append-only folder cannot be renamed or
     // removed either: that is a lock too.
     std::string p(path);

@@ -11,8 +11,8 @@ namespace tv::files {
 OSStatus StatusFromErrno(int err, bool lockedItem = false);
 
 // As above for a call that failed on the item at (dirFd, path) (a path
-// relative to dirFd, or absolute with AT_FDCWD; the item is never followed if
-// it is a symbolic link). For EPERM it reads the inode flags of the item and
+// relative to dirFd, or absolute with AT_FDCWD, or "" for the item dirFd is
+// open on; the item is never followed if it is a symbolic link). For EPERM it reads the inode flags of the item and
 // then of the folder holding it; every other errno needs no system call.
 // Call it right after the failure: it keeps errno for the caller.
 OSStatus StatusFromErrnoAt(int err, int dirFd, const char *path);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/support/TestSupport.h"
 
@@ -46,6 +47,14 @@ TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
   EXPECT_STATUS(fLckdErr, StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("lockedfolder/inside").c_str()));
   // Other errors never look at the item.
   EXPECT_STATUS(afpAccessDenied, StatusFromErrnoAt(EACCES, AT_FDCWD, tree.path("immutable").c_str()));
+  // The item a descriptor is open on.
+  int fd = open(tree.path("immutable").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_STATUS(fLckdErr, StatusFromErrnoAt(EPERM, fd, ""));
+  close(fd);
+  fd = open(tree.path("plain").c_str(), O_PATH | O_CLOEXEC);
+  EXPECT_STATUS(permErr, StatusFromErrnoAt(EPERM, fd, ""));
+  close(fd);
   // A vanished item is not locked.
   EXPECT_STATUS(permErr, StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("gone").c_str()));
 
