@@ -41,8 +41,11 @@ std::string ErrorText(int err) { return std::strerror(err); }
 
 ReadResult ReadWholeFile(const std::string &path, std::string *out, size_t maxBytes) {
   Fd f;
-  f.fd = Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  // Non-blocking, so that a FIFO in its place cannot hang the process.
+  f.fd = Calls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (f.fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::kMissing : ReadResult::kFailed;
+  struct stat st;
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::kFailed;
   std::string data;
   char buf[16384];
   for (;;) {

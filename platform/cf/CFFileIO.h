@@ -23,8 +23,8 @@ struct FileCalls {
 FileCalls &Calls();
 
 enum class ReadResult { kOK, kMissing, kFailed };
-// Reads the whole file at path into *out (at most maxBytes; a larger file
-// fails). *out is defined only for kOK.
+// Reads the whole regular file at path into *out (at most maxBytes; a larger
+// file, a folder or a FIFO fails). *out is defined only for kOK.
 ReadResult ReadWholeFile(const std::string &path, std::string *out, size_t maxBytes);
 
 // Replaces the file at path with content so that at every instant the path

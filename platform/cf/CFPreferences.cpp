@@ -86,6 +86,19 @@ void ReportOnce(const std::string &path, const std::string &message) {
   }
 }
 
+// Where a corrupt file goes: "<name>.plist.corrupt", or ".corrupt.1" and so on
+// when an earlier one is still there; "" when all are taken.
+std::string AsideName(const std::string &path) {
+  for (int n = 0; n < 100; ++n) {
+    std::string name = path + ".corrupt" + (n ? "." + std::to_string(n) : "");
+    std::error_code ec;
+    if (std::filesystem::symlink_status(name, ec).type() == std::filesystem::file_type::not_found) {
+      return name;
+    }
+  }
+  return {};
+}
+
 // The plist node for a CFBoolean, CFString or CFData; NULL for anything else.
 plist_t NodeFor(CFTypeRef value) {
   const CFTypeID type = CFGetTypeID(value);
@@ -166,9 +179,10 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
         ReportOnce(path, "cannot read " + path + "; preferences not saved");
         return;  // never replace what we could not read
       case Stored::kCorrupt: {
-        const std::string aside = path + ".corrupt";
-        if (tvcf::Calls().rename(path.c_str(), aside.c_str()) != 0) {
-          ReportOnce(path, "cannot move aside unreadable " + path + ": " + tvcf::ErrorText(errno));
+        const std::string aside = AsideName(path);
+        if (aside.empty() || tvcf::Calls().rename(path.c_str(), aside.c_str()) != 0) {
+          ReportOnce(path, "cannot move aside unreadable " + path + ": " +
+                               (aside.empty() ? std::string("too many earlier copies") : tvcf::ErrorText(errno)));
           return;
         }
         ReportOnce(path, path + " was not a valid preferences file; moved it to " + aside);

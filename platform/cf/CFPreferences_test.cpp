@@ -164,6 +164,29 @@ TEST_F(CFPreferencesTest, CorruptFileIsMovedAsideBeforeASet) {
   EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
 }
 
+TEST_F(CFPreferencesTest, EarlierCorruptCopyIsNotOverwritten) {
+  tree.file(std::string(kRel) + ".corrupt", "first broken copy");
+  tree.file(kRel, "second broken copy");
+  testing::internal::CaptureStderr();
+  CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanTrue, kApp);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ("first broken copy", tree.read(std::string(kRel) + ".corrupt"));
+  EXPECT_EQ("second broken copy", tree.read(std::string(kRel) + ".corrupt.1"));
+  EXPECT_TRUE(GetBool(CFSTR("ShowDataForkMenu")).first);
+}
+
+TEST_F(CFPreferencesTest, FifoInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+  tree.folder("home/.config/tarrovel");
+  ASSERT_EQ(0, mkfifo(tree.path(kRel).c_str(), 0600));
+  EXPECT_EQ(std::make_pair(Boolean(false), Boolean(false)), GetBool(CFSTR("ShowDataForkMenu")));
+  testing::internal::CaptureStderr();
+  CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanTrue, kApp);
+  testing::internal::GetCapturedStderr();
+  struct stat st;
+  ASSERT_EQ(0, lstat(tree.path(kRel).c_str(), &st));
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST_F(CFPreferencesTest, EmptyFileIsSimplyReplacedBySet) {
   tree.file(kRel, "");
   CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanTrue, kApp);
