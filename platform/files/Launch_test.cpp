@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "platform/Files.h"
@@ -103,6 +104,38 @@ TEST(LSCopyItemInfoForRefTest, EveryFolderMountPointOfThisMachineIsAVolume) {
   // An ordinary folder of the root volume is not.
   tvtest::TempTree tree;
   EXPECT_EQ(kLSItemInfoIsContainer, Flags(tree.root()));
+}
+
+TEST(LSCopyItemInfoForRefTest, SeesAVolumeMountedAfterTheMountTableWasRead) {
+  tvtest::TempTree tree;
+  std::string point = tree.folder("mnt");
+  tree.file("mnt/covered", "x");
+  EXPECT_EQ(kLSItemInfoIsContainer, Flags(point));  // reads the mount table
+  if (mount("tarrovel-test", point.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{point};
+  EXPECT_TRUE(tv::files::IsMountPoint(point));
+  EXPECT_EQ(kLSItemInfoIsContainer | kLSItemInfoIsVolume, Flags(point));
+  // A listing of the folder above gives the mounted root's identity.
+  FSRef parent = RefFor(tree.root()), direct = RefFor(point);
+  FSIterator it;
+  ASSERT_STATUS(noErr, FSOpenIterator(&parent, kFSIterateFlat, &it));
+  FSRef refs[10];
+  ItemCount n = 0;
+  EXPECT_STATUS(errFSNoMoreItems, FSGetCatalogInfoBulk(it, 10, &n, nullptr, 0, nullptr, refs, nullptr, nullptr));
+  EXPECT_STATUS(noErr, FSCloseIterator(it));
+  ASSERT_EQ(2u, n);  // home, mnt
+  EXPECT_EQ(point, PathOf(refs[1]));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&direct, &refs[1]));
+  // Unmounted again: the covered folder is back, and no volume.
+  ASSERT_EQ(0, umount2(point.c_str(), 0));
+  EXPECT_FALSE(tv::files::IsMountPoint(point));
+  EXPECT_EQ(kLSItemInfoIsContainer, Flags(point));
+  FSCatalogInfo info;
+  EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&direct, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
 }
 
 TEST(ParseMountPointsTest, TakesTheFifthFieldAndUndoesEscapes) {
