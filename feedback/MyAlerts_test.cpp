@@ -1,0 +1,159 @@
+#include "feedback/MyAlerts.h"
+
+#include "platform/HostServices.h"
+#include "plugin/MyCMXStatus.h"
+#include "support/MyCFAutoreleasePool.h"
+#include "tests/support/Selection.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Shown {
+  TVAlertRequest request{};
+  std::string message, explanation, buttons[3];
+  int count = 0;
+  SInt32 answer = 1;
+};
+Shown *sShown = nullptr;
+
+SInt32 Present(const TVAlertRequest *r, void *) {
+  sShown->count++;
+  sShown->request = *r;
+  sShown->message = r->message;
+  sShown->explanation = r->explanation ? r->explanation : "(none)";
+  for (int i = 0; i < 3; i++) sShown->buttons[i] = r->buttons[i] ? r->buttons[i] : "";
+  return sShown->answer;
+}
+
+class AlertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sShown = &shown;
+    TVSetAlertPresenter(Present, nullptr);
+    pool = MyCFAutoreleasePoolCreate();
+    live = TVCFGetLiveObjectCount();
+  }
+  void TearDown() override {
+    MyCFAutoreleasePoolDispose(pool);
+    TVSetAlertPresenter(nullptr, nullptr);
+    EXPECT_EQ(TVGetLiveAlertCount(), 0);
+    sShown = nullptr;
+  }
+  void OpenBundle(const char *lang = "C") {
+    setenv("LANG", lang, 1);
+    unsetenv("LANGUAGE");
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    OSStatus err = noErr;
+    bundle = TVBundleCreateWithPath(TV_BUNDLE_DIR, &err);  // kept for the process: the plug-in caches it
+    ASSERT_NE(bundle, nullptr);
+  }
+  tvtest::TempTree tree;
+  Shown shown;
+  MyCFAutoreleasePool pool = nullptr;
+  CFBundleRef bundle = nullptr;
+  CFIndex live = 0;
+};
+
+TEST_F(AlertTest, LockedFileNamesThePathAndSaysWhatToDo) {
+  OpenBundle();
+  FSRef ref = tvtest::RefFor(tree.file("b.txt"));
+  EXPECT_STATUS(noBeepErr, MyAlertError(fLckdErr, &ref, nullptr));
+  EXPECT_EQ(shown.count, 1);
+  EXPECT_EQ(shown.request.type, kAlertStopAlert);
+  EXPECT_EQ(shown.message, "file is locked: " + tree.path("b.txt"));
+  EXPECT_EQ(shown.explanation, "Change lock status using Finder Get Info.");
+  EXPECT_EQ(shown.buttons[0], "OK");
+  EXPECT_EQ(shown.buttons[1], "");
+  EXPECT_EQ(shown.request.cancelButton, 0);
+}
+
+TEST_F(AlertTest, SilentForSuccessAndForErrorsAlreadyShown) {
+  OpenBundle();
+  FSRef ref = tvtest::RefFor(tree.file("x"));
+  EXPECT_STATUS(noErr, MyAlertError(noErr, &ref, nullptr));
+  EXPECT_STATUS(noErr, MyAlertError(noBeepErr, nullptr, nullptr));
+  EXPECT_EQ(shown.count, 0);
+}
+
+TEST_F(AlertTest, CancelWithoutItemShowsAnEmptyPathAndExplanation) {
+  OpenBundle();
+  EXPECT_STATUS(noBeepErr, MyAlertError(userCanceledErr, nullptr, nullptr));
+  EXPECT_EQ(shown.message, "canceled by user: ");
+  EXPECT_EQ(shown.explanation, "");
+}
+
+TEST_F(AlertTest, UnknownStatusShowsItsNumberUntranslated) {
+  OpenBundle("ja_JP.UTF-8");
+  FSRef ref = tvtest::RefFor(tree.file("y"));
+  EXPECT_STATUS(noBeepErr, MyAlertError(memFullErr, &ref, nullptr));
+  EXPECT_EQ(shown.message, "予期しないエラーが起きました: " + tree.path("y"));
+  EXPECT_EQ(shown.explanation, "error code = -108");
+  EXPECT_STATUS(noBeepErr, MyAlertError(wPrErr, &ref, nullptr));
+  EXPECT_EQ(shown.explanation, "ディスクの書き込み禁止の設定を確認してください。");
+}
+
+TEST_F(AlertTest, EveryTableRowHasItsTexts) {
+  const OSStatus rows[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr};
+  for (OSStatus err : rows) {
+    CFStringRef format = nullptr, explanation = nullptr;
+    MyAlertErrorKeys(err, &format, &explanation);
+    ASSERT_NE(format, nullptr);
+    ASSERT_NE(explanation, nullptr) << err;
+  }
+  CFStringRef format = nullptr, explanation = CFSTR("x");
+  MyAlertErrorKeys(-36, &format, &explanation);
+  EXPECT_TRUE(CFEqual(format, CFSTR("unexpected error: %@")));
+  EXPECT_EQ(explanation, nullptr);
+}
+
+OSStatus Custom(OSStatus, const FSRef *, CFStringRef *f, CFStringRef *e) {
+  *f = CFStringCreateWithCString(nullptr, "custom %@!", kCFStringEncodingUTF8);
+  *e = CFStringCreateWithCString(nullptr, "why", kCFStringEncodingUTF8);
+  return noErr;
+}
+OSStatus Declines(OSStatus, const FSRef *, CFStringRef *f, CFStringRef *) {
+  *f = CFSTR("ignored %@");
+  return -1;
+}
+
+TEST_F(AlertTest, CustomizerTextsWinOnlyWhenItSucceeds) {
+  OpenBundle();
+  EXPECT_STATUS(noBeepErr, MyAlertError(permErr, nullptr, Custom));
+  EXPECT_EQ(shown.message, "custom !");
+  EXPECT_EQ(shown.explanation, "why");
+  EXPECT_STATUS(noBeepErr, MyAlertError(permErr, nullptr, Declines));
+  EXPECT_EQ(shown.message, "permissions error: ");
+}
+
+TEST_F(AlertTest, WithoutTheBundleNothingIsShown) {
+  // No bundle opened in this process: the texts cannot be found. (ctest runs
+  // each test in a process of its own; run together, another test may have
+  // opened the bundle already, and the plug-in keeps it.)
+  if (CFBundleGetBundleWithIdentifier(kMyBundleIdentifier) != nullptr) GTEST_SKIP() << "bundle already open";
+  EXPECT_STATUS(nilPointerErr, MyAlertError(fLckdErr, nullptr, nullptr));
+  EXPECT_EQ(shown.count, 0);
+}
+
+TEST_F(AlertTest, StandardAlertButtonsAndItemHit) {
+  EXPECT_STATUS(paramErr, MyStandardAlert(kAlertStopAlert, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(shown.count, 0);
+  SInt16 hit = 0;
+  shown.answer = 2;
+  EXPECT_STATUS(noErr, MyStandardAlert(kAlertCautionAlert, CFSTR("m"), CFSTR("e"), CFSTR("Zap"), CFSTR("Cancel"),
+                                       nullptr, &hit));
+  EXPECT_EQ(hit, 2);
+  EXPECT_EQ(shown.buttons[0], "Zap");
+  EXPECT_EQ(shown.buttons[1], "Cancel");
+  EXPECT_EQ(shown.request.cancelButton, 2);
+  shown.answer = 1;
+  EXPECT_STATUS(noErr, MyStandardAlert(kAlertStopAlert, CFSTR("m"), nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(shown.buttons[0], "OK");
+  EXPECT_EQ(shown.request.cancelButton, 0);
+  TVSetAlertPresenter(nullptr, nullptr);
+  EXPECT_NE(MyStandardAlert(kAlertStopAlert, CFSTR("m"), nullptr, nullptr, nullptr, nullptr, &hit), noErr);
+}
+
+}  // namespace

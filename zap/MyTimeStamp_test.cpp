@@ -1,0 +1,80 @@
+#include "zap/MyTimeStamp.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+MyItemDates Dates(double c, double m, double a, double x) { return MyItemDates{c, m, a, x}; }
+
+TEST(DatesToWriteTest, NothingGivenOrNothingDifferentWritesNothing) {
+  MyItemDates d = Dates(10, 20, 30, 40);
+  EXPECT_FALSE(MyDecideDatesToWrite(&d, nullptr, nullptr));
+  double same = 20;
+  EXPECT_FALSE(MyDecideDatesToWrite(&d, nullptr, &same));
+  double create = 10;
+  EXPECT_FALSE(MyDecideDatesToWrite(&d, &create, &same));
+  // Equal to the content date even though creation is later: still nothing.
+  MyItemDates late = Dates(50, 20, 30, 40);
+  EXPECT_FALSE(MyDecideDatesToWrite(&late, nullptr, &same));
+  EXPECT_EQ(late.create, 50);
+}
+
+TEST(DatesToWriteTest, PuttingBackModDateSetsAttributeAndAccessDatesToo) {
+  MyItemDates d = Dates(10, 20, 30, 40);
+  double mod = 15;
+  ASSERT_TRUE(MyDecideDatesToWrite(&d, nullptr, &mod));
+  EXPECT_EQ(d.create, 10);
+  EXPECT_EQ(d.contentMod, 15);
+  EXPECT_EQ(d.attributeMod, 15);
+  EXPECT_EQ(d.access, 15);
+}
+
+TEST(DatesToWriteTest, ModDateBeforeCreationLowersCreation) {
+  MyItemDates d = Dates(100, 200, 200, 200);
+  double mod = 50;
+  ASSERT_TRUE(MyDecideDatesToWrite(&d, nullptr, &mod));
+  EXPECT_EQ(d.create, 50);
+  EXPECT_EQ(d.contentMod, 50);
+}
+
+TEST(DatesToWriteTest, LaterCreationGivenRaisesTheOtherDates) {
+  MyItemDates d = Dates(100, 200, 200, 200);
+  double create = 300;
+  ASSERT_TRUE(MyDecideDatesToWrite(&d, &create, nullptr));
+  EXPECT_EQ(d.create, 300);
+  EXPECT_EQ(d.contentMod, 300);
+  EXPECT_EQ(d.attributeMod, 300);
+  EXPECT_EQ(d.access, 300);
+  // Given and unchanged, but the new modification date is earlier: raised too.
+  MyItemDates e = Dates(100, 200, 200, 200);
+  double same = 100, mod = 50;
+  ASSERT_TRUE(MyDecideDatesToWrite(&e, &same, &mod));
+  EXPECT_EQ(e.create, 100);
+  EXPECT_EQ(e.contentMod, 100);
+}
+
+TEST(DatesToWriteTest, NaNAlwaysCountsAsADifference) {
+  MyItemDates d = Dates(10, 20, 30, 40);
+  double nan = std::nan("");
+  EXPECT_TRUE(MyDecideDatesToWrite(&d, nullptr, &nan));
+}
+
+TEST(UTCDateTimeTest, ConvertsWholeSecondsBothWays) {
+  UTCDateTime date = {0, 3061152000u + 5u, 0x8000};  // 2001-01-01 00:00:05.5
+  EXPECT_EQ(MyUTCDateTimeToAbsolute(date), 5.0);      // the fraction is dropped
+  UTCDateTime back = MyAbsoluteToUTCDateTime(5.0);
+  EXPECT_EQ(back.highSeconds, 0);
+  EXPECT_EQ(back.lowSeconds, 3061152005u);
+  EXPECT_EQ(back.fraction, 0);
+  UTCDateTime high = {1, 2, 0};
+  EXPECT_EQ(MyUTCDateTimeToAbsolute(high), 4294967298.0 - kCFAbsoluteTimeIntervalSince1904);
+  UTCDateTime round = MyAbsoluteToUTCDateTime(MyUTCDateTimeToAbsolute(high));
+  EXPECT_EQ(round.highSeconds, 1);
+  EXPECT_EQ(round.lowSeconds, 2u);
+  // Out of range never wraps.
+  EXPECT_EQ(MyAbsoluteToUTCDateTime(-4e9).lowSeconds, 0u);
+  EXPECT_EQ(MyAbsoluteToUTCDateTime(1e300).highSeconds, 0xFFFF);
+}
+
+}  // namespace
