@@ -66,6 +66,7 @@ class ConfirmTest : public ::testing::Test {
     TVSetTickSource(Ticks, nullptr);
     TVSetKeyboardPoller(Keys, nullptr);
     pool = MyCFAutoreleasePoolCreate();
+    MyFileCountForgetHomeDirectory();  // each test has a home of its own
   }
   void TearDown() override {
     MyCFAutoreleasePoolDispose(pool);

@@ -7,10 +7,18 @@
 #include <cstdlib>
 
 static FSRef *homeDirRef = nullptr;
+static FSRef *sForgottenHomeDirRef = nullptr;
+
+void MyFileCountForgetHomeDirectory() {
+  if (homeDirRef != nullptr) sForgottenHomeDirRef = homeDirRef;
+  homeDirRef = nullptr;
+}
 
 const FSRef *GetHomeDirectory() {
   if (homeDirRef != nullptr) return homeDirRef;
-  auto *room = static_cast<FSRef *>(malloc(sizeof(FSRef)));
+  FSRef *room = sForgottenHomeDirRef;
+  sForgottenHomeDirRef = nullptr;
+  if (room == nullptr) room = static_cast<FSRef *>(malloc(sizeof(FSRef)));
   if (room == nullptr) return nullptr;
   if (FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, room) != noErr) {
     free(room);  // tried again next time

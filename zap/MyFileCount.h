@@ -26,3 +26,6 @@ OSStatus CountFilesWithContextIter(MyFSDirIter iter, Boolean recursive, UInt32 l
 OSStatus CountFilesWithIter(MyFSDirIter iter, Boolean recursive, MyFileCountParam *param);
 // The user's home folder, looked up once and kept; NULL when it cannot be found.
 const FSRef *GetHomeDirectory();
+// Forgets the cached home folder so that the next lookup asks again (tests only;
+// the storage stays allocated and is reused).
+void MyFileCountForgetHomeDirectory();
