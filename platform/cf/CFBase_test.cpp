@@ -64,16 +64,26 @@ TEST_F(CFBaseTest, EqualityNeedsSameTypeAndContent) {
   EXPECT_FALSE(CFEqual(kCFBooleanTrue, kCFBooleanFalse));
 }
 
-TEST_F(CFBaseTest, OverReleaseIsRefusedAndSaysSo) {
+// Not a balance test: the over-release it makes stays counted (every other
+// test compares its own start and end).
+TEST(CFOverReleaseTest, IsRefusedSaysSoAndShowsInTheLiveCount) {
   const CFIndex before = TVCFGetLiveObjectCount();
   CFStringRef s = CFStringCreateWithCString(nullptr, "once", kCFStringEncodingUTF8);
+  CFStringRef keep = CFStringCreateWithCString(nullptr, "other", kCFStringEncodingUTF8);
   CFRelease(s);
   testing::internal::CaptureStderr();
   CFRelease(s);  // a second release of a freed object must not touch its memory
   CFRelease(nullptr);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, err.find("not alive")) << err;
+  EXPECT_EQ(1, CFGetRetainCount(keep));
+  // One object alive, one over-release: a test comparing counts notices.
   EXPECT_EQ(before, TVCFGetLiveObjectCount());
+  CFRelease(keep);
+  EXPECT_EQ(before - 1, TVCFGetLiveObjectCount());
+  CFRetain(keep);  // also refused: nothing to count
+  CFRelease(CFStringCreateWithCString(nullptr, "balance", kCFStringEncodingUTF8));
+  EXPECT_EQ(before - 1, TVCFGetLiveObjectCount());
 }
 
 TEST_F(CFBaseTest, FailNthAllocationFailsExactlyThatOne) {
