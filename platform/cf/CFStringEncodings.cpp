@@ -226,9 +226,15 @@ bool DecodeBytes(std::span<const UInt8> bytes, CFStringEncoding encoding,
       return DecodeUTF16(bytes, big, out);
     }
     case kCFStringEncodingUTF16BE:
-      return DecodeUTF16(bytes, true, out);
-    case kCFStringEncodingUTF16LE:
-      return DecodeUTF16(bytes, false, out);
+    case kCFStringEncodingUTF16LE: {
+      // The order is given; an external representation may still start with its mark.
+      const bool big = encoding == kCFStringEncodingUTF16BE;
+      if (isExternalRepresentation && bytes.size() >= 2 && bytes[0] == (big ? 0xFE : 0xFF) &&
+          bytes[1] == (big ? 0xFF : 0xFE)) {
+        bytes = bytes.subspan(2);
+      }
+      return DecodeUTF16(bytes, big, out);
+    }
     case kCFStringEncodingMacRoman:
     case kCFStringEncodingISOLatin1:
     case kCFStringEncodingASCII: {

@@ -15,8 +15,9 @@ bool IsSupportedEncoding(CFStringEncoding encoding);
 
 // Decodes bytes. For UTF-16 a byte-order mark picks the order (it is dropped);
 // without one, external representation means big-endian and otherwise the
-// host's order. A UTF-8 mark is dropped in external representation. False
-// (and *out untouched) when the bytes are not valid in the encoding.
+// host's order. For UTF-16BE/LE and UTF-8 a leading mark is dropped in
+// external representation only (otherwise it is a character). False (and
+// *out untouched) when the bytes are not valid in the encoding.
 bool DecodeBytes(std::span<const UInt8> bytes, CFStringEncoding encoding,
                  bool isExternalRepresentation, std::u16string *out);
 

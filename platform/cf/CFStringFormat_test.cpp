@@ -25,6 +25,7 @@ TEST_F(CFStringFormatTest, FormatsEachConversion) {
   EXPECT_EQ("7 7 ff FF 17", Fmt("%i %u %x %X %o", 7, 7u, 255, 255, 15));
   EXPECT_EQ("c=A s=caf\xC3\xA9 100%", Fmt("c=%c s=%s 100%%", 'A', "caf\xC3\xA9"));
   EXPECT_EQ("1.500000 0.25", Fmt("%f %g", 1.5, 0.25));
+  EXPECT_EQ("caf\xC3\xA9", Fmt("%s", "caf\x8E"));  // not UTF-8: read in the system encoding
   EXPECT_EQ("no conversions", Fmt("no conversions"));
   EXPECT_EQ("", Fmt(""));
 }

@@ -61,6 +61,12 @@ TEST_F(CFStringTest, ReadsUTF16WithByteOrderMarks) {
   CFOwned<CFStringRef> d(CFStringCreateWithBytes(nullptr, bare, 4, kCFStringEncodingUTF16BE, false));
   for (CFStringRef s : {a.get(), b.get(), c.get(), d.get()}) EXPECT_EQ("h\xC3\xA9", Utf8(s));
   EXPECT_EQ(nullptr, CFStringCreateWithBytes(nullptr, le, 5, kCFStringEncodingUTF16LE, false));
+  // With the order given, the mark is dropped only from an external representation.
+  CFOwned<CFStringRef> f(CFStringCreateWithBytes(nullptr, le, 6, kCFStringEncodingUTF16LE, true));
+  CFOwned<CFStringRef> g(CFStringCreateWithBytes(nullptr, be, 6, kCFStringEncodingUTF16BE, false));
+  EXPECT_EQ("h\xC3\xA9", Utf8(f));
+  EXPECT_EQ(3, CFStringGetLength(g));
+  EXPECT_EQ(0xFEFF, CFStringGetCharacterAtIndex(g, 0));
   const UInt8 utf8Bom[] = {0xEF, 0xBB, 0xBF, 'o', 'k'};
   CFOwned<CFStringRef> e(CFStringCreateWithBytes(nullptr, utf8Bom, 5, kCFStringEncodingUTF8, true));
   EXPECT_EQ(2, CFStringGetLength(e));
