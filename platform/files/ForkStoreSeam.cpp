@@ -1,19 +1,78 @@
-// The fork stores plug in here. Until they do, no item has a resource fork or
-// FinderInfo: reading reports an empty fork and 32 zero bytes, and writing
-// FinderInfo is refused (ioErr) rather than pretending to store it.
+// The catalog's two questions to the fork stores: what the resource fork's
+// size and the FinderInfo are, and how FinderInfo is written.
 #include "platform/files/ForkStoreSeam.h"
 
 #include <cstring>
 
+#include "platform/files/ForkStore.h"
+
 namespace tv::files {
 
-OSStatus ForkStoreReadInfo(const ItemLocation &, const struct stat &, bool wantRsrc, UInt64 *rsrcSize,
+using tv::forks::ForkFormatError;
+using tv::forks::ForkStore;
+
+OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, bool wantRsrc, UInt64 *rsrcSize,
                            bool wantFinderInfo, UInt8 finderInfo[32]) {
-  if (wantRsrc) *rsrcSize = 0;
-  if (wantFinderInfo) std::memset(finderInfo, 0, 32);
-  return noErr;
+  if ((wantRsrc && !rsrcSize) || (wantFinderInfo && !finderInfo)) return paramErr;
+  // Links, FIFOs, sockets and devices: empty forks, no FinderInfo, nothing
+  // opened. Only a regular file has a resource fork.
+  wantRsrc = wantRsrc && S_ISREG(st.st_mode);
+  const bool hasStores = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+  ItemStores stores;
+  const XattrTarget target = XattrTargetOf(where);
+  OSStatus result = noErr;
+  if (hasStores && (wantRsrc || wantFinderInfo)) result = ReadXattrStores(where, st, target, &stores);
+
+  // The sidecar comes first for the fork and last for FinderInfo: when only
+  // FinderInfo is asked and an attribute holds it, the sidecar is not opened.
+  bool needSidecar = hasStores && wantRsrc;
+  tv::forks::FinderInfoBytes info{};
+  ForkStore infoStore = ForkStore::kNone;
+  if (result == noErr && hasStores && wantFinderInfo && !needSidecar) {
+    if (tv::forks::ReadFinderInfo(stores.Snapshot(), &info, &infoStore) != ForkFormatError::kNone)
+      result = kForkStoreDamagedErr;
+    needSidecar = infoStore == ForkStore::kNone;
+  }
+  if (result == noErr && needSidecar) result = ReadSidecarStore(where, st, false, &stores);
+
+  UInt64 size = 0;
+  if (result == noErr && wantRsrc) {
+    ResourceForkPlace place;
+    result = LocateResourceFork(stores, &place);
+    size = place.size;
+  }
+  if (result == noErr && wantFinderInfo && needSidecar &&
+      tv::forks::ReadFinderInfo(stores.Snapshot(), &info, &infoStore) != ForkFormatError::kNone)
+    result = kForkStoreDamagedErr;
+  if (result == noErr) {
+    if (wantRsrc) *rsrcSize = size;
+    else if (rsrcSize) *rsrcSize = 0;
+    if (wantFinderInfo) std::memcpy(finderInfo, info.data(), info.size());
+  }
+  return result;
 }
 
-OSStatus ForkStoreWriteFinderInfo(const ItemLocation &, const struct stat &, const UInt8 *) { return ioErr; }
+OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &st, const UInt8 finderInfo[32]) {
+  if (!finderInfo) return paramErr;
+  tv::forks::FinderInfoBytes info;
+  std::memcpy(info.data(), finderInfo, info.size());
+  // Linux keeps no user attributes on links and special files, and a
+  // sidecar for one would name what the link points at on another system.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return tv::forks::IsAllZero(info) ? noErr : afpObjectTypeErr;
+
+  ItemStores stores;
+  const XattrTarget target = XattrTargetOf(where);
+  OSStatus result = ReadItemStores(where, st, target, true, &stores);
+  tv::forks::ForkStorePlan plan;
+  if (result == noErr &&
+      tv::forks::PlanWriteFinderInfoEverywhere(stores.Snapshot(), info, &plan) != ForkFormatError::kNone)
+    result = kForkStoreDamagedErr;
+  if (result != noErr || plan.nothing()) return result;
+  // A locked item, a read-only volume or an item the user may not write
+  // keeps its FinderInfo in every store, the sidecar included.
+  result = CheckItemWritable(where, st, -1);
+  if (result == noErr) result = ApplyForkStorePlan(where, st, target, stores, plan, PlanOrder::kFinderInfo);
+  return result;
+}
 
 }  // namespace tv::files

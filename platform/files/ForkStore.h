@@ -1,0 +1,134 @@
+// The fork stores on disk: an item's "._name" sidecar and its metadata
+// attributes, read into a snapshot for the decisions of
+// platform/forks/ForkStores.h, and the plans those decisions make carried
+// out so that a sidecar parses as its old or its new content at every
+// instant (see ApplyForkStorePlan).
+//
+// Every system call goes through platform/files/Syscalls.h and every errno
+// becomes a status in platform/files/Errors.cpp. A sidecar or attribute that
+// does not parse gives kForkStoreDamagedErr and is never rewritten.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/MacTypes.h"
+#include "platform/files/Refs.h"
+#include "platform/forks/ForkStores.h"
+
+namespace tv::files {
+
+// What a store that does not parse gives (ioErr): the user sees that the
+// file's metadata cannot be read, and nothing is written.
+constexpr OSStatus kForkStoreDamagedErr = ioErr;
+
+// Temporary files of sidecar rewrites start with this; one left behind by a
+// process that died between creating and renaming it holds no item's
+// metadata (its name never starts with "._") and is never read.
+constexpr char kTemporaryPrefix[] = ".tarrovel-tmp-";
+
+// How the calls reach the item's extended attributes: through a descriptor of
+// the item when the caller holds one (it cannot be swapped underneath),
+// else through the path (the l*xattr calls, which never follow a link).
+struct XattrTarget {
+  int fd = -1;
+  std::string path;
+};
+XattrTarget XattrTargetOf(const ItemLocation &where, int itemFd = -1);
+
+// Where the item's sidecar is, from where.dirFd: "._name" beside the item;
+// "._." inside a volume root (the root folder and every mount point).
+std::string SidecarPathOf(const ItemLocation &where, const struct stat &st);
+
+// An open sidecar and its bytes. The bytes of a large resource fork are not
+// read (the decisions look only at its place and length); everything else is.
+class SidecarFile {
+ public:
+  SidecarFile() = default;
+  SidecarFile(const SidecarFile &) = delete;
+  SidecarFile &operator=(const SidecarFile &) = delete;
+  ~SidecarFile();
+
+  int dirFd = AT_FDCWD;
+  std::string path;  // from dirFd
+  int fd = -1;       // owned
+  bool writable = false;
+  int writeErrno = 0;  // why it could not be opened for writing
+  struct stat st {};
+  std::unique_ptr<UInt8[]> buffer;
+  size_t size = 0;
+
+  tv::forks::Bytes bytes() const { return {buffer.get(), size}; }
+};
+
+// The stores of one item as read. Attribute values are whole.
+struct ItemStores {
+  std::optional<std::vector<UInt8>> finderInfoXattr;
+  std::optional<std::vector<UInt8>> resourceForkXattr;
+  std::optional<std::vector<UInt8>> afpInfo;
+  std::optional<std::vector<UInt8>> netatalkMetadata;
+  std::optional<std::vector<UInt8>> afpResource;
+  std::unique_ptr<SidecarFile> sidecar;  // null when the item has none
+  bool sidecarRead = false;              // whether the sidecar was looked for
+
+  // Borrowed views of the above, valid while this record is unchanged.
+  tv::forks::ForkStoreSnapshot Snapshot() const;
+};
+
+// Reads the item's metadata attributes: one listing, then one read for
+// each attribute of ours that is there. Nothing for links, FIFOs, sockets
+// and devices (Linux keeps no user attributes on them).
+OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
+                         ItemStores *stores);
+
+// Looks for the item's sidecar and reads it: one open (no such file: no
+// sidecar), one fstat, one read for all but very large sidecars. forWriting
+// opens it for reading and writing where that is allowed. A link, folder or
+// other special file where the sidecar belongs is never followed or read: it
+// gives kForkStoreDamagedErr.
+OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting,
+                          ItemStores *stores);
+
+// Carries out a plan on the stores read into `stores` (which must be the
+// ones the plan was made from): the lowest-priority store first and the
+// sidecar last for the resource fork, the primary last for FinderInfo, so
+// that an error part way leaves what reading sees unchanged for as long as
+// possible. Sidecar plans:
+//   in place  the patch is written, flushed, and only then is the file cut;
+//   rewrite   a temporary sibling with the sidecar's owner and mode, flushed,
+//             renamed over the sidecar (on failure it is removed again);
+//   remove    the sidecar is unlinked.
+// A FinderInfo attribute to create on a file system without user attributes
+// becomes a new sidecar instead.
+enum class PlanOrder { kResourceFork, kFinderInfo };
+OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
+                            ItemStores &stores, const tv::forks::ForkStorePlan &plan, PlanOrder order);
+
+// Empties the resource fork in every store that holds one. Locks and access
+// are the caller's to check.
+OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat &st, const XattrTarget &target);
+
+// Both of the above.
+OSStatus ReadItemStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
+                        bool forWriting, ItemStores *stores);
+
+// Where the primary resource fork is, for reading it.
+struct ResourceForkPlace {
+  tv::forks::ForkStore store = tv::forks::ForkStore::kNone;
+  UInt64 size = 0;
+  UInt64 offset = 0;  // in the sidecar, for kSidecar
+};
+// Finds the primary fork among stores already read (no I/O);
+// kForkStoreDamagedErr when a store it must look at does not parse.
+OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place);
+
+// Checks that the item may be changed: a read-only volume gives wPrErr, an
+// immutable or append-only item fLckdErr, a missing write permission of the
+// effective user afpAccessDenied. itemFd, when not -1, is an open descriptor
+// of the item.
+OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int itemFd);
+
+}  // namespace tv::files
