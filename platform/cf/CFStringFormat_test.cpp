@@ -2,6 +2,7 @@
 #include "platform/cf/CFTestFixture.h"
 
 #include <climits>
+#include <random>
 #include <string>
 
 using tvtest::CFOwned;
@@ -96,6 +97,20 @@ TEST_F(CFStringFormatTest, SurvivesAHostileTranslationCorpus) {
   // The forms a translator may legitimately use still work.
   EXPECT_EQ("/Users/a/b.txt est verrouill\xC3\xA9", Fmt("%1$@ est verrouill\xC3\xA9", CFSTR("/Users/a/b.txt")));
   EXPECT_EQ("dropped the path", Fmt("dropped the path", CFSTR("/Users/a/b.txt")));
+}
+
+TEST_F(CFStringFormatTest, SurvivesRandomFormats) {
+  const char *pieces[] = {"%", "@", "d", "s", "1$", "2$", "9$", "*", ".", "5", "0", "-", "l", "h",
+                          "q", "z", "n", "%%", "x", "f", "c", " ", "text"};
+  std::mt19937 rng(1208);
+  int accepted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string f;
+    for (unsigned k = rng() % 8; k > 0; --k) f += pieces[rng() % std::size(pieces)];
+    const std::string out = Fmt(f.c_str(), CFSTR("/a/b"), 7, "cs", 2.5);
+    accepted += out != "<NULL>";
+  }
+  EXPECT_GT(accepted, 0);  // the generator does reach formats that print
 }
 
 TEST_F(CFStringFormatTest, RefusesToGrowAMessageWithoutBound) {

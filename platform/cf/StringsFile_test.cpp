@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -132,6 +133,21 @@ TEST(StringsFileTest, SyntaxErrorsVoidTheTableAndNameTheLine) {
   const Parsed odd = Parse(Utf16(u"\"a\" = \"1\";", false) + "x");
   EXPECT_FALSE(odd.ok);
   EXPECT_TRUE(odd.table.empty());
+}
+
+TEST(StringsFileTest, SurvivesRandomInput) {
+  // Mostly the characters the grammar cares about, so that the parser gets deep.
+  const std::string alphabet = "\"\\=;/*\n aZ09_.U00e9\xC3\xA9\xFF\xFE";
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes(rng() % 64, '\0');
+    for (char &c : bytes) c = alphabet[rng() % alphabet.size()];
+    const Parsed p = Parse(bytes);
+    if (!p.ok) {
+      EXPECT_TRUE(p.table.empty());
+      EXPECT_GE(p.line, 1u);
+    }
+  }
 }
 
 }  // namespace
