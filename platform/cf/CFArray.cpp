@@ -74,7 +74,7 @@ CFArrayRef CFArrayCreate(CFAllocatorRef, const void **values, CFIndex numValues,
   if (callBacks) a->callBacks = *callBacks;
   try {
     a->values.reserve(size_t(numValues));
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     CFRelease(a);
     return nullptr;
   }
@@ -107,7 +107,7 @@ void CFArrayAppendValue(CFMutableArrayRef a, const void *value) {
   // Make room first, so that a failure leaves no extra reference behind.
   try {
     o->values.reserve(o->values.size() + 1);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return;
   }
   o->values.push_back(Retained(*o, value));

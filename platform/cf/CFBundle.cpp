@@ -180,7 +180,7 @@ CFBundleRef TVBundleCreateWithPath(const char *bundlePath, OSStatus *outError) {
       bundle->path = std::move(path);
       err = ReadInfoPlist(bundle);
       if (err == noErr) OpenBundles().push_back(bundle);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
       err = memFullErr;
     }
   }
@@ -286,7 +286,7 @@ CFStringRef CFBundleCopyLocalizedString(CFBundleRef bundle, CFStringRef key, CFS
         if (lang == "en") break;
       }
     }
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
   return static_cast<CFStringRef>(CFRetain(fallback));

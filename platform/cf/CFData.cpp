@@ -41,7 +41,7 @@ CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length) {
   if (!d) return nullptr;
   try {
     d->bytes.assign(bytes, bytes + length);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     CFRelease(d);
     return nullptr;
   }
@@ -76,7 +76,7 @@ void CFDataAppendBytes(CFMutableDataRef d, const UInt8 *bytes, CFIndex length) {
   if (!o || length <= 0 || !bytes) return;
   try {
     o->bytes.insert(o->bytes.end(), bytes, bytes + length);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
   }
 }
 
@@ -85,6 +85,6 @@ void CFDataSetLength(CFMutableDataRef d, CFIndex length) {
   if (!o || length < 0) return;
   try {
     o->bytes.resize(size_t(length), 0);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
   }
 }

@@ -145,7 +145,7 @@ template <class T, class... A> T *New(A &&...args) {
   try {
     obj = new T(std::forward<A>(args)...);
     Register(obj);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {  // out of memory, or a size beyond any container
     delete obj;
     return nullptr;
   }

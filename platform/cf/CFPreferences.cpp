@@ -209,7 +209,7 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
       std::fprintf(stderr, "tarrovel: cannot save preferences to %s: %s\n", path.c_str(),
                    tvcf::ErrorText(err).c_str());
     }
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
   }
 }
 

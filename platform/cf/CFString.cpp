@@ -33,7 +33,7 @@ CFStringRef CreateString(std::u16string chars) {
 CFStringRef CreateStringFromUTF8Lossy(const std::string &utf8) {
   try {
     return CreateString(DecodeUTF8Lossy(utf8));
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
 }
@@ -65,7 +65,7 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar *chars, C
     return tvcf::CreateString(numChars ? std::u16string(reinterpret_cast<const char16_t *>(chars),
                                                         size_t(numChars))
                                        : std::u16string());
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
 }
@@ -79,7 +79,7 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8 *bytes, CFIndex 
     if (numBytes > 0) in = std::span<const UInt8>(bytes, size_t(numBytes));
     if (!tvcf::DecodeBytes(in, encoding, isExternalRepresentation, &chars)) return nullptr;
     return tvcf::CreateString(std::move(chars));
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
 }
@@ -90,7 +90,7 @@ CFStringRef CFStringCreateCopy(CFAllocatorRef, CFStringRef s) {
   if (!o->isMutable) return static_cast<CFStringRef>(CFRetain(s));
   try {
     return tvcf::CreateString(o->chars);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
 }

@@ -321,7 +321,7 @@ bool FormatChars(std::u16string_view format, std::span<const CFFormatArg> args,
                  std::u16string *out) {
   try {
     return Formatter(format, args).Run(out);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return false;
   }
 }

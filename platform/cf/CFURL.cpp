@@ -35,7 +35,7 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8 *bu
   try {
     path = tvcf::NormalizedFilePath(
         std::string_view(reinterpret_cast<const char *>(buffer), size_t(bufLen)));
-  } catch (const std::bad_alloc &) {
+  } catch (const std::exception &) {
     return nullptr;
   }
   if (path.empty()) return nullptr;
