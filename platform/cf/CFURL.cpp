@@ -21,6 +21,8 @@ namespace tvcf {
 // The path without trailing "/" (except "/" itself); empty when it is not an
 // absolute path usable as a C string.
 std::string NormalizedFilePath(std::string_view bytes) {
+  // A length that counts the C string's terminator is forgiven; a NUL inside is not.
+  while (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
   if (bytes.empty() || bytes[0] != '/' || bytes.find('\0') != std::string_view::npos) return {};
   while (bytes.size() > 1 && bytes.back() == '/') bytes.remove_suffix(1);
   return std::string(bytes);

@@ -36,6 +36,10 @@ TEST_F(CFURLTest, RefusesRelativeEmptyAndEmbeddedNulPaths) {
   EXPECT_EQ(nullptr, Make("relative/path"));
   EXPECT_EQ(nullptr, Make(""));
   EXPECT_EQ(nullptr, Make(std::string("/a\0b", 4)));
+  EXPECT_EQ(nullptr, Make(std::string("\0", 1)));
+  CFOwned<CFURLRef> counted(Make(std::string("/a/b\0", 5)));  // the terminator counted in
+  CFOwned<CFStringRef> path(CFURLCopyFileSystemPath(counted, kCFURLPOSIXPathStyle));
+  EXPECT_EQ("/a/b", Utf8(path));
   EXPECT_EQ(nullptr, CFURLCreateFromFileSystemRepresentation(nullptr, nullptr, 3, false));
   EXPECT_EQ(nullptr, CFURLCopyFileSystemPath(nullptr, kCFURLPOSIXPathStyle));
 }
