@@ -26,7 +26,7 @@ constexpr size_t kMaxResultLength = 1 << 20;
 
 enum class Length { kNone, kChar, kShort, kLong, kLongDouble };
 
-struct Spec {
+struct Directive {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
@@ -124,7 +124,7 @@ class Formatter {
         i = j + 1;
       }
     }
-    Spec s;
+    Directive s;
     for (; i < fmt_.size(); ++i) {
       const char16_t c = fmt_[i];
       if (c == u'-') s.left = true;
@@ -163,7 +163,7 @@ class Formatter {
     return Convert(s, pos, out);
   }
 
-  void ParseLength(size_t *pi, Spec *s) {
+  void ParseLength(size_t *pi, Directive *s) {
     size_t i = *pi;
     auto at = [&](char16_t c) { return i < fmt_.size() && fmt_[i] == c; };
     if (at(u'h')) {
@@ -187,7 +187,7 @@ class Formatter {
     *pi = i;
   }
 
-  bool Convert(const Spec &s, int pos, std::u16string *out) {
+  bool Convert(const Directive &s, int pos, std::u16string *out) {
     switch (s.conv) {
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
         return Integer(s, Arg(pos), out);
@@ -205,7 +205,7 @@ class Formatter {
   }
 
   // The printf directive for s with the given length and conversion letters.
-  static std::string Directive(const Spec &s, const char *length, char conv) {
+  static std::string PrintfFormat(const Directive &s, const char *length, char conv) {
     std::string d = "%";
     if (s.left) d += '-';
     if (s.plus) d += '+';
@@ -229,18 +229,18 @@ class Formatter {
     for (char c : buf) out->push_back(char16_t(UInt8(otherPoint && c == point[0] ? '.' : c)));
   }
 
-  static bool Integer(const Spec &s, const CFFormatArg *a, std::u16string *out) {
+  static bool Integer(const Directive &s, const CFFormatArg *a, std::u16string *out) {
     if (!IsInteger(a) || s.length == Length::kLongDouble) return false;
     const bool isSigned = a->kind == CFFormatArg::kSigned;
     if (s.conv == u'd' || s.conv == u'i') {
       if (!isSigned && a->u > (unsigned long long)LLONG_MAX) {
-        Print(Directive(s, "ll", 'u'), a->u, out);
+        Print(PrintfFormat(s, "ll", 'u'), a->u, out);
         return true;
       }
       long long v = isSigned ? a->i : (long long)a->u;
       if (s.length == Length::kShort) v = (short)v;
       if (s.length == Length::kChar) v = (signed char)v;
-      Print(Directive(s, "ll", 'd'), v, out);
+      Print(PrintfFormat(s, "ll", 'd'), v, out);
       return true;
     }
     unsigned long long v = isSigned ? (unsigned long long)a->i : a->u;
@@ -249,20 +249,20 @@ class Formatter {
     if (isSigned && a->i < 0 && a->i >= INT_MIN && s.length == Length::kNone) v = UInt32(a->i);
     if (s.length == Length::kShort) v = (unsigned short)v;
     if (s.length == Length::kChar) v = (unsigned char)v;
-    Print(Directive(s, "ll", char(s.conv)), v, out);
+    Print(PrintfFormat(s, "ll", char(s.conv)), v, out);
     return true;
   }
 
-  static bool Double(const Spec &s, const CFFormatArg *a, std::u16string *out) {
+  static bool Double(const Directive &s, const CFFormatArg *a, std::u16string *out) {
     if (!a || a->kind != CFFormatArg::kDouble) return false;
     if (s.length != Length::kNone && s.length != Length::kLong && s.length != Length::kLongDouble)
       return false;
-    Print(Directive(s, "", char(s.conv)), a->d, out);
+    Print(PrintfFormat(s, "", char(s.conv)), a->d, out);
     return true;
   }
 
   // Text conversions: precision cuts (never inside a surrogate pair), width pads.
-  static void Text(const Spec &s, std::u16string text, std::u16string *out) {
+  static void Text(const Directive &s, std::u16string text, std::u16string *out) {
     if (s.precision >= 0 && size_t(s.precision) < text.size()) {
       size_t cut = size_t(s.precision);
       if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
@@ -274,19 +274,19 @@ class Formatter {
     if (s.left) out->append(pad, u' ');
   }
 
-  static bool Character(const Spec &s, const CFFormatArg *a, std::u16string *out) {
+  static bool Character(const Directive &s, const CFFormatArg *a, std::u16string *out) {
     if (!IsInteger(a)) return false;
     const unsigned long long v = a->kind == CFFormatArg::kSigned ? (unsigned long long)a->i : a->u;
     std::u16string text;
     if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) text = u"\uFFFD";
     else AppendCodePoint(&text, char32_t(v));
-    Spec t = s;
+    Directive t = s;
     t.precision = -1;
     Text(t, std::move(text), out);
     return true;
   }
 
-  static bool CString(const Spec &s, const CFFormatArg *a, std::u16string *out) {
+  static bool CString(const Directive &s, const CFFormatArg *a, std::u16string *out) {
     if (!a || a->kind != CFFormatArg::kCString || s.length != Length::kNone) return false;
     std::u16string text;
     if (!a->s) {
@@ -300,7 +300,7 @@ class Formatter {
     return true;
   }
 
-  static bool Object(const Spec &s, const CFFormatArg *a, std::u16string *out) {
+  static bool Object(const Directive &s, const CFFormatArg *a, std::u16string *out) {
     if (!a || s.length != Length::kNone) return false;
     if (a->kind == CFFormatArg::kPointer && a->p != nullptr) return false;
     if (a->kind != CFFormatArg::kObject && a->kind != CFFormatArg::kPointer) return false;
