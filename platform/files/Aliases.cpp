@@ -6,6 +6,7 @@
 
 #include "platform/Files.h"
 #include "platform/MacMemory.h"
+#include "platform/files/Errors.h"
 #include "platform/files/Refs.h"
 
 namespace tv::files {
@@ -73,18 +74,14 @@ using namespace tv::files;
 // is ignored.
 OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlias) {
   if (!target || !inAlias) return paramErr;
-  ItemLocation where;
-  ItemStat st;
-  OSStatus result = ResolveRef(target, &where, &st);
-  if (result == noErr) {
-    try {
-      AliasRecord record{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath};
-      result = NewAliasHandle(record, inAlias);
-    } catch (const std::bad_alloc &) {
-      result = memFullErr;
-    }
-  }
-  return OSErr(result);
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    ItemLocation where;
+    ItemStat st;
+    OSStatus result = ResolveRef(target, &where, &st);
+    if (result == noErr)
+      result = NewAliasHandle(AliasRecord{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath}, inAlias);
+    return result;
+  }));
 }
 
 // Resolves by path, never following a final symbolic link: fnfErr when
@@ -92,25 +89,22 @@ OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlia
 // another device or inode than the record says; it still resolves.
 OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target, Boolean *wasChanged) {
   if (!alias || !*alias || !target) return paramErr;
-  OSStatus result = noErr;
-  try {
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
     AliasRecord record;
     Size size = GetHandleSize(alias);
     if (size <= 0 || !DecodeAliasRecord(reinterpret_cast<const uint8_t *>(*alias), size_t(size), &record))
       return paramErr;
     uint32_t node = 0;
     ItemStat st;
-    result = WalkPath(record.path, false, &node, &st);
+    OSStatus result = WalkPath(record.path, false, &node, &st);
     if (result == dirNFErr) result = fnfErr;  // a folder on the way is a file now: nothing there
     if (result == noErr) {
       RefFields fields{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), node};
       *target = EncodeRef(fields);
       if (wasChanged) *wasChanged = fields.device != record.device || fields.inode != record.inode;
     }
-  } catch (const std::bad_alloc &) {
-    result = memFullErr;
-  }
-  return OSErr(result);
+    return result;
+  }));
 }
 
 // The path is made absolute against the working directory and normalised
@@ -118,8 +112,7 @@ OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target, Bo
 // there now, 0 and 0 when there is none.
 OSErr TVNewAliasFromPath(const char *path, AliasHandle *outAlias) {
   if (!path || !path[0] || !outAlias) return paramErr;
-  OSStatus result = noErr;
-  try {
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
     AliasRecord record;
     record.path = LexicallyNormalPath(path);
     if (record.path.empty()) return ioErr;  // no working directory to start from
@@ -128,9 +121,6 @@ OSErr TVNewAliasFromPath(const char *path, AliasHandle *outAlias) {
       record.device = uint64_t(st.st.st_dev);
       record.inode = uint64_t(st.st.st_ino);
     }
-    result = NewAliasHandle(record, outAlias);
-  } catch (const std::bad_alloc &) {
-    result = memFullErr;
-  }
-  return OSErr(result);
+    return NewAliasHandle(record, outAlias);
+  }));
 }

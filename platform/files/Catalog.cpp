@@ -107,49 +107,53 @@ using namespace tv::files;
 
 OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfo,
                        HFSUniStr255 *outName, FSSpecPtr fsSpec, FSRef *parentRef) {
-  if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
-  ItemLocation where;
-  ItemStat st;
-  OSStatus result = ResolveRef(ref, &where, &st);
-  if (result == noErr && whichInfo != kFSCatInfoNone) result = ReadCatalogInfo(where, st, whichInfo, catalogInfo);
-  return OSErr(result);
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
+    ItemLocation where;
+    ItemStat st;
+    OSStatus result = ResolveRef(ref, &where, &st);
+    if (result == noErr && whichInfo != kFSCatInfoNone) result = ReadCatalogInfo(where, st, whichInfo, catalogInfo);
+    return result;
+  }));
 }
 
 OSErr FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, const FSCatalogInfo *catalogInfo) {
-  // What can be written: FinderInfo and the four dates. The creation and
-  // attribute-change dates cannot be set on Linux: they are accepted and
-  // not stored. Anything else would be silently lost, so it is refused.
-  constexpr FSCatalogInfoBitmap kDates =
-      kFSCatInfoCreateDate | kFSCatInfoContentMod | kFSCatInfoAttrMod | kFSCatInfoAccessDate;
-  constexpr FSCatalogInfoBitmap kFinder = kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
-  if (!ref || !catalogInfo) return paramErr;
-  if (whichInfo & ~(kDates | kFinder)) return errFSBadInfoBitmap;
-  ItemLocation where;
-  ItemStat st;
-  OSStatus result = ResolveRef(ref, &where, &st);
-  if (result == noErr && (whichInfo & kFinder)) {
-    const bool isFolder = S_ISDIR(st.st.st_mode);
-    // A half that is not given keeps its stored value.
-    UInt8 stored[32] = {};
-    if ((whichInfo & kFinder) != kFinder) result = ForkStoreReadInfo(where, st.st, false, nullptr, true, stored);
-    if (result == noErr) {
-      UInt8 finderInfo[16], extFinderInfo[16];
-      FinderInfoToNative(stored, isFolder, finderInfo, extFinderInfo);
-      if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finderInfo, catalogInfo->finderInfo, 16);
-      if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(extFinderInfo, catalogInfo->extFinderInfo, 16);
-      FinderInfoToStored(finderInfo, extFinderInfo, isFolder, stored);
-      result = ForkStoreWriteFinderInfo(where, st.st, stored);
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    // What can be written: FinderInfo and the four dates. The creation and
+    // attribute-change dates cannot be set on Linux: they are accepted and
+    // not stored. Anything else would be silently lost, so it is refused.
+    constexpr FSCatalogInfoBitmap kDates =
+        kFSCatInfoCreateDate | kFSCatInfoContentMod | kFSCatInfoAttrMod | kFSCatInfoAccessDate;
+    constexpr FSCatalogInfoBitmap kFinder = kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
+    if (!ref || !catalogInfo) return paramErr;
+    if (whichInfo & ~(kDates | kFinder)) return errFSBadInfoBitmap;
+    ItemLocation where;
+    ItemStat st;
+    OSStatus result = ResolveRef(ref, &where, &st);
+    if (result == noErr && (whichInfo & kFinder)) {
+      const bool isFolder = S_ISDIR(st.st.st_mode);
+      // A half that is not given keeps its stored value.
+      UInt8 stored[32] = {};
+      if ((whichInfo & kFinder) != kFinder) result = ForkStoreReadInfo(where, st.st, false, nullptr, true, stored);
+      if (result == noErr) {
+        UInt8 finderInfo[16], extFinderInfo[16];
+        FinderInfoToNative(stored, isFolder, finderInfo, extFinderInfo);
+        if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finderInfo, catalogInfo->finderInfo, 16);
+        if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(extFinderInfo, catalogInfo->extFinderInfo, 16);
+        FinderInfoToStored(finderInfo, extFinderInfo, isFolder, stored);
+        result = ForkStoreWriteFinderInfo(where, st.st, stored);
+      }
     }
-  }
-  // The dates go last, so that writing FinderInfo cannot disturb them.
-  if (result == noErr && (whichInfo & (kFSCatInfoContentMod | kFSCatInfoAccessDate))) {
-    struct timespec times[2];
-    times[0] = (whichInfo & kFSCatInfoAccessDate) ? TimespecFromUTCDate(catalogInfo->accessDate)
-                                                  : timespec{0, UTIME_OMIT};
-    times[1] = (whichInfo & kFSCatInfoContentMod) ? TimespecFromUTCDate(catalogInfo->contentModDate)
-                                                  : timespec{0, UTIME_OMIT};
-    if (sys::Utimensat(where.dirFd, where.itemPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-      result = StatusFromErrnoAt(errno, where.dirFd, where.itemPath.c_str());
-  }
-  return OSErr(result);
+    // The dates go last, so that writing FinderInfo cannot disturb them.
+    if (result == noErr && (whichInfo & (kFSCatInfoContentMod | kFSCatInfoAccessDate))) {
+      struct timespec times[2];
+      times[0] = (whichInfo & kFSCatInfoAccessDate) ? TimespecFromUTCDate(catalogInfo->accessDate)
+                                                    : timespec{0, UTIME_OMIT};
+      times[1] = (whichInfo & kFSCatInfoContentMod) ? TimespecFromUTCDate(catalogInfo->contentModDate)
+                                                    : timespec{0, UTIME_OMIT};
+      if (sys::Utimensat(where.dirFd, where.itemPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        result = StatusFromErrnoAt(errno, where.dirFd, where.itemPath.c_str());
+    }
+    return result;
+  }));
 }

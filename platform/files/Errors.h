@@ -1,6 +1,8 @@
 // The one place where errno becomes an OSStatus.
 #pragma once
 
+#include <new>
+
 #include "platform/MacTypes.h"
 
 namespace tv::files {
@@ -20,5 +22,16 @@ OSStatus StatusFromErrnoAt(int err, int dirFd, const char *path);
 // True when the item at (dirFd, path) carries the immutable or append-only
 // flag; false when it does not or when that cannot be read.
 bool IsLockedAt(int dirFd, const char *path);
+
+// Runs the body of a File Manager call so that a failed allocation becomes
+// memFullErr: no exception ever leaves the C interface.
+template <class Body>
+OSStatus MemFullOnThrow(Body &&body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    return memFullErr;
+  }
+}
 
 }  // namespace tv::files

@@ -1,5 +1,6 @@
 // FSOpenIterator, FSGetCatalogInfoBulk and FSCloseIterator: a flat listing
 // read once, when the iterator is opened, and handed out in name order.
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -8,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/files/Catalog.h"
 #include "platform/files/CatalogConvert.h"
+#include "platform/files/Errors.h"
 #include "platform/files/Listing.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
@@ -42,32 +44,27 @@ using namespace tv::files;
 // A non-folder gives dirNFErr, as ENOTDIR does everywhere else; only flat
 // iteration exists.
 OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIterator *iterator) {
-  if (!container || !iterator) return paramErr;
-  if (iteratorFlags != kFSIterateFlat) return errFSBadIteratorFlags;
-  ItemLocation where;
-  ItemStat st;
-  OSStatus result = ResolveRef(container, &where, &st);
-  if (result == noErr && !S_ISDIR(st.st.st_mode)) result = dirNFErr;
-  std::vector<FolderEntry> entries;
-  if (result == noErr) {
-    try {
-      result = ReadFolder(where, st, &entries);
-    } catch (const std::bad_alloc &) {
-      result = memFullErr;
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    if (!container || !iterator) return paramErr;
+    if (iteratorFlags != kFSIterateFlat) return errFSBadIteratorFlags;
+    ItemLocation where;
+    ItemStat st;
+    OSStatus result = ResolveRef(container, &where, &st);
+    if (result == noErr && !S_ISDIR(st.st.st_mode)) result = dirNFErr;
+    std::vector<FolderEntry> entries;
+    if (result == noErr) result = ReadFolder(where, st, &entries);
+    if (result == noErr) {
+      auto it = std::make_unique<OpaqueFSIterator>();
+      it->folderNode = where.node;
+      it->entries = std::move(entries);
+      {
+        std::lock_guard<std::mutex> lock(Live().mutex);
+        Live().open.insert(it.get());
+      }
+      *iterator = it.release();
     }
-  }
-  if (result == noErr) {
-    auto *it = new (std::nothrow) OpaqueFSIterator();
-    if (!it) return memFullErr;
-    it->folderNode = where.node;
-    it->entries = std::move(entries);
-    {
-      std::lock_guard<std::mutex> lock(Live().mutex);
-      Live().open.insert(it);
-    }
-    *iterator = it;
-  }
-  return OSErr(result);
+    return result;
+  }));
 }
 
 OSErr FSCloseIterator(FSIterator iterator) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <linux/magic.h>
 #include <sys/statfs.h>
 
@@ -77,9 +78,14 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
 
   std::vector<FolderEntry> entries;
-  std::vector<char> buf(256 * 1024);
+  // One large buffer per thread, kept: a walk opens many folders, and most
+  // of them fit in one read.
+  constexpr size_t kBufferSize = 256 * 1024;
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  char *buf = buffer.get();
   for (;;) {
-    ssize_t n = sys::Getdents64(dir.fd, buf.data(), buf.size());
+    ssize_t n = sys::Getdents64(dir.fd, buf, kBufferSize);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return StatusFromErrno(errno);
     if (n == 0) break;
@@ -87,10 +93,10 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
     for (size_t pos = 0; pos + 19 < size_t(n);) {
       uint64_t ino;
       uint16_t reclen;
-      std::memcpy(&ino, buf.data() + pos, 8);
-      std::memcpy(&reclen, buf.data() + pos + 16, 2);
+      std::memcpy(&ino, buf + pos, 8);
+      std::memcpy(&reclen, buf + pos + 16, 2);
       if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
-      const char *name = buf.data() + pos + 19;
+      const char *name = buf + pos + 19;
       entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino});
       pos += reclen;
     }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/Files.h"
+#include "platform/files/Errors.h"
 #include "platform/files/Listing.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
@@ -22,29 +23,28 @@ OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2) {
 }
 
 OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize) {
-  if (!ref || !path || maxPathSize == 0) return paramErr;
-  ItemLocation where;
-  OSStatus result = ResolveRef(ref, &where, nullptr);
-  // Never a cut path: one that does not fit is a status.
-  if (result == noErr && where.fullPath.size() + 1 > maxPathSize) result = errFSBadBuffer;
-  if (result == noErr) std::memcpy(path, where.fullPath.c_str(), where.fullPath.size() + 1);
-  return result;
+  return OSStatus(MemFullOnThrow([&]() -> OSStatus {
+    if (!ref || !path || maxPathSize == 0) return paramErr;
+    ItemLocation where;
+    OSStatus result = ResolveRef(ref, &where, nullptr);
+    // Never a cut path: one that does not fit is a status.
+    if (result == noErr && where.fullPath.size() + 1 > maxPathSize) result = errFSBadBuffer;
+    if (result == noErr) std::memcpy(path, where.fullPath.c_str(), where.fullPath.size() + 1);
+    return result;
+  }));
 }
 
 static OSStatus RefForPath(std::string_view path, bool followLast, FSRef *ref, Boolean *isDirectory) {
-  uint32_t node = 0;
-  ItemStat st;
-  OSStatus result;
-  try {
-    result = WalkPath(path, followLast, &node, &st);
-  } catch (const std::bad_alloc &) {
-    result = memFullErr;
-  }
-  if (result == noErr) {
-    *ref = EncodeRef(RefFields{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), node});
-    if (isDirectory) *isDirectory = S_ISDIR(st.st.st_mode);
-  }
-  return result;
+  return MemFullOnThrow([&]() -> OSStatus {
+    uint32_t node = 0;
+    ItemStat st;
+    OSStatus result = WalkPath(path, followLast, &node, &st);
+    if (result == noErr) {
+      *ref = EncodeRef(RefFields{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), node});
+      if (isDirectory) *isDirectory = S_ISDIR(st.st.st_mode);
+    }
+    return result;
+  });
 }
 
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) {
@@ -57,40 +57,44 @@ OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) {
 // effective user. The ref names the folder itself, even when $HOME is a
 // symbolic link to it, so that it compares equal to the folder met in a walk.
 OSErr FSFindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, FSRef *foundRef) {
-  if (!foundRef) return paramErr;
-  if ((vRefNum != kUserDomain && vRefNum != kOnAppropriateDisk) || folderType != kCurrentUserFolderType)
+  return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    if (!foundRef) return paramErr;
+    if ((vRefNum != kUserDomain && vRefNum != kOnAppropriateDisk) || folderType != kCurrentUserFolderType)
+      return fnfErr;
+    FSRef ref;
+    Boolean isDir = false;
+    const char *home = getenv("HOME");
+    if (home && home[0] == '/' && RefForPath(home, true, &ref, &isDir) == noErr && isDir) {
+      *foundRef = ref;
+      return noErr;
+    }
+    struct passwd pw, *found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/' && RefForPath(found->pw_dir, true, &ref, &isDir) == noErr && isDir) {
+      *foundRef = ref;
+      return noErr;
+    }
     return fnfErr;
-  FSRef ref;
-  Boolean isDir = false;
-  const char *home = getenv("HOME");
-  if (home && home[0] == '/' && RefForPath(home, true, &ref, &isDir) == noErr && isDir) {
-    *foundRef = ref;
-    return noErr;
-  }
-  struct passwd pw, *found = nullptr;
-  std::vector<char> buf(16384);
-  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
-      found->pw_dir[0] == '/' && RefForPath(found->pw_dir, true, &ref, &isDir) == noErr && isDir) {
-    *foundRef = ref;
-    return noErr;
-  }
-  return fnfErr;
+  }));
 }
 
 // Container for folders, plain file for the rest; a symbolic link is also
 // a symlink, a name starting with "." is invisible, and "/" and every mount
 // point are volumes. No type, creator or extension is reported.
 OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo inWhichInfo, LSItemInfoRecord *outItemInfo) {
-  if (!inItemRef || !outItemInfo) return paramErr;
-  ItemLocation where;
-  ItemStat st;
-  OSStatus result = ResolveRef(inItemRef, &where, &st);
-  if (result == noErr) {
-    LSItemInfoFlags flags = S_ISDIR(st.st.st_mode) ? kLSItemInfoIsContainer : kLSItemInfoIsPlainFile;
-    if (S_ISLNK(st.st.st_mode)) flags |= kLSItemInfoIsSymlink;
-    if (!where.isRoot() && !where.name.empty() && where.name[0] == '.') flags |= kLSItemInfoIsInvisible;
-    if (IsVolumeRoot(where, st.st)) flags |= kLSItemInfoIsVolume;
-    *outItemInfo = LSItemInfoRecord{flags, 0, 0, nullptr};
-  }
-  return result;
+  return OSStatus(MemFullOnThrow([&]() -> OSStatus {
+    if (!inItemRef || !outItemInfo) return paramErr;
+    ItemLocation where;
+    ItemStat st;
+    OSStatus result = ResolveRef(inItemRef, &where, &st);
+    if (result == noErr) {
+      LSItemInfoFlags flags = S_ISDIR(st.st.st_mode) ? kLSItemInfoIsContainer : kLSItemInfoIsPlainFile;
+      if (S_ISLNK(st.st.st_mode)) flags |= kLSItemInfoIsSymlink;
+      if (!where.isRoot() && !where.name.empty() && where.name[0] == '.') flags |= kLSItemInfoIsInvisible;
+      if (IsVolumeRoot(where, st.st)) flags |= kLSItemInfoIsVolume;
+      *outItemInfo = LSItemInfoRecord{flags, 0, 0, nullptr};
+    }
+    return result;
+  }));
 }
