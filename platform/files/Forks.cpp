@@ -403,8 +403,10 @@ ResFileRefNum FSOpenResFile(const FSRef *ref, SInt8 permission) {
   UInt8 header[16] = {};
   UInt8 map[30] = {};
   UInt32 got = 0, mapGot = 0;
-  if (err == noErr) err = FSReadFork(number, fsFromStart, 0, sizeof header, header, &got);
-  if (err == eofErr) err = resFNotFound;
+  if (err == noErr) {
+    err = FSReadFork(number, fsFromStart, 0, sizeof header, header, &got);
+    if (err == eofErr) err = resFNotFound;  // shorter than a header
+  }
   if (err == noErr) {
     const SInt64 mapOffset = SInt64(tv::forks::GetBE32(tv::forks::Bytes(header, 16), 4));
     OSErr mapErr = mapOffset < size ? FSReadFork(number, fsFromStart, mapOffset, sizeof map, map, &mapGot) : OSErr(eofErr);
