@@ -162,6 +162,9 @@ SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
       break;
     case AlertMode::kTerminal:
       hit = self->PresentOnTerminal(*request);
+      if (hit >= 1 && hit <= 3 && request->buttons[hit - 1] != nullptr) {
+        fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1]);
+      }
       break;
     default:
       hit = self->PresentByLines(*request);
