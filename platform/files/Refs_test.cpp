@@ -84,6 +84,25 @@ TEST(FSPathMakeRefTest, FailsForWhatIsNotThere) {
   EXPECT_STATUS(paramErr, FSPathMakeRef(reinterpret_cast<const UInt8 *>("/"), nullptr, nullptr));
 }
 
+TEST(FSRefTest, ItemsBehindAFolderWithoutSearchAreDeniedToAnUnprivilegedUser) {
+  tvtest::TempTree tree;
+  tree.file("private/inner", "x");
+  tree.chmod("private", 0700);
+  FSRef inner = RefFor(tree.path("private/inner"));
+  std::string innerPath = tree.path("private/inner");
+  std::string seen = AsNobody([&] {
+    OSStatus made;
+    RefFor(innerPath, &made);
+    FSCatalogInfo info;
+    OSErr got = FSGetCatalogInfo(&inner, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr);
+    UInt8 path[4096];
+    OSStatus path1 = FSRefMakePath(&inner, path, sizeof path);
+    return std::to_string(made) + " " + std::to_string(got) + " " + std::to_string(path1);
+  });
+  std::string denied = std::to_string(afpAccessDenied);
+  EXPECT_EQ(denied + " " + denied + " " + denied, seen);
+}
+
 TEST(FSRefTest, GarbageAndForeignRefsAreRefusedNeverUsed) {
   tvtest::TempTree tree;
   FSRef good = RefFor(tree.file("f", "x"));
