@@ -1,6 +1,7 @@
 #include "platform/files/Refs.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -21,8 +22,16 @@ constexpr size_t kCheckOffset = 72;
 
 uint64_t RefKey() {
   static const uint64_t key = [] {
-    std::random_device rd;
-    return (uint64_t(rd()) << 32) ^ rd() ^ 0x9E3779B97F4A7C15ull;
+    // Any key will do as long as it changes between runs; without an entropy
+    // source, the clock and an address stand in.
+    uint64_t k = 0x9E3779B97F4A7C15ull ^ uint64_t(reinterpret_cast<uintptr_t>(&k)) ^
+                 uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+      std::random_device rd;
+      k ^= (uint64_t(rd()) << 32) ^ rd();
+    } catch (...) {
+    }
+    return k;
   }();
   return key;
 }
