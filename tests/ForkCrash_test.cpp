@@ -1,0 +1,204 @@
+// A process zapping hundreds of sidecars is killed at random moments: every
+// sidecar left behind must parse and keep its packed attributes and
+// FinderInfo, each fork must be either the old one or empty, and what a dead
+// process leaves in a folder must not trouble the next run.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+
+#include "platform/Files.h"
+#include "platform/files/ForkStore.h"
+#include "platform/forks/Fixtures.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Selection.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+namespace fx = tv::forks::fixtures;
+using tv::forks::AppleDoubleView;
+using tv::forks::FinderInfoBytes;
+
+constexpr int kFiles = 100;
+constexpr int kRounds = 12;
+
+std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
+
+std::vector<UInt8> ReadFile(const std::string &path, bool *exists) {
+  std::ifstream in(path, std::ios::binary);
+  *exists = bool(in);
+  return std::vector<UInt8>(std::istreambuf_iterator<char>(in), {});
+}
+
+// One file and its sidecar as written before each round.
+struct Sample {
+  std::string name;
+  std::vector<UInt8> sidecar;
+  bool mayVanish = false;  // it holds nothing but the fork: zapping removes it
+};
+
+Sample MakeSample(int i) {
+  const FinderInfoBytes icon = fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), kHasCustomIcon | 0x0100);
+  const std::vector<UInt8> fork = fx::MakeResourceFork(size_t(200 + 37 * i % 3000));
+  Sample s;
+  s.name = "f" + std::to_string(i);
+  switch (i % 5) {
+    case 0:  // macOS kernel: fork last, cut in place
+      s.sidecar = fx::BuildMacOSKernelSidecar(icon, fx::TypicalAttributes(), fork);
+      break;
+    case 1:  // copyfile: fork last, cut in place
+      s.sidecar = fx::BuildCopyfileSidecar(icon, fx::TypicalAttributes(), fork);
+      break;
+    case 2:  // fork before FinderInfo: rewritten through a temporary
+      s.sidecar = fx::BuildForkFirstSidecar(icon, fork, fx::TypicalAttributes());
+      break;
+    case 3:  // Samba: descriptor first, data last
+      s.sidecar = fx::BuildSambaSidecar(icon, fork);
+      break;
+    default:  // nothing but the fork: removed
+      s.sidecar = fx::BuildMacOSKernelSidecar(FinderInfoBytes{}, {}, fork);
+      s.mayVanish = true;
+      break;
+  }
+  return s;
+}
+
+OSStatus ZapAndClearIcon(const std::string &path) {
+  FSRef ref = tvtest::RefFor(path);
+  HFSUniStr255 name;
+  FSGetResourceForkName(&name);
+  FSIORefNum fork = -1;
+  OSStatus s = FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &fork);
+  if (s == noErr) s = FSSetForkSize(fork, fsFromStart, 0);
+  if (fork > 0 && FSCloseFork(fork) != noErr && s == noErr) s = ioErr;
+  FSCatalogInfo info{};
+  if (s == noErr) s = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
+  if (s == noErr) {
+    reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags &= UInt16(~kHasCustomIcon);
+    s = FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
+  }
+  return s;
+}
+
+// "" when `after` is `before` with the fork old or emptied and FinderInfo old
+// or with the custom-icon flag cleared; what differs otherwise.
+std::string CheckSidecar(const Sample &sample, const std::vector<UInt8> &after) {
+  AppleDoubleView was, now;
+  if (tv::forks::ParseAppleDouble(sample.sidecar, &was) != tv::forks::ForkFormatError::kNone) return "bad sample";
+  tv::forks::ForkFormatError error = tv::forks::ParseAppleDouble(after, &now);
+  if (error != tv::forks::ForkFormatError::kNone) return std::string("does not parse: ") + tv::forks::ForkFormatErrorName(error);
+  if (!std::ranges::equal(was.filler(), now.filler())) return "filler changed";
+  FinderInfoBytes cleared = was.finderInfo();
+  tv::forks::ClearFinderFlags(cleared, kHasCustomIcon);
+  if (now.finderInfo() != was.finderInfo() && now.finderInfo() != cleared) return "FinderInfo changed";
+  if (!now.resourceFork().empty() && !std::ranges::equal(now.resourceFork(), was.resourceFork()))
+    return "fork neither old nor empty";
+  if (was.attr.has_value() != now.attr.has_value()) return "ATTR block came or went";
+  if (was.attr) {
+    if (was.attr->attributes.size() != now.attr->attributes.size()) return "attribute count changed";
+    for (size_t i = 0; i < was.attr->attributes.size(); ++i) {
+      const auto &a = was.attr->attributes[i], &b = now.attr->attributes[i];
+      if (a.name != b.name || a.flags != b.flags || !std::ranges::equal(a.value, b.value))
+        return "attribute " + std::string(a.name) + " changed";
+    }
+  }
+  return "";
+}
+
+class ForkCrashTest : public ::testing::Test {
+ protected:
+  void WriteSamples() {
+    // New files rather than truncated ones: ext4 flushes a file that is
+    // truncated and written again when it is closed.
+    for (const Sample &s : samples) {
+      std::filesystem::remove(tree.path("d/._" + s.name));
+      if (!tree.exists("d/" + s.name)) tree.file("d/" + s.name, "data");
+      tree.file("d/._" + s.name, Str(s.sidecar));
+    }
+  }
+  // Zaps every file from `first` on, wrapping around; 0 when all worked.
+  int ZapAll(int first) {
+    for (int k = 0; k < kFiles; ++k) {
+      const Sample &s = samples[size_t((first + k) % kFiles)];
+      if (ZapAndClearIcon(tree.path("d/" + s.name)) != noErr) return 1;
+    }
+    return 0;
+  }
+  // Checks every sidecar and the folder; returns the temporaries found.
+  int CheckTree() {
+    for (const Sample &s : samples) {
+      bool exists = false;
+      std::vector<UInt8> bytes = ReadFile(tree.path("d/._" + s.name), &exists);
+      if (!exists) {
+        EXPECT_TRUE(s.mayVanish) << s.name << ": sidecar vanished";
+        continue;
+      }
+      EXPECT_EQ("", CheckSidecar(s, bytes)) << s.name;
+    }
+    int temporaries = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(tree.path("d"))) {
+      std::string name = entry.path().filename().string();
+      if (name.rfind(tv::files::kTemporaryPrefix, 0) == 0) {
+        temporaries++;
+        continue;
+      }
+      std::string item = name.rfind("._", 0) == 0 ? name.substr(2) : name;
+      EXPECT_TRUE(item.size() > 1 && item[0] == 'f') << "unexpected " << name;
+    }
+    return temporaries;
+  }
+
+  tvtest::TempTree tree;
+  std::vector<Sample> samples;
+};
+
+TEST_F(ForkCrashTest, KilledZapsLeaveEverySidecarOldOrNew) {
+  for (int i = 0; i < kFiles; ++i) samples.push_back(MakeSample(i));
+  std::random_device device;
+  const unsigned seed = device();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+
+  // One full run, to learn how long the work takes here.
+  WriteSamples();
+  auto start = std::chrono::steady_clock::now();
+  long pid = tvtest::StartChild([&] { return ZapAll(0); });
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(0, tvtest::WaitChild(pid));
+  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(0, CheckTree());
+
+  int killed = 0, temporaries = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    WriteSamples();
+    const int first = int(random() % kFiles);
+    std::uniform_int_distribution<long> when(0, std::max<long>(1, long(full.count())));
+    pid = tvtest::StartChild([&] { return ZapAll(first); });
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(when(random)));
+    killed += tvtest::KillChild(pid);
+    temporaries = CheckTree();
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(killed, 0) << "no round was cut short";
+
+  // A later run over what the dead processes left finishes the work; a
+  // temporary they left is no item's metadata and is not touched.
+  pid = tvtest::StartChild([&] { return ZapAll(0); });
+  ASSERT_EQ(0, tvtest::WaitChild(pid));
+  EXPECT_EQ(temporaries, CheckTree());
+  for (const Sample &s : samples) {
+    FSRef ref = tvtest::RefFor(tree.path("d/" + s.name));
+    FSCatalogInfo info{};
+    ASSERT_EQ(noErr, FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0u, info.rsrcLogicalSize) << s.name;
+    EXPECT_EQ(0, reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags & kHasCustomIcon) << s.name;
+  }
+  std::printf("[ info ] full run %lld us, %d of %d rounds killed, %d temporaries left\n",
+              static_cast<long long>(full.count()), killed, kRounds, temporaries);
+}
+
+}  // namespace
