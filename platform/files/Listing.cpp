@@ -20,11 +20,19 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   // std::string compares as unsigned bytes: the order of the raw names.
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry &a, const FolderEntry &b) { return a.name < b.name; });
-  auto exists = [&](std::string_view name) {
+  auto find = [&](std::string_view name) -> FolderEntry * {
     auto it = std::lower_bound(entries.begin(), entries.end(), name,
                                [](const FolderEntry &e, std::string_view n) { return e.name < n; });
-    return it != entries.end() && it->name == name;
+    return it != entries.end() && it->name == name ? &*it : nullptr;
   };
+  // Sidecars sort before what they describe only sometimes; mark the items
+  // first, then drop the sidecars.
+  for (auto &e : entries) {
+    if (e.name.size() > 2 && e.name.compare(0, 2, "._") == 0) {
+      if (FolderEntry *item = find(std::string_view(e.name).substr(2))) item->hasSidecar = true;
+    }
+  }
+  auto exists = [&](std::string_view name) { return find(name) != nullptr; };
   std::vector<FolderEntry> visible;
   visible.reserve(entries.size());
   for (auto &e : entries) {

@@ -14,6 +14,7 @@ struct FolderEntry {
   std::string name;
   uint64_t device = 0;
   uint64_t inode = 0;
+  bool hasSidecar = false;  // a "._name" sidecar stood beside it
 };
 
 // The entries a folder shows, sorted by the bytes of their names: all but

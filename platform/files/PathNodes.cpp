@@ -101,6 +101,16 @@ bool PathNodeTable::Valid(uint32_t node) const {
   return node < nodes_.size();
 }
 
+void PathNodeTable::SetHints(uint32_t node, uint8_t hints) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (node < nodes_.size()) nodes_[node].hints = hints;
+}
+
+uint8_t PathNodeTable::Hints(uint32_t node) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return node < nodes_.size() ? nodes_[node].hints : 0;
+}
+
 uint32_t PathNodeTable::Parent(uint32_t node) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return node < nodes_.size() ? nodes_[node].parent : kNone;

@@ -46,6 +46,18 @@ class PathNodeTable {
   // The absolute path: "/" for the root, "/a/b" otherwise; "" for an unknown node.
   std::string Path(uint32_t node) const;
 
+  // What the last listing of the parent folder said of a node, so that the
+  // fork stores need not look for a "._name" sidecar the listing has just
+  // shown not to be there. The hints belong to the snapshot of that listing
+  // (as the walk that uses them does): a sidecar made afterwards by someone
+  // else is seen once the folder is listed again.
+  enum Hint : uint8_t {
+    kHintListed = 0x1,   // seen in a listing of its parent
+    kHintSidecar = 0x2,  // ... with a "._name" sidecar beside it
+  };
+  void SetHints(uint32_t node, uint8_t hints);
+  uint8_t Hints(uint32_t node) const;  // 0 for an unknown node
+
   size_t Size() const;
   // Bytes held by the table, names included.
   size_t MemoryBytes() const;
@@ -55,6 +67,7 @@ class PathNodeTable {
     uint64_t nameOffset;  // chunk << kChunkBits | offset within the chunk
     uint32_t parent;
     uint16_t nameLength;
+    uint8_t hints;  // in the record's padding: no extra memory
   };
   static constexpr unsigned kChunkBits = 20;  // 1 MiB name chunks, never moved
   static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
