@@ -4,7 +4,10 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <string>
+#include <unordered_map>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
@@ -294,7 +297,91 @@ std::string LexicallyNormalPath(std::string_view path) {
   return out.empty() ? "/" : out;
 }
 
+namespace {
+
+// Folders whose paths were walked before: the text of a folder's absolute
+// path, the node the walk found for it (links on the way resolved) and the
+// folder's identity. A selection names thousands of items in a few folders;
+// with this, each one costs two stats instead of a walk from "/". An entry is
+// used only while the path still leads to the same folder.
+struct WalkedFolder {
+  uint32_t node;
+  uint64_t device;
+  uint64_t inode;
+};
+struct WalkedFolders {
+  std::mutex mutex;
+  std::unordered_map<std::string, WalkedFolder> byPath;
+};
+WalkedFolders &Walked() {
+  static WalkedFolders *folders = new WalkedFolders;  // kept for the process
+  return *folders;
+}
+constexpr size_t kMaxWalkedFolders = 4096;
+
+// "/a/b/c" -> "/a/b" and "c", for absolute paths without "." or ".." or empty
+// components; false for anything else.
+bool SplitPlainPath(std::string_view path, std::string_view *folder, std::string_view *name) {
+  if (path.size() < 2 || path[0] != '/' || path.back() == '/' || path.size() >= PATH_MAX) return false;
+  for (auto part : PathComponents(path)) {
+    if (part == "." || part == "..") return false;
+  }
+  if (path.find("//") != std::string_view::npos) return false;
+  size_t slash = path.rfind('/');
+  *folder = slash == 0 ? std::string_view("/") : path.substr(0, slash);
+  *name = path.substr(slash + 1);
+  return true;
+}
+
+bool SameFolder(const char *path, const WalkedFolder &known) {
+  struct statx stx {};
+  if (sys::Statx(AT_FDCWD, path, AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO, &stx) != 0) return false;
+  return makedev(stx.stx_dev_major, stx.stx_dev_minor) == known.device && stx.stx_ino == known.inode;
+}
+
+}  // namespace
+
 OSStatus WalkPath(std::string_view path, bool followLast, uint32_t *nodeOut, ItemStat *stOut) {
+  if (path.empty()) return fnfErr;
+  std::string_view folderPath, leaf;
+  const bool plain = !followLast && SplitPlainPath(path, &folderPath, &leaf);
+  if (plain) {
+    std::string folder(folderPath);
+    WalkedFolder known{};
+    bool found = false;
+    {
+      std::lock_guard<std::mutex> lock(Walked().mutex);
+      auto it = Walked().byPath.find(folder);
+      if (it != Walked().byPath.end()) {
+        known = it->second;
+        found = true;
+      }
+    }
+    if (found && SameFolder(folder.c_str(), known)) {
+      ItemStat st;
+      std::string full(path);
+      int err = StatItemAt(AT_FDCWD, full.c_str(), &st);
+      if (err != 0) return err == ENOTDIR ? dirNFErr : StatusFromErrno(err);
+      uint32_t node = PathNodes().Intern(known.node, leaf);
+      if (node == PathNodeTable::kNone) return bdNamErr;
+      if (nodeOut) *nodeOut = node;
+      if (stOut) *stOut = st;
+      return noErr;
+    }
+    // Walk, and remember the folder for the next item in it.
+    uint32_t folderNode = 0;
+    ItemStat folderSt;
+    if (WalkPath(folder, true, &folderNode, &folderSt) == noErr && S_ISDIR(folderSt.st.st_mode)) {
+      std::lock_guard<std::mutex> lock(Walked().mutex);
+      if (Walked().byPath.size() >= kMaxWalkedFolders) Walked().byPath.clear();
+      Walked().byPath[folder] =
+          WalkedFolder{folderNode, uint64_t(folderSt.st.st_dev), uint64_t(folderSt.st.st_ino)};
+    }
+  }
+  return WalkPathFromRoot(path, followLast, nodeOut, stOut);
+}
+
+OSStatus WalkPathFromRoot(std::string_view path, bool followLast, uint32_t *nodeOut, ItemStat *stOut) {
   if (path.empty()) return fnfErr;
   std::string start;
   if (path[0] != '/') {

@@ -86,8 +86,11 @@ OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st);
 // Walks a path from the root (a relative path from the working directory),
 // following the symbolic links of the folders on the way and the last
 // component only when followLast. "." and ".." are taken after the links
-// before them, as the kernel does. Interns the item's node.
+// before them, as the kernel does. Interns the item's node. Folders walked
+// before are remembered, so that the items of one folder cost two stats each.
 OSStatus WalkPath(std::string_view path, bool followLast, uint32_t *node, ItemStat *st);
+// The same, always from the root.
+OSStatus WalkPathFromRoot(std::string_view path, bool followLast, uint32_t *node, ItemStat *st);
 
 // "/a/b" from "b/../b/./c/.." style paths: relative paths are joined to the
 // working directory; "." and empty components go, ".." takes the component
