@@ -212,7 +212,15 @@ SInt32 Frontend::PresentByLines(const TVAlertRequest &request) {
     std::string line;
     int c;
     bool any = false;
-    while ((c = fgetc(stdin)) != EOF) {
+    for (;;) {
+      c = fgetc(stdin);
+      if (c == EOF && ferror(stdin) && errno == EINTR) {
+        // Ctrl-C while waiting: it marks the cancel keys; the alert still
+        // wants its answer (a second Ctrl-C ends the command).
+        clearerr(stdin);
+        continue;
+      }
+      if (c == EOF) break;
       any = true;
       if (c == '\n') break;
       line += char(c);

@@ -57,7 +57,7 @@ TEST_F(SettingsTest, LoadsOnlyTheKeysThatHoldBooleans) {
 }
 
 TEST_F(SettingsTest, CorruptOrEmptyFileReadsAsNoValuesAndIsKept) {
-  for (const std::string content : {std::string(), std::string("<plist><dict><key>ShowDataForkMenu"),
+  for (const std::string &content : {std::string(), std::string("<plist><dict><key>ShowDataForkMenu"),
                                     std::string("\x00\x01garbage", 9)}) {
     WritePrefs(content);
     MyCMXQueryInterfaceSelf(data);

@@ -13,6 +13,7 @@
 #include "platform/files/ForkStore.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ForkCalls.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 
@@ -68,19 +69,8 @@ Sample MakeSample(int i) {
 
 OSStatus ZapAndClearIcon(const std::string &path) {
   FSRef ref = tvtest::RefFor(path);
-  HFSUniStr255 name;
-  FSGetResourceForkName(&name);
-  FSIORefNum fork = -1;
-  OSStatus s = FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &fork);
-  if (s == noErr) s = FSSetForkSize(fork, fsFromStart, 0);
-  if (fork > 0 && FSCloseFork(fork) != noErr && s == noErr) s = ioErr;
-  FSCatalogInfo info{};
-  if (s == noErr) s = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
-  if (s == noErr) {
-    reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags &= UInt16(~kHasCustomIcon);
-    s = FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
-  }
-  return s;
+  OSStatus s = tvtest::ZapResourceFork(ref);
+  return s == noErr ? tvtest::ClearCustomIconFlag(ref) : s;
 }
 
 // "" when `after` is `before` with the fork old or emptied and FinderInfo old

@@ -6,6 +6,7 @@
 
 #include "platform/Files.h"
 #include "platform/forks/Fixtures.h"
+#include "tests/support/ForkCalls.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 
@@ -57,19 +58,8 @@ class UnarTest : public ::testing::Test {
   static UInt16 Flags(const FSCatalogInfo &info) { return reinterpret_cast<const FileInfo *>(info.finderInfo)->finderFlags; }
   OSStatus ZapAndClearIcon(const std::string &rel) {
     FSRef ref = tvtest::RefFor(tree.path(rel));
-    HFSUniStr255 name;
-    FSGetResourceForkName(&name);
-    FSIORefNum fork = -1;
-    OSStatus s = FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &fork);
-    if (s == noErr) s = FSSetForkSize(fork, fsFromStart, 0);
-    if (fork > 0 && FSCloseFork(fork) != noErr && s == noErr) s = ioErr;
-    FSCatalogInfo info{};
-    if (s == noErr) s = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
-    if (s == noErr && (Flags(info) & kHasCustomIcon)) {
-      reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags &= UInt16(~kHasCustomIcon);
-      s = FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
-    }
-    return s;
+    OSStatus s = tvtest::ZapResourceFork(ref);
+    return s == noErr ? tvtest::ClearCustomIconFlag(ref) : s;
   }
 
   tvtest::TempTree tree;

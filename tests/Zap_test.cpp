@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -123,15 +122,15 @@ TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
 TEST_F(ZapTest, DataForkZapKeepsModificationTimeWhenAsked) {
   std::string f = tree.file("data", std::string(5000, 'x'));
   tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f});
-  struct stat before;
-  ASSERT_EQ(lstat(f.c_str(), &before), 0);
+  long long beforeMtime = 0, size = 0;
+  ASSERT_TRUE(tvtest::StatOf(f, &beforeMtime, &size));
   tvtest::WriteSettings(tree, true, false, true);
   tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Data Fork...", f});
   EXPECT_EQ(r.status, 0) << r.err;
-  struct stat after;
-  ASSERT_EQ(lstat(f.c_str(), &after), 0);
-  EXPECT_EQ(after.st_size, 0);
-  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  long long afterMtime = 0;
+  ASSERT_TRUE(tvtest::StatOf(f, &afterMtime, &size));
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(afterMtime, beforeMtime);
 }
 
 TEST_F(ZapTest, UnreadableFolderIsCountedLoggedAndNamedInTheConfirmation) {
@@ -223,6 +222,20 @@ TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
   }
   EXPECT_GE(zapped, 5);
   EXPECT_LT(zapped, 400);
+}
+
+TEST_F(ZapTest, SecondInterruptEndsTheCommandAtOnce) {
+  std::string a = MacFile("a");
+  std::string before = tree.read("._a");
+  // The confirmation waits for a line that does not come: the first Ctrl-C
+  // marks the cancel keys, the second ends the command.
+  tvtest::Spawned run({"run", "Zap Resource Fork...", a}, {}, true);
+  ASSERT_TRUE(run.WaitForError("answer:", 20000)) << run.err;
+  run.Signal(SIGINT);
+  tvtest::SleepMs(200);
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait(), 130) << run.err;
+  EXPECT_EQ(tree.read("._a"), before);
 }
 
 }  // namespace

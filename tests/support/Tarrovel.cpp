@@ -60,14 +60,15 @@ std::string StageTarrovel(TempTree &tree, std::vector<std::string> *env) {
   return stage + "/tarrovel";
 }
 
-Spawned::Spawned(const std::vector<std::string> &args, const std::vector<std::string> &env) {
-  int out[2], err[2];
+Spawned::Spawned(const std::vector<std::string> &args, const std::vector<std::string> &env, bool holdInput) {
+  int out[2], err[2], in[2] = {-1, -1};
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+  if (holdInput && pipe2(in, O_CLOEXEC) != 0) return;
   std::string bundleDir = TV_BUNDLE_DIR;
   pid_ = fork();
   if (pid_ == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
+    int input = holdInput ? in[0] : open("/dev/null", O_RDONLY);
+    dup2(input, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     setenv("TARROVEL_PLUGIN_PATH", bundleDir.substr(0, bundleDir.rfind('/')).c_str(), 1);
@@ -86,6 +87,10 @@ Spawned::Spawned(const std::vector<std::string> &args, const std::vector<std::st
   }
   close(out[1]);
   close(err[1]);
+  if (holdInput) {
+    close(in[0]);
+    inFd_ = in[1];
+  }
   outFd_ = out[0];
   errFd_ = err[0];
 }
@@ -113,6 +118,20 @@ bool Spawned::WaitForLines(size_t lines, int timeoutMs) {
     if (size_t(std::count(out.begin(), out.end(), '\n')) >= lines) return true;
     int st = 0;
     if (waitpid(pid_, &st, WNOHANG) == pid_) {
+      exitStatus_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      pid_ = -1;
+      return false;
+    }
+    Pump(5);
+  }
+  return false;
+}
+
+bool Spawned::WaitForError(const std::string &text, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 5) {
+    if (err.find(text) != std::string::npos) return true;
+    int st = 0;
+    if (pid_ > 0 && waitpid(pid_, &st, WNOHANG) == pid_) {
       exitStatus_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
       pid_ = -1;
       return false;
@@ -151,7 +170,8 @@ int Spawned::Wait() {
   }
   if (outFd_ >= 0) close(outFd_);
   if (errFd_ >= 0) close(errFd_);
-  outFd_ = errFd_ = -1;
+  if (inFd_ >= 0) close(inFd_);
+  outFd_ = errFd_ = inFd_ = -1;
   return status;
 }
 

@@ -26,18 +26,22 @@ std::string StageTarrovel(TempTree &tree, std::vector<std::string> *env);
 // A running `tarrovel` whose output is read while it runs.
 class Spawned {
  public:
-  Spawned(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+  // With holdInput, standard input is a pipe kept open and empty until the
+  // end, so that a prompt waits; otherwise it is /dev/null.
+  Spawned(const std::vector<std::string> &args, const std::vector<std::string> &env = {}, bool holdInput = false);
   ~Spawned();
   // Reads standard output until it holds `lines` lines or the process ends;
   // false when it ended first.
   bool WaitForLines(size_t lines, int timeoutMs);
+  // Reads until standard error holds text; false when the process ended first.
+  bool WaitForError(const std::string &text, int timeoutMs);
   void Signal(int sig);
   // Waits for the end; the rest of both outputs is added to out/err.
   int Wait();
   std::string out, err;
 
  private:
-  int pid_ = -1, outFd_ = -1, errFd_ = -1, exitStatus_ = -1;
+  int pid_ = -1, outFd_ = -1, errFd_ = -1, exitStatus_ = -1, inFd_ = -1;
   void Pump(int timeoutMs);
 };
 }  // namespace tvtest

@@ -267,3 +267,15 @@ int InChildAsNobody(const std::function<int()> &fn) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 }  // namespace tvtest
+
+namespace tvtest {
+void SleepMs(int ms) { usleep(useconds_t(ms) * 1000); }
+
+bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (mtimeSeconds) *mtimeSeconds = st.st_mtim.tv_sec;
+  if (size) *size = st.st_size;
+  return true;
+}
+}  // namespace tvtest

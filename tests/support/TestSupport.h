@@ -79,3 +79,9 @@ namespace tvtest {
 // and returns what it returned (0..255), or -1 if the child died.
 int InChildAsNobody(const std::function<int()> &fn);
 }  // namespace tvtest
+
+namespace tvtest {
+void SleepMs(int ms);
+// lstat of path: seconds of the modification time and the size; false when missing.
+bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size);
+}  // namespace tvtest
