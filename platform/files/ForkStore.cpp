@@ -1,5 +1,6 @@
 #include "platform/files/ForkStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -176,28 +177,26 @@ bool LocateFork(Bytes head, uint64_t *offset, uint64_t *length) {
 
 // Reads the sidecar's bytes into file->buffer. A large fork's bytes are left
 // unread: nothing but their place and length is ever looked at.
-OSStatus ReadSidecarBytes(SidecarFile *file) {
+OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
   const uint64_t size = uint64_t(file->st.st_size);
   if (size > kMaxSidecarSize) return kForkStoreDamagedErr;
   std::unique_ptr<UInt8[]> buffer(new (std::nothrow) UInt8[size ? size_t(size) : 1]);
   if (!buffer) return memFullErr;
-  uint64_t read = 0;
   OSStatus result = noErr;
   auto readRange = [&](uint64_t from, uint64_t to) {
     if (result != noErr || from >= to) return;
     ssize_t n = PreadAll(file->fd, buffer.get() + from, size_t(to - from), from);
     if (n < 0) result = StatusFromErrnoAt(errno, file->dirFd, file->path.c_str());
     else if (uint64_t(n) < to - from) result = kForkStoreDamagedErr;  // cut short while we read it
-    else read = to;
   };
-  if (size <= kWholeReadLimit) {
+  if (size <= kWholeReadLimit || what == SidecarBytes::kWhole) {
     readRange(0, size);
   } else {
     readRange(0, kHeadRead);
     uint64_t forkOffset = 0, forkLength = 0;
     if (result == noErr && LocateFork(Bytes(buffer.get(), kHeadRead), &forkOffset, &forkLength) &&
-        forkLength > kForkReadLimit && forkOffset >= kHeadRead && forkOffset + forkLength <= size) {
-      readRange(kHeadRead, forkOffset);
+        forkLength > kForkReadLimit && forkOffset + forkLength <= size && forkOffset + forkLength > kHeadRead) {
+      readRange(kHeadRead, std::max<uint64_t>(forkOffset, kHeadRead));
       readRange(forkOffset + forkLength, size);
     } else {
       readRange(kHeadRead, size);
@@ -366,8 +365,8 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
   return result;
 }
 
-OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, ItemStores *stores) {
-  stores->sidecarRead = true;
+OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
+                          ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
   auto file = std::make_unique<SidecarFile>();
   file->dirFd = where.dirFd;
@@ -395,7 +394,7 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   OSStatus result = noErr;
   if (sys::Fstat(fd, &file->st) != 0) result = StatusFromErrnoAt(errno, where.dirFd, path);
   else if (!S_ISREG(file->st.st_mode)) result = kForkStoreDamagedErr;
-  if (result == noErr) result = ReadSidecarBytes(file.get());
+  if (result == noErr) result = ReadSidecarBytes(file.get(), what);
   if (result == noErr) stores->sidecar = std::move(file);
   return result;
 }
@@ -440,7 +439,7 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
 OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat &st, const XattrTarget &target) {
   if (!S_ISREG(st.st_mode)) return noErr;  // only a regular file has a fork
   ItemStores stores;
-  OSStatus result = ReadItemStores(where, st, target, true, &stores);
+  OSStatus result = ReadItemStores(where, st, target, true, SidecarBytes::kSkipLargeFork, &stores);
   ForkStorePlan plan;
   if (result == noErr && tv::forks::PlanEmptyResourceForkEverywhere(stores.Snapshot(), &plan) != ForkFormatError::kNone)
     result = kForkStoreDamagedErr;
@@ -450,9 +449,9 @@ OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat
 }
 
 OSStatus ReadItemStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
-                        bool forWriting, ItemStores *stores) {
+                        bool forWriting, SidecarBytes what, ItemStores *stores) {
   OSStatus result = ReadXattrStores(where, st, target, stores);
-  if (result == noErr) result = ReadSidecarStore(where, st, forWriting, stores);
+  if (result == noErr) result = ReadSidecarStore(where, st, forWriting, what, stores);
   return result;
 }
 

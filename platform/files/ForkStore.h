@@ -43,8 +43,7 @@ XattrTarget XattrTargetOf(const ItemLocation &where, int itemFd = -1);
 // "._." inside a volume root (the root folder and every mount point).
 std::string SidecarPathOf(const ItemLocation &where, const struct stat &st);
 
-// An open sidecar and its bytes. The bytes of a large resource fork are not
-// read (the decisions look only at its place and length); everything else is.
+// An open sidecar and its bytes (see ReadSidecarStore for what is read).
 class SidecarFile {
  public:
   SidecarFile() = default;
@@ -71,8 +70,7 @@ struct ItemStores {
   std::optional<std::vector<UInt8>> afpInfo;
   std::optional<std::vector<UInt8>> netatalkMetadata;
   std::optional<std::vector<UInt8>> afpResource;
-  std::unique_ptr<SidecarFile> sidecar;  // null when the item has none
-  bool sidecarRead = false;              // whether the sidecar was looked for
+  std::unique_ptr<SidecarFile> sidecar;  // null when the item has none (or it was not read)
 
   // Borrowed views of the above, valid while this record is unchanged.
   tv::forks::ForkStoreSnapshot Snapshot() const;
@@ -86,10 +84,14 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 
 // Looks for the item's sidecar and reads it: one open (no such file: no
 // sidecar), one fstat, one read for all but very large sidecars. forWriting
-// opens it for reading and writing where that is allowed. A link, folder or
-// other special file where the sidecar belongs is never followed or read: it
-// gives kForkStoreDamagedErr.
-OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting,
+// opens it for reading and writing where that is allowed. With kSkipLargeFork
+// the bytes of a resource fork over a few KiB in a sidecar over 1 MiB are
+// not read (they stay undefined): right for reading sizes and for emptying
+// the fork, never for a plan that copies the fork. A link, folder or other
+// special file where the sidecar belongs is never followed or read: it gives
+// kForkStoreDamagedErr.
+enum class SidecarBytes { kWhole, kSkipLargeFork };
+OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);
 
 // Carries out a plan on the stores read into `stores` (which must be the
@@ -113,7 +115,7 @@ OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat
 
 // Both of the above.
 OSStatus ReadItemStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
-                        bool forWriting, ItemStores *stores);
+                        bool forWriting, SidecarBytes what, ItemStores *stores);
 
 // Where the primary resource fork is, for reading it.
 struct ResourceForkPlace {

@@ -33,7 +33,7 @@ OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, boo
       result = kForkStoreDamagedErr;
     needSidecar = infoStore == ForkStore::kNone;
   }
-  if (result == noErr && needSidecar) result = ReadSidecarStore(where, st, false, &stores);
+  if (result == noErr && needSidecar) result = ReadSidecarStore(where, st, false, SidecarBytes::kSkipLargeFork, &stores);
 
   UInt64 size = 0;
   if (result == noErr && wantRsrc) {
@@ -62,7 +62,8 @@ OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &
 
   ItemStores stores;
   const XattrTarget target = XattrTargetOf(where);
-  OSStatus result = ReadItemStores(where, st, target, true, &stores);
+  // Adding an entry 9 rewrites the sidecar with its fork: read it all.
+  OSStatus result = ReadItemStores(where, st, target, true, SidecarBytes::kWhole, &stores);
   tv::forks::ForkStorePlan plan;
   if (result == noErr &&
       tv::forks::PlanWriteFinderInfoEverywhere(stores.Snapshot(), info, &plan) != ForkFormatError::kNone)

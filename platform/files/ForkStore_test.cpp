@@ -15,6 +15,7 @@
 #include "platform/files/Forks.h"
 #include "platform/files/Syscalls.h"
 #include "platform/forks/ForkTestSupport.h"
+#include "tests/support/ForkCalls.h"
 
 using namespace tvfiles_test;
 namespace fx = tv::forks::fixtures;
@@ -72,31 +73,27 @@ class ForkStoreTest : public ::testing::Test {
     EXPECT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr)) << path;
     return reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags;
   }
-  // What the plug-in does to zap: open for reading and writing, size 0, close.
-  OSStatus Zap(const std::string &path) { return Zap(RefFor(path)); }
-  OSStatus Zap(const FSRef &ref) {
-    HFSUniStr255 name;
-    FSGetResourceForkName(&name);
-    FSIORefNum fork = -1;
-    OSStatus s = FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &fork);
-    if (s != noErr) return s;
-    s = FSSetForkSize(fork, fsFromStart, 0);
-    OSStatus c = FSCloseFork(fork);
-    return s != noErr ? s : c;
-  }
-  // What the plug-in does to clear the custom-icon flag.
-  OSStatus ClearCustomIcon(const std::string &path) {
-    FSRef ref = RefFor(path);
-    FSCatalogInfo info{};
-    OSStatus s = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
-    if (s != noErr) return s;
-    reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags &= UInt16(~kHasCustomIcon);
-    return FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
-  }
+  // What the plug-in does to zap, and to clear the custom-icon flag.
+  OSStatus Zap(const std::string &path) { return tvtest::ZapResourceFork(RefFor(path)); }
+  OSStatus Zap(const FSRef &ref) { return tvtest::ZapResourceFork(ref); }
+  OSStatus ClearCustomIcon(const std::string &path) { return tvtest::ClearCustomIconFlag(RefFor(path)); }
   std::vector<UInt8> Sidecar(const std::string &rel) { return Vec(tree.read(SidecarRel(rel))); }
   std::string Xattr(const std::string &rel, const char *name, bool *exists) { return tree.getXattr(rel, name, exists); }
 
   tvtest::TempTree tree;
+};
+
+// A bind mount of `from` on `on` (read-only when asked), undone at the end;
+// `why` says why it could not be made.
+struct BindMount {
+  BindMount(const std::string &from, const std::string &on, bool readOnly) : at(on) {
+    if (mount(from.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      why = std::string("bind mounts are not permitted here: ") + std::strerror(errno);
+    else if (readOnly && mount(nullptr, on.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+      why = std::string("cannot remount read-only: ") + std::strerror(errno);
+  }
+  ~BindMount() { umount2(at.c_str(), MNT_DETACH); }
+  std::string at, why;
 };
 
 FinderInfoBytes Info(UInt16 flags) { return fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), flags); }
@@ -425,6 +422,92 @@ TEST_F(ForkStoreTest, RewrittenSidecarKeepsOwnerAndMode) {
   EXPECT_EQ(0u, RsrcSize(path));
 }
 
+TEST_F(ForkStoreTest, LargeForksAreReadInPlaceAndZappedInBothLayouts) {
+  const std::vector<UInt8> fork = fx::MakeResourceFork(3 << 20);
+  std::string last = Item("last", fx::BuildMacOSKernelSidecar(Info(0x0100), fx::TypicalAttributes(), fork));
+  // (An ATTR block must lie in the first 64 KiB: none after a large fork.)
+  const FinderInfoBytes info = Info(0x0100);
+  std::string first = Item("first", fx::BuildAppleDouble(fx::kMacOSFiller, {{tv::forks::kEntryResourceFork, fork},
+                                                                            {tv::forks::kEntryFinderInfo,
+                                                                             {info.begin(), info.end()}}}));
+  for (const std::string &path : {last, first}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(fork.size(), RsrcSize(path));
+    FSRef ref = RefFor(path);
+    HFSUniStr255 name;
+    FSGetResourceForkName(&name);
+    FSIORefNum number = -1;
+    ASSERT_STATUS(noErr, FSOpenFork(&ref, name.length, name.unicode, fsRdPerm, &number));
+    std::vector<UInt8> back(fork.size() + 10);
+    UInt32 got = 0;
+    EXPECT_STATUS(eofErr, FSReadFork(number, fsFromStart, 0, UInt32(back.size()), back.data(), &got));
+    back.resize(got);
+    EXPECT_TRUE(back == fork);
+    EXPECT_STATUS(noErr, FSCloseFork(number));
+    ASSERT_STATUS(noErr, Zap(path));
+    EXPECT_EQ(0u, RsrcSize(path));
+    EXPECT_EQ(0x0100, FinderFlags(path));
+  }
+  EXPECT_LT(Sidecar("last").size(), 4096u);
+  EXPECT_LT(Sidecar("first").size(), 4096u);
+}
+
+TEST_F(ForkStoreTest, FinderInfoAddedBesideALargeForkKeepsTheFork) {
+  // A sidecar with a fork and no entry 9: adding FinderInfo rewrites it
+  // with the fork's bytes, which must therefore all be read.
+  const std::vector<UInt8> fork = fx::MakeResourceFork(2 << 20);
+  std::string path = Item("big", fx::BuildAppleDouble(fx::kNetatalkFiller, {{tv::forks::kEntryResourceFork, fork}}));
+  FSRef ref = RefFor(path);
+  FSCatalogInfo info{};
+  reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags = kHasCustomIcon;
+  ASSERT_STATUS(noErr, FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info));
+  const std::vector<UInt8> after = Sidecar("big");
+  AppleDoubleView view = tv::forks::MustParse(after);
+  EXPECT_EQ(kHasCustomIcon, tv::forks::GetFinderFlags(view.finderInfo()));
+  EXPECT_TRUE(std::ranges::equal(fork, view.resourceFork()));
+}
+
+TEST_F(ForkStoreTest, WithoutUserAttributesFinderInfoGoesToANewSidecar) {
+  // As on FAT or exFAT: no attribute can be listed or set.
+  std::string path = Item("fat");
+  ASSERT_EQ(0, chown(path.c_str(), 1234, 5678));
+  tree.chmod("fat", 0640);
+  FSRef ref = RefFor(path);
+  FSCatalogInfo info{};
+  reinterpret_cast<FileInfo *>(info.finderInfo)->fileType = FOUR_CHAR_CODE("TEXT");
+  reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags = kHasCustomIcon;
+  {
+    sys::FaultScope scope;
+    sys::FailCall(sys::Call::llistxattr, 1, ENOTSUP, true);
+    sys::FailCall(sys::Call::lsetxattr, 1, ENOTSUP, true);
+    ASSERT_STATUS(noErr, FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info));
+    EXPECT_EQ(kHasCustomIcon, FinderFlags(path));
+  }
+  bool exists = true;
+  Xattr("fat", kFinderInfoXattr, &exists);
+  EXPECT_FALSE(exists);
+  ASSERT_TRUE(tree.exists("._fat"));
+  EXPECT_EQ(kHasCustomIcon, SidecarFlags(Sidecar("fat")));
+  struct stat st {};
+  ASSERT_EQ(0, lstat(tree.path("._fat").c_str(), &st));
+  EXPECT_EQ(1234u, st.st_uid);
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+}
+
+TEST_F(ForkStoreTest, AVolumeRootKeepsItsMetadataInside) {
+  tree.folder("disk");
+  tree.folder("mnt");
+  tree.file("disk/._.", Str(fx::BuildMacOSKernelSidecar(Info(kHasCustomIcon), fx::TypicalAttributes())));
+  tree.file("._mnt", Str(fx::BuildMacOSKernelSidecar(Info(0x4000))));  // the folder under the mount
+  const std::string mnt = tree.path("mnt");
+  BindMount bound(tree.path("disk"), mnt, false);
+  if (!bound.why.empty()) GTEST_SKIP() << bound.why;
+  EXPECT_EQ(kHasCustomIcon, FinderFlags(mnt));
+  ASSERT_STATUS(noErr, ClearCustomIcon(mnt));
+  EXPECT_EQ(0, SidecarFlags(Sidecar("disk/.")));
+  EXPECT_EQ(0x4000, SidecarFlags(Sidecar("mnt")));
+}
+
 // Locks, permissions and read-only volumes ----------------------------------
 
 class ChattrGuard {
@@ -491,14 +574,9 @@ TEST_F(ForkStoreTest, ReadOnlyVolumesGiveWPrErr) {
   tree.folder("ro");
   const std::vector<UInt8> sidecar = fx::BuildMacOSKernelSidecar(Info(kHasCustomIcon), {}, fx::MakeResourceFork(80));
   Item("src/doc", sidecar);
-  const std::string src = tree.path("src"), ro = tree.path("ro");
-  if (mount(src.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr) != 0)
-    GTEST_SKIP() << "bind mounts are not permitted here: " << std::strerror(errno);
-  struct Unmount {
-    std::string dir;
-    ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
-  } unmount{ro};
-  ASSERT_EQ(0, mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)) << std::strerror(errno);
+  const std::string ro = tree.path("ro");
+  BindMount bound(tree.path("src"), ro, true);
+  if (!bound.why.empty()) GTEST_SKIP() << bound.why;
   const std::string path = ro + "/doc";
   EXPECT_EQ(80u, RsrcSize(path));
   EXPECT_STATUS(wPrErr, Zap(path));

@@ -143,7 +143,8 @@ struct ResourceForkNow {
 OSStatus LoadResourceFork(const OpenFork &fork, ResourceForkNow *now) {
   OSStatus result = LocateForkItem(fork, &now->where, &now->item);
   if (result == noErr)
-    result = ReadItemStores(now->where, now->item.st, XattrTargetOf(now->where, fork.fd), false, &now->stores);
+    result = ReadItemStores(now->where, now->item.st, XattrTargetOf(now->where, fork.fd), false,
+                            SidecarBytes::kSkipLargeFork, &now->stores);
   if (result == noErr) result = LocateResourceFork(now->stores, &now->place);
   return result;
 }
