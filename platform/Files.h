@@ -220,7 +220,12 @@ OSErr FSGetDataForkName(HFSUniStr255 *dataForkName);      // ""
 OSErr FSGetResourceForkName(HFSUniStr255 *resourceForkName);  // "RESOURCE_FORK"
 // Opens the data fork (the regular file itself) or the resource fork (wherever
 // the fork stores keep it). Writing needs write access to the item itself;
-// locked items give fLckdErr, read-only volumes wPrErr.
+// locked items give fLckdErr, read-only volumes wPrErr. A fork of a folder
+// gives notAFileErr; of a link, FIFO, socket or device afpObjectTypeErr
+// (they are never opened). Emptying the resource fork (FSSetForkSize to 0)
+// empties it in every store that holds one; no other size can be set
+// (paramErr). A sidecar or metadata attribute that does not parse gives ioErr,
+// here and in FSGetCatalogInfo/FSSetCatalogInfo, and is never rewritten.
 OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *forkName,
                  SInt8 permissions, FSIORefNum *forkRefNum);
 OSErr FSGetForkSize(FSIORefNum forkRefNum, SInt64 *forkSize);
