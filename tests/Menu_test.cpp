@@ -64,7 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"folders", true, false, false, {ZRFR, SEP, HideR, ShowD, KeepOff}},
         Row{"folders", true, true, false, {ZRFR, SEP, HideR, HideD, KeepOff}},
         Row{"both", false, false, false, {ZRF, SEP, ShowR, ShowD, KeepOff}},
-        Row{"both", true, true, true, {ZRF, ZRFR, ZDF, SEP, HideR, HideD, KeepOn}}));
+        Row{"both", true, true, true, {ZRF, ZRFR, ZDF, SEP, HideR, HideD, KeepOn}}),
+    [](const ::testing::TestParamInfo<Row> &info) {
+      const Row &r = info.param;
+      return std::string(r.selection) + (r.recursive ? "_Recursive" : "") + (r.data ? "_Data" : "") +
+             (r.keep ? "_KeepDate" : "");
+    });
 
 class MenuOutputTest : public ::testing::Test {
  protected:

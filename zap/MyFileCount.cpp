@@ -9,6 +9,14 @@
 static FSRef *homeDirRef = nullptr;
 static FSRef *sForgottenHomeDirRef = nullptr;
 
+// The cached home folder lives as long as the plug-in's code: when the host
+// unloads the code, the storage goes with it.
+__attribute__((destructor)) static void FreeHomeDirectoryOnUnload() {
+  free(homeDirRef);
+  free(sForgottenHomeDirRef);
+  homeDirRef = sForgottenHomeDirRef = nullptr;
+}
+
 void MyFileCountForgetHomeDirectory() {
   if (homeDirRef != nullptr) sForgottenHomeDirRef = homeDirRef;
   homeDirRef = nullptr;

@@ -63,18 +63,25 @@ TEST(DatesToWriteTest, NaNAlwaysCountsAsADifference) {
 TEST(UTCDateTimeTest, ConvertsWholeSecondsBothWays) {
   UTCDateTime date = {0, 3061152000u + 5u, 0x8000};  // 2001-01-01 00:00:05.5
   EXPECT_EQ(MyUTCDateTimeToAbsolute(date), 5.0);      // the fraction is dropped
+  // Fields of the packed record are copied out before comparing.
   UTCDateTime back = MyAbsoluteToUTCDateTime(5.0);
-  EXPECT_EQ(back.highSeconds, 0);
-  EXPECT_EQ(back.lowSeconds, 3061152005u);
-  EXPECT_EQ(back.fraction, 0);
-  UTCDateTime high = {1, 2, 0};
-  EXPECT_EQ(MyUTCDateTimeToAbsolute(high), 4294967298.0 - kCFAbsoluteTimeIntervalSince1904);
-  UTCDateTime round = MyAbsoluteToUTCDateTime(MyUTCDateTimeToAbsolute(high));
-  EXPECT_EQ(round.highSeconds, 1);
-  EXPECT_EQ(round.lowSeconds, 2u);
+  UInt16 high = back.highSeconds, fraction = back.fraction;
+  UInt32 low = back.lowSeconds;
+  EXPECT_EQ(high, 0);
+  EXPECT_EQ(low, 3061152005u);
+  EXPECT_EQ(fraction, 0);
+  UTCDateTime highDate = {1, 2, 0};
+  EXPECT_EQ(MyUTCDateTimeToAbsolute(highDate), 4294967298.0 - kCFAbsoluteTimeIntervalSince1904);
+  UTCDateTime round = MyAbsoluteToUTCDateTime(MyUTCDateTimeToAbsolute(highDate));
+  high = round.highSeconds;
+  low = round.lowSeconds;
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(low, 2u);
   // Out of range never wraps.
-  EXPECT_EQ(MyAbsoluteToUTCDateTime(-4e9).lowSeconds, 0u);
-  EXPECT_EQ(MyAbsoluteToUTCDateTime(1e300).highSeconds, 0xFFFF);
+  low = MyAbsoluteToUTCDateTime(-4e9).lowSeconds;
+  EXPECT_EQ(low, 0u);
+  high = MyAbsoluteToUTCDateTime(1e300).highSeconds;
+  EXPECT_EQ(high, 0xFFFF);
 }
 
 }  // namespace
