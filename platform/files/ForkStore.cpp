@@ -225,8 +225,8 @@ std::string FolderPrefixOf(const std::string &path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Replaces the file at (dirFd, path) by one holding `content`, owned and
-// moded as `like`, through a temporary sibling that is flushed and then
+// Replaces the file at (dirFd, path) by one holding `content` with the given
+// owner, group and mode, through a temporary sibling that is flushed and then
 // renamed over it: the file is the old or the new one at every instant.
 OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content, uid_t uid, gid_t gid,
                      mode_t mode) {

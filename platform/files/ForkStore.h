@@ -101,7 +101,9 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
 // possible. Sidecar plans:
 //   in place  the patch is written, flushed, and only then is the file cut;
 //   rewrite   a temporary sibling with the sidecar's owner and mode, flushed,
-//             renamed over the sidecar (on failure it is removed again);
+//             renamed over the sidecar (on failure it is removed again; a
+//             sidecar whose owner or group the user cannot give to a new
+//             file is left as it is, with permErr);
 //   remove    the sidecar is unlinked.
 // A FinderInfo attribute to create on a file system without user attributes
 // becomes a new sidecar instead.
