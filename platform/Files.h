@@ -235,7 +235,9 @@ OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffs
 OSErr FSCloseFork(FSIORefNum forkRefNum);
 
 typedef SInt16 ResFileRefNum;
-// Opens the resource map of ref's resource fork; -1 on failure (ResError() says why).
+// Opens the resource map of ref's resource fork; -1 on failure (ResError() says why:
+// eofErr for an empty fork, resFNotFound when its header or map header does not
+// fit). The number is a fork number: CloseResFile and FSCloseFork both close it.
 ResFileRefNum FSOpenResFile(const FSRef *ref, SInt8 permission);
 void CloseResFile(ResFileRefNum refNum);
 OSErr ResError();
