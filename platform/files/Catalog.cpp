@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "platform/files/CatalogConvert.h"
@@ -13,7 +15,31 @@
 
 namespace tv::files {
 
+namespace {
+
+// The access bits last worked out, for the item they belong to. A walk asks
+// them of a folder twice in a row (may it be entered, then again as the
+// listing opens); the change time moves with every chmod, chown or ACL
+// change. A forked child (which may run as another user) starts afresh.
+struct LastAccess {
+  bool valid = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec changed {};
+  UInt8 access = 0;
+};
+LastAccess sLastAccess;
+std::once_flag sAtForkOnce;
+
+}  // namespace
+
 UInt8 UserAccessAt(const ItemLocation &where, const struct stat &st) {
+  std::call_once(sAtForkOnce, [] { pthread_atfork(nullptr, nullptr, [] { sLastAccess.valid = false; }); });
+  LastAccess &last = sLastAccess;
+  if (last.valid && last.device == st.st_dev && last.inode == st.st_ino &&
+      last.changed.tv_sec == st.st_ctim.tv_sec && last.changed.tv_nsec == st.st_ctim.tv_nsec) {
+    return last.access;
+  }
   // A symbolic link is judged as itself (its own mode, the folder it is in),
   // never as what it points at.
   int flags = AT_EACCESS | (S_ISLNK(st.st_mode) ? AT_SYMLINK_NOFOLLOW : 0);
@@ -22,6 +48,7 @@ UInt8 UserAccessAt(const ItemLocation &where, const struct stat &st) {
   if (sys::Faccessat(where.dirFd, path, R_OK, flags) == 0) access |= 4;
   if (sys::Faccessat(where.dirFd, path, W_OK, flags) == 0) access |= 2;
   if (sys::Faccessat(where.dirFd, path, X_OK, flags) == 0) access |= 1;
+  last = LastAccess{true, st.st_dev, st.st_ino, st.st_ctim, access};
   return access;
 }
 

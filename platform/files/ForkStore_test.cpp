@@ -249,7 +249,7 @@ TEST_F(ForkStoreTest, FinderInfoIsReadFromTheFirstStoreThatHoldsIt) {
   ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr));
   EXPECT_EQ(0x0008, reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags);
   EXPECT_EQ(0u, sys::CallCount(sys::Call::openat));
-  EXPECT_EQ(1u, sys::CallCount(sys::Call::llistxattr));
+  EXPECT_GE(1u, sys::CallCount(sys::Call::llistxattr));  // 0 when the names of the last read still hold
 }
 
 TEST_F(ForkStoreTest, ReadingTheForkSizeTakesAFewCalls) {
@@ -622,7 +622,7 @@ TEST_F(ForkStoreTest, FailedInPlaceCutLeavesTheSidecarParsing) {
   const std::vector<UInt8> sidecar = fx::BuildMacOSKernelSidecar(Info(kHasCustomIcon), fx::TypicalAttributes(),
                                                                  fx::MakeResourceFork(60));
   std::string path = Item("ip", sidecar);
-  for (Fault f : {Fault{sys::Call::pwrite, EIO, ioErr}, Fault{sys::Call::fsync, EIO, ioErr},
+  for (Fault f : {Fault{sys::Call::pwrite, EIO, ioErr}, Fault{sys::Call::syncrange, EIO, ioErr},
                   Fault{sys::Call::ftruncate, EIO, ioErr}}) {
     SCOPED_TRACE(sys::CallName(f.call));
     {

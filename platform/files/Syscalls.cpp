@@ -47,6 +47,7 @@ struct Table {
   int (*fremovexattr)(int, const char *);
   int (*getflags)(int, unsigned *);
   int (*poll)(struct pollfd *, nfds_t, int);
+  int (*syncrange)(int, off_t, off_t);
 };
 
 ssize_t RealGetdents64(int fd, void *buf, size_t size) { return syscall(SYS_getdents64, fd, buf, size); }
@@ -58,13 +59,18 @@ int RealGetFlags(int fd, unsigned *flags) {
   return r;
 }
 
+int RealSyncRange(int fd, off_t offset, off_t length) {
+  return sync_file_range(fd, offset, length,
+                         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+}
+
 const Table kReal = {
     ::fstat,      ::fstatat,   ::statx,     ::fstatfs,      ::openat,       ::close,
     RealGetdents64, ::readlinkat, ::read,   ::pread,        ::write,        ::pwrite,
     ::ftruncate,  ::fsync,     ::renameat,  ::unlinkat,     ::linkat,       ::mkdirat,
     ::fchown,     ::fchmod,    ::utimensat, ::faccessat,    ::lgetxattr,    ::fgetxattr,
     ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
-    RealGetFlags, ::poll,
+    RealGetFlags, ::poll,      RealSyncRange,
 };
 
 struct Fault {
@@ -100,7 +106,7 @@ const char *CallName(Call call) {
       "ftruncate",  "fsync",     "renameat",   "unlinkat",   "linkat",       "mkdirat",
       "fchown",     "fchmod",    "utimensat",  "faccessat",  "lgetxattr",    "fgetxattr",
       "lsetxattr",  "fsetxattr", "llistxattr", "flistxattr", "lremovexattr", "fremovexattr",
-      "getflags",   "poll"};
+      "getflags",   "poll",      "sync_file_range"};
   unsigned i = unsigned(call);
   return i < kCallCount ? names[i] : "?";
 }
@@ -130,6 +136,7 @@ ssize_t Pwrite(int fd, const void *buf, size_t size, off_t offset) {
   return TV_CALL(pwrite, fd, buf, size, offset);
 }
 int Ftruncate(int fd, off_t length) { return TV_CALL(ftruncate, fd, length); }
+int SyncRange(int fd, off_t offset, off_t length) { return TV_CALL(syncrange, fd, offset, length); }
 int Fsync(int fd) { return TV_CALL(fsync, fd); }
 int Renameat(int oldDirFd, const char *oldPath, int newDirFd, const char *newPath) {
   return TV_CALL(renameat, oldDirFd, oldPath, newDirFd, newPath);

@@ -53,6 +53,7 @@ enum class Call : unsigned {
   fremovexattr,
   getflags,  // ioctl(FS_IOC_GETFLAGS)
   poll,
+  syncrange,  // sync_file_range
   count_
 };
 constexpr unsigned kCallCount = unsigned(Call::count_);
@@ -94,6 +95,10 @@ int Fremovexattr(int fd, const char *name);
 // The inode flags (FS_IMMUTABLE_FL, FS_APPEND_FL, ...) of an open file.
 int GetFlags(int fd, unsigned *flags);
 int Poll(struct pollfd *fds, nfds_t count, int timeoutMs);
+// Writes the byte range out and waits for it (sync_file_range with
+// WAIT_BEFORE | WRITE | WAIT_AFTER): the range is on the device before what
+// follows is issued, without the journal commit an fsync costs.
+int SyncRange(int fd, off_t offset, off_t length);
 
 // ---- Test hooks --------------------------------------------------------------
 

@@ -1,0 +1,68 @@
+// The two savings of a walk's reads: the listing's word on sidecars, and the
+// attribute names of the item read just before.
+#include "platform/Files.h"
+#include "platform/files/Syscalls.h"
+#include "platform/forks/Fixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace sys = tv::files::sys;
+namespace fx = tv::forks::fixtures;
+
+std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
+
+// Lists the folder, so that its entries carry what the listing saw.
+std::vector<FSRef> List(const std::string &folder) {
+  FSRef ref;
+  FSPathMakeRef(reinterpret_cast<const UInt8 *>(folder.c_str()), &ref, nullptr);
+  FSIterator it = nullptr;
+  std::vector<FSRef> refs(16);
+  ItemCount n = 0;
+  if (FSOpenIterator(&ref, kFSIterateFlat, &it) != noErr) return {};
+  FSGetCatalogInfoBulk(it, 16, &n, nullptr, kFSCatInfoNone, nullptr, refs.data(), nullptr, nullptr);
+  FSCloseIterator(it);
+  refs.resize(n);
+  return refs;
+}
+
+UInt64 RsrcSize(const FSRef &ref) {
+  FSCatalogInfo info{};
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr);
+  return info.rsrcLogicalSize;
+}
+
+TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
+  tvtest::TempTree tree;
+  tree.file("d/plain");
+  std::vector<FSRef> refs = List(tree.path("d"));
+  ASSERT_EQ(refs.size(), 1u);
+  sys::ResetCallCounts();
+  EXPECT_EQ(RsrcSize(refs[0]), 0u);
+  EXPECT_EQ(sys::CallCount(sys::Call::openat), 0u);
+  // A sidecar made after the listing is seen once the folder is listed again.
+  tree.file("d/._plain", Str(fx::BuildSambaSidecar(fx::MakeFinderInfo(0, 0, 0), fx::MakeResourceFork(40))));
+  EXPECT_EQ(RsrcSize(refs[0]), 0u);
+  refs = List(tree.path("d"));
+  ASSERT_EQ(refs.size(), 1u);
+  EXPECT_EQ(RsrcSize(refs[0]), 40u);
+}
+
+TEST(ForkStoreReadsTest, SecondReadOfTheSameItemReusesItsAttributeNamesUntilTheyChange) {
+  tvtest::TempTree tree;
+  std::string path = tree.file("f");
+  FSRef ref;
+  FSPathMakeRef(reinterpret_cast<const UInt8 *>(path.c_str()), &ref, nullptr);
+  tvtest::SleepMs(20);  // the change time moves in coarse steps: leave the one the file was made in
+  EXPECT_EQ(RsrcSize(ref), 0u);
+  sys::ResetCallCounts();
+  EXPECT_EQ(RsrcSize(ref), 0u);
+  EXPECT_EQ(sys::CallCount(sys::Call::llistxattr), 0u);
+  tree.setXattr("f", "user.com.apple.ResourceFork", std::string(77, 'r'));
+  EXPECT_EQ(RsrcSize(ref), 77u);
+  EXPECT_EQ(sys::CallCount(sys::Call::llistxattr), 1u);
+}
+
+}  // namespace
