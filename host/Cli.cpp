@@ -120,18 +120,15 @@ int Menu(const Options &opt, FILE *out, FILE *err) {
   return kExitOK;
 }
 
-// Which toggle switches on an item that is not offered, for the usage message.
-std::string HowToOffer(const std::vector<MenuItem> &items, const std::string &choice) {
-  std::string hint;
-  for (const char *wanted : {"2010", "2011"}) {
-    const MenuItem *toggle = FindCommand(items, wanted);
-    if (toggle == nullptr) continue;
-    bool recursive = std::string(wanted) == "2010";
-    bool mentions = choice == (recursive ? "2002" : "2000") ||
-                    choice.find(recursive ? "Recursively" : "Data") != std::string::npos;
-    if (mentions) hint = "switch it on first: tarrovel run \"" + toggle->title + "\" PATH...";
-  }
-  return hint;
+// Why a zap item may be missing from the menu, for the usage message. The
+// toggles' titles are not named: they read "Show..." or "Hide..." by the
+// setting, and may be in another language.
+std::string HowToOffer(const std::string &choice) {
+  if (choice == "2000" || choice.find("Data Fork") != std::string::npos)
+    return "the data-fork item is offered for files, once switched on with the toggle [2011]";
+  if (choice == "2002" || choice.find("Recursively...") != std::string::npos)
+    return "the recursive item is offered for folders, once switched on with the toggle [2010]";
+  return "";
 }
 
 int Run(const Options &opt, FILE *out, FILE *err) {
@@ -161,7 +158,7 @@ int Run(const Options &opt, FILE *out, FILE *err) {
     host.PostMenuCleanup();
     if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
     fprintf(err, "tarrovel: \"%s\" is not offered for this selection\n", opt.item.c_str());
-    std::string hint = HowToOffer(items, opt.item);
+    std::string hint = HowToOffer(opt.item);
     if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
     if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
     return kExitUsage;

@@ -172,7 +172,8 @@ TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
   // Items that are not offered do not run, and say how to switch them on.
   r = Tarrovel({"run", "Zap Data Fork...", f});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("Show Zap Data Fork Menu"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("once switched on with the toggle [2011]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Show Zap Data Fork Menu  [2011]"), std::string::npos) << r.err;  // the offered list
   r = Tarrovel({"run", "2005", f});
   EXPECT_EQ(r.status, 2);
 }
