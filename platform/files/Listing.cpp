@@ -8,6 +8,7 @@
 #include <sys/statfs.h>
 
 #include "platform/files/Errors.h"
+#include "platform/files/ForkStore.h"
 #include "platform/files/Syscalls.h"
 #include "platform/files/Volumes.h"
 
@@ -38,7 +39,10 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   for (auto &e : entries) {
     bool sidecar = e.name.size() > 2 && e.name.compare(0, 2, "._") == 0 &&
                    ((e.name == "._." && volumeRoot) || exists(std::string_view(e.name).substr(2)));
-    if (!sidecar) visible.push_back(std::move(e));
+    // A sidecar rewrite's temporary sibling, left by a process killed in
+    // the middle of one: metadata in the making, never an item.
+    bool temporary = e.name.compare(0, sizeof kTemporaryPrefix - 1, kTemporaryPrefix) == 0;
+    if (!sidecar && !temporary) visible.push_back(std::move(e));
   }
   return visible;
 }
