@@ -138,15 +138,25 @@ void AppendCodePoint(std::u16string *out, char32_t c) {
   }
 }
 
-bool DecodeUTF8(std::string_view utf8, std::u16string *out, size_t *badOffset) {
+namespace {
+
+// Decodes utf8; a malformed sequence either stops the decoding (its offset
+// through badOffset) or, when lossy, becomes U+FFFD and the decoding goes on
+// with the next byte.
+bool DecodeUTF8Into(std::string_view utf8, bool lossy, std::u16string *out, size_t *badOffset) {
   std::u16string s;
   s.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     char32_t c;
     const size_t n = ReadUTF8(utf8, i, &c);
     if (n == 0) {
-      if (badOffset) *badOffset = i;
-      return false;
+      if (!lossy) {
+        if (badOffset) *badOffset = i;
+        return false;
+      }
+      s.push_back(u'\uFFFD');
+      ++i;
+      continue;
     }
     AppendCodePoint(&s, c);
     i += n;
@@ -155,20 +165,15 @@ bool DecodeUTF8(std::string_view utf8, std::u16string *out, size_t *badOffset) {
   return true;
 }
 
+}  // namespace
+
+bool DecodeUTF8(std::string_view utf8, std::u16string *out, size_t *badOffset) {
+  return DecodeUTF8Into(utf8, false, out, badOffset);
+}
+
 std::u16string DecodeUTF8Lossy(std::string_view utf8) {
   std::u16string s;
-  s.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    char32_t c;
-    const size_t n = ReadUTF8(utf8, i, &c);
-    if (n == 0) {
-      s.push_back(u'\uFFFD');
-      ++i;
-    } else {
-      AppendCodePoint(&s, c);
-      i += n;
-    }
-  }
+  DecodeUTF8Into(utf8, true, &s, nullptr);
   return s;
 }
 
