@@ -7,7 +7,6 @@ set(CPACK_PACKAGE_NAME tarrovel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "Tarrovel maintainers <maintainers@users.noreply.c-seed-4f119bcf.example>")
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -34,9 +33,8 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity | kdialog")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, nemo-python")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# Debian's documentation files, compressed as dh_installdocs and
-# dh_installchangelogs leave them, and the manual page compressed as
-# dh_compress does; plain files for other installations.
+# Stripping and compressing as Debian's helpers do happen in the staging
+# folder only: `cmake --install` keeps plain files.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
 set(TV_DEBIAN_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.Debian)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/PreBuild.cmake.in ${CMAKE_BINARY_DIR}/packaging/PreBuild.cmake @ONLY)
