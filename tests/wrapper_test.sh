@@ -7,17 +7,22 @@ set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 [ "$(id -u)" -eq 0 ] || { echo "needs root (to set up as root and run as 65534)"; exit 77; }
 
+fail() { echo "FAIL: $*"; exit 1; }
 work="$(mktemp -d /tmp/tarrovel-wrapper.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 copy="$work/checkout"
 mkdir "$copy"
-# The files of the checkout as they are now, committed or not.
-(cd "$src" && git ls-files -co --exclude-standard -z | tar --null -T - --ignore-failed-read -cf - 2>/dev/null) |
-  tar -xf - -C "$copy"
+# The files of the checkout as they are now, committed or not (without git:
+# everything but the build trees).
+if (cd "$src" && git ls-files -co --exclude-standard -z >"$work/files.list" 2>/dev/null); then
+  (cd "$src" && tar --null -T "$work/files.list" --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$copy"
+else
+  (cd "$src" && tar --exclude='./build*' --exclude=./.git -cf - .) | tar -xf - -C "$copy"
+fi
+[ -x "$copy/tarrovel" ] || fail "the copy of the checkout has no ./tarrovel"
 export TARROVEL_CMAKE_ARGS="-DTARROVEL_TESTS=OFF"
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$@"; }
-fail() { echo "FAIL: $*"; exit 1; }
 
 mkdir -p "$work/home" "$work/files/Folder"
 printf 'data' >"$work/files/Folder/a.txt"
