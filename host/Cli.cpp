@@ -1,5 +1,6 @@
 #include "host/Cli.h"
 
+#include "host/Dialogs.h"
 #include "host/Frontend.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
@@ -17,8 +18,8 @@ namespace tarrovel {
 namespace {
 
 const char kUsage[] =
-    "usage: tarrovel menu [--json] PATH...\n"
-    "       tarrovel run [--yes] [-v] ITEM PATH...\n"
+    "usage: tarrovel menu [--json] [--] PATH...\n"
+    "       tarrovel run [--yes] [-v] [--gui] [--] ITEM PATH...\n"
     "       tarrovel --help | --version\n"
     "\n"
     "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
@@ -26,6 +27,8 @@ const char kUsage[] =
     "  run        choose ITEM (its title as offered, or its command ID) for the PATHs\n"
     "  --yes      answer every alert with its default button\n"
     "  -v         print the path of each item the command updates\n"
+    "  --gui      show alerts as desktop dialogs and a progress window with Cancel; not with --yes\n"
+    "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
     "\n"
     "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
     "130 interrupted by a second Ctrl-C.\n";
@@ -76,6 +79,7 @@ struct Options {
   bool json = false;
   bool yes = false;
   bool verbose = false;
+  bool gui = false;
   std::string item;
   std::vector<std::string> paths;
 };
@@ -131,16 +135,68 @@ std::string HowToOffer(const std::string &choice) {
   return "";
 }
 
+// The titles and command IDs offered, one line each, for a dialog.
+void OfferedLines(const std::vector<MenuItem> &items, std::string *lines) {
+  for (const MenuItem &item : items) {
+    if (item.isSeparator()) continue;
+    if (item.hasSubmenu) {
+      OfferedLines(item.submenu, lines);
+    } else {
+      *lines += "\n\u2022 " + item.title + " [" + std::to_string(item.command) + "]";
+    }
+  }
+}
+
+// With --gui a usage error is also a dialog: the command may have been started
+// by a file manager, where standard error is read by no one.
+void UsageDialog(const DialogProgram *gui, AlertType type, const std::string &message,
+                 const std::string &explanation) {
+  if (gui == nullptr) return;
+  TVAlertRequest request = {};
+  request.type = type;
+  request.message = message.c_str();
+  request.explanation = explanation.empty() ? nullptr : explanation.c_str();
+  request.buttons[0] = "OK";
+  request.defaultButton = 1;
+  ShowDialog(*gui, request);
+}
+
 int Run(const Options &opt, FILE *out, FILE *err) {
+  // Whether dialogs can be shown is known before the plug-in is asked
+  // anything, so that nothing has changed when they cannot.
+  DialogProgram dialogs;
+  const DialogProgram *gui = nullptr;
+  if (opt.gui) {
+    std::string why;
+    if (!FindDialogProgram(&dialogs, &why)) {
+      fprintf(err, "tarrovel: %s\n", why.c_str());
+      return kExitUsage;
+    }
+    gui = &dialogs;
+    if (opt.yes) {
+      // Which alerts would still be asked is anybody's guess: refuse both.
+      std::string message = "--yes and --gui do not go together";
+      UsageDialog(gui, kAlertStopAlert, message, "");
+      return Usage(err, message);
+    }
+  }
   Selection selection;
   std::string error;
-  if (!selection.Build(opt.paths, &error)) return Usage(err, error);
+  if (!selection.Build(opt.paths, &error)) {
+    UsageDialog(gui, kAlertStopAlert, error, "");
+    return Usage(err, error);
+  }
   PlugInHost host;
-  if (int status = LoadPlugIns(host, err)) return status;
+  if (int status = LoadPlugIns(host, err)) {
+    UsageDialog(gui, kAlertStopAlert, "No plug-in was found.", "");
+    return status;
+  }
 
-  AlertMode mode = opt.yes ? AlertMode::kYes
-                           : (isatty(STDIN_FILENO) && isatty(fileno(err)) ? AlertMode::kTerminal : AlertMode::kLines);
+  AlertMode mode = opt.gui   ? AlertMode::kDialogs
+                   : opt.yes ? AlertMode::kYes
+                             : (isatty(STDIN_FILENO) && isatty(fileno(err)) ? AlertMode::kTerminal : AlertMode::kLines);
   Frontend frontend(mode, opt.verbose, out, err);
+  if (gui != nullptr) frontend.SetDialogProgram(dialogs);
   frontend.Install();
 
   bool decoded = host.Examine(selection.desc(), &error);
@@ -156,11 +212,21 @@ int Run(const Options &opt, FILE *out, FILE *err) {
     std::vector<MenuItem> items;
     AllOffered(host, &items);
     host.PostMenuCleanup();
+    frontend.Uninstall();
     if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
-    fprintf(err, "tarrovel: \"%s\" is not offered for this selection\n", opt.item.c_str());
+    std::string message = "\"" + opt.item + "\" is not offered for this selection";
+    fprintf(err, "tarrovel: %s\n", message.c_str());
     std::string hint = HowToOffer(opt.item);
     if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
     if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
+    // The dialog names what is offered, toggles included: they are how an
+    // item that is switched off is switched on.
+    std::string offered;
+    OfferedLines(items, &offered);
+    std::string explanation = hint.empty() ? "" : "Note: " + hint + ".\n\n";
+    explanation += offered.empty() ? "Nothing is offered for this selection."
+                                   : "Offered for this selection:" + offered;
+    UsageDialog(gui, kAlertNoteAlert, message, explanation);
     return kExitUsage;
   }
   SInt32 command = item->command;
@@ -172,10 +238,79 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   return status == noErr ? kExitOK : kExitFailed;
 }
 
+// The commands and the options each takes. Options count only before the
+// first operand (ITEM for `run`, the first PATH otherwise), so that a file
+// named like an option, handed over by a shell's glob, stays a path.
+struct Flag {
+  const char *name;
+  const char *alias;  // or NULL
+  bool Options::*field;
+};
+struct Command {
+  const char *name;
+  std::vector<Flag> flags;
+  bool takesItem;
+  bool takesPaths;
+  int (*run)(const Options &, FILE *, FILE *);
+};
+const Command kCommands[] = {
+    {"menu", {{"--json", nullptr, &Options::json}}, false, true, Menu},
+    {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose},
+             {"--gui", nullptr, &Options::gui}},
+     true, true, Run},
+};
+
+bool ParseArguments(const Command &command, const std::vector<std::string> &args, Options *opt, std::string *error) {
+  opt->command = command.name;
+  bool optionsEnded = false;
+  bool itemGiven = false;
+  for (size_t i = 1; i < args.size(); i++) {
+    const std::string &a = args[i];
+    if (!optionsEnded && a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+      const Flag *flag = nullptr;
+      for (const Flag &f : command.flags) {
+        if (a == f.name || (f.alias != nullptr && a == f.alias)) flag = &f;
+      }
+      if (flag == nullptr) {
+        *error = "unknown option '" + a + "' for " + opt->command;
+        return false;
+      }
+      opt->*(flag->field) = true;
+      continue;
+    }
+    optionsEnded = true;
+    if (command.takesItem && !itemGiven) {
+      if (a.empty()) {
+        *error = "the item to run is empty";
+        return false;
+      }
+      opt->item = a;
+      itemGiven = true;
+    } else if (command.takesPaths) {
+      opt->paths.push_back(a);
+    } else {
+      *error = opt->command + " takes no PATH ('" + a + "')";
+      return false;
+    }
+  }
+  if (command.takesItem && !itemGiven) {
+    *error = opt->command + " needs an ITEM and at least one PATH";
+    return false;
+  }
+  if (command.takesPaths && opt->paths.empty()) {
+    *error = opt->command + " needs at least one PATH";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunCli(int argc, char **argv, FILE *out, FILE *err) {
-  Options opt;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage(err, "");
   if (args[0] == "--help" || args[0] == "-h") {
@@ -186,33 +321,20 @@ int RunCli(int argc, char **argv, FILE *out, FILE *err) {
     fprintf(out, "tarrovel %s\n", TV_VERSION);
     return kExitOK;
   }
-  opt.command = args[0];
-  if (opt.command != "menu" && opt.command != "run") return Usage(err, "unknown command '" + opt.command + "'");
-  bool endOfOptions = false;
-  bool itemGiven = false;
-  for (size_t i = 1; i < args.size(); i++) {
-    const std::string &a = args[i];
-    if (!endOfOptions && a == "--") {
-      endOfOptions = true;
-    } else if (!endOfOptions && opt.command == "menu" && a == "--json") {
-      opt.json = true;
-    } else if (!endOfOptions && opt.command == "run" && (a == "--yes" || a == "-y")) {
-      opt.yes = true;
-    } else if (!endOfOptions && opt.command == "run" && (a == "-v" || a == "--verbose")) {
-      opt.verbose = true;
-    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-      return Usage(err, "unknown option '" + a + "' for " + opt.command);
-    } else if (opt.command == "run" && !itemGiven) {
-      if (a.empty()) return Usage(err, "the item to run is empty");
-      opt.item = a;
-      itemGiven = true;
-    } else {
-      opt.paths.push_back(a);
-    }
+  const Command *command = nullptr;
+  for (const Command &c : kCommands) {
+    if (args[0] == c.name) command = &c;
   }
-  if (opt.command == "run" && !itemGiven) return Usage(err, "run needs an ITEM and at least one PATH");
-  if (opt.paths.empty()) return Usage(err, opt.command + " needs at least one PATH");
-  return opt.command == "menu" ? Menu(opt, out, err) : Run(opt, out, err);
+  if (command == nullptr) return Usage(err, "unknown command '" + args[0] + "'");
+  Options opt;
+  std::string error;
+  if (!ParseArguments(*command, args, &opt, &error)) {
+    DialogProgram dialogs;
+    std::string why;
+    if (opt.gui && FindDialogProgram(&dialogs, &why)) UsageDialog(&dialogs, kAlertStopAlert, error, "");
+    return Usage(err, error);
+  }
+  return command->run(opt, out, err);
 }
 
 }  // namespace tarrovel
