@@ -17,8 +17,8 @@ namespace tarrovel {
 namespace {
 
 const char kUsage[] =
-    "usage: tarrovel menu [--json] PATH...\n"
-    "       tarrovel run [--yes] [-v] ITEM PATH...\n"
+    "usage: tarrovel menu [--json] [--] PATH...\n"
+    "       tarrovel run [--yes] [-v] [--] ITEM PATH...\n"
     "       tarrovel --help | --version\n"
     "\n"
     "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
@@ -26,6 +26,7 @@ const char kUsage[] =
     "  run        choose ITEM (its title as offered, or its command ID) for the PATHs\n"
     "  --yes      answer every alert with its default button\n"
     "  -v         print the path of each item the command updates\n"
+    "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
     "\n"
     "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
     "130 interrupted by a second Ctrl-C.\n";
@@ -172,10 +173,77 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   return status == noErr ? kExitOK : kExitFailed;
 }
 
+// The commands and the options each takes. Options count only before the
+// first operand (ITEM for `run`, the first PATH otherwise), so that a file
+// named like an option, handed over by a shell's glob, stays a path.
+struct Flag {
+  const char *name;
+  const char *alias;  // or NULL
+  bool Options::*field;
+};
+struct Command {
+  const char *name;
+  std::vector<Flag> flags;
+  bool takesItem;
+  bool takesPaths;
+  int (*run)(const Options &, FILE *, FILE *);
+};
+const Command kCommands[] = {
+    {"menu", {{"--json", nullptr, &Options::json}}, false, true, Menu},
+    {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose}}, true, true, Run},
+};
+
+bool ParseArguments(const Command &command, const std::vector<std::string> &args, Options *opt, std::string *error) {
+  opt->command = command.name;
+  bool optionsEnded = false;
+  bool itemGiven = false;
+  for (size_t i = 1; i < args.size(); i++) {
+    const std::string &a = args[i];
+    if (!optionsEnded && a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+      const Flag *flag = nullptr;
+      for (const Flag &f : command.flags) {
+        if (a == f.name || (f.alias != nullptr && a == f.alias)) flag = &f;
+      }
+      if (flag == nullptr) {
+        *error = "unknown option '" + a + "' for " + opt->command;
+        return false;
+      }
+      opt->*(flag->field) = true;
+      continue;
+    }
+    optionsEnded = true;
+    if (command.takesItem && !itemGiven) {
+      if (a.empty()) {
+        *error = "the item to run is empty";
+        return false;
+      }
+      opt->item = a;
+      itemGiven = true;
+    } else if (command.takesPaths) {
+      opt->paths.push_back(a);
+    } else {
+      *error = opt->command + " takes no PATH ('" + a + "')";
+      return false;
+    }
+  }
+  if (command.takesItem && !itemGiven) {
+    *error = opt->command + " needs an ITEM and at least one PATH";
+    return false;
+  }
+  if (command.takesPaths && opt->paths.empty()) {
+    *error = opt->command + " needs at least one PATH";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunCli(int argc, char **argv, FILE *out, FILE *err) {
-  Options opt;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage(err, "");
   if (args[0] == "--help" || args[0] == "-h") {
@@ -186,33 +254,15 @@ int RunCli(int argc, char **argv, FILE *out, FILE *err) {
     fprintf(out, "tarrovel %s\n", TV_VERSION);
     return kExitOK;
   }
-  opt.command = args[0];
-  if (opt.command != "menu" && opt.command != "run") return Usage(err, "unknown command '" + opt.command + "'");
-  bool endOfOptions = false;
-  bool itemGiven = false;
-  for (size_t i = 1; i < args.size(); i++) {
-    const std::string &a = args[i];
-    if (!endOfOptions && a == "--") {
-      endOfOptions = true;
-    } else if (!endOfOptions && opt.command == "menu" && a == "--json") {
-      opt.json = true;
-    } else if (!endOfOptions && opt.command == "run" && (a == "--yes" || a == "-y")) {
-      opt.yes = true;
-    } else if (!endOfOptions && opt.command == "run" && (a == "-v" || a == "--verbose")) {
-      opt.verbose = true;
-    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-      return Usage(err, "unknown option '" + a + "' for " + opt.command);
-    } else if (opt.command == "run" && !itemGiven) {
-      if (a.empty()) return Usage(err, "the item to run is empty");
-      opt.item = a;
-      itemGiven = true;
-    } else {
-      opt.paths.push_back(a);
-    }
+  const Command *command = nullptr;
+  for (const Command &c : kCommands) {
+    if (args[0] == c.name) command = &c;
   }
-  if (opt.command == "run" && !itemGiven) return Usage(err, "run needs an ITEM and at least one PATH");
-  if (opt.paths.empty()) return Usage(err, opt.command + " needs at least one PATH");
-  return opt.command == "menu" ? Menu(opt, out, err) : Run(opt, out, err);
+  if (command == nullptr) return Usage(err, "unknown command '" + args[0] + "'");
+  Options opt;
+  std::string error;
+  if (!ParseArguments(*command, args, &opt, &error)) return Usage(err, error);
+  return command->run(opt, out, err);
 }
 
 }  // namespace tarrovel
