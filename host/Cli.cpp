@@ -1,6 +1,7 @@
 #include "host/Cli.h"
 
 #include "host/Frontend.h"
+#include "host/Install.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
 #include "platform/Files.h"
@@ -19,6 +20,7 @@ namespace {
 const char kUsage[] =
     "usage: tarrovel menu [--json] [--] PATH...\n"
     "       tarrovel run [--yes] [-v] [--] ITEM PATH...\n"
+    "       tarrovel install [--user] | tarrovel uninstall [--user]\n"
     "       tarrovel --help | --version\n"
     "\n"
     "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
@@ -27,6 +29,9 @@ const char kUsage[] =
     "  --yes      answer every alert with its default button\n"
     "  -v         print the path of each item the command updates\n"
     "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
+    "  install    install the command and the file-manager menus (--user: for this user,\n"
+    "             the default unless run as root)\n"
+    "  uninstall  remove what install wrote\n"
     "\n"
     "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
     "130 interrupted by a second Ctrl-C.\n";
@@ -77,6 +82,7 @@ struct Options {
   bool json = false;
   bool yes = false;
   bool verbose = false;
+  bool user = false;
   std::string item;
   std::vector<std::string> paths;
 };
@@ -170,7 +176,10 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   frontend.FinishProgress();
   host.PostMenuCleanup();
   frontend.Uninstall();
-  return status == noErr ? kExitOK : kExitFailed;
+  if (status != noErr) return kExitFailed;
+  // A toggle may have changed what the static menus of Thunar and Dolphin should hold.
+  RefreshStaticMenus(host, err);
+  return kExitOK;
 }
 
 // The commands and the options each takes. Options count only before the
@@ -191,6 +200,10 @@ struct Command {
 const Command kCommands[] = {
     {"menu", {{"--json", nullptr, &Options::json}}, false, true, Menu},
     {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose}}, true, true, Run},
+    {"install", {{"--user", nullptr, &Options::user}}, false, false,
+     [](const Options &o, FILE *out, FILE *err) { return Install(o.user, out, err); }},
+    {"uninstall", {{"--user", nullptr, &Options::user}}, false, false,
+     [](const Options &o, FILE *out, FILE *err) { return Uninstall(o.user, out, err); }},
 };
 
 bool ParseArguments(const Command &command, const std::vector<std::string> &args, Options *opt, std::string *error) {

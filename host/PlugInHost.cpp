@@ -33,6 +33,17 @@ CFUUIDBytes Bytes(CFUUIDRef uuid) { return CFUUIDGetUUIDBytes(uuid); }
 
 }  // namespace
 
+std::string OwnPrefix() {
+  char *exe = realpath("/proc/self/exe", nullptr);
+  std::string path = exe ? exe : "";
+  free(exe);
+  for (int up = 0; up < 2; up++) {
+    size_t slash = path.rfind('/');
+    path = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return path;
+}
+
 std::vector<std::string> PlugInFolders() {
   std::vector<std::string> folders;
   std::string list = Env("TARROVEL_PLUGIN_PATH");
@@ -47,6 +58,8 @@ std::vector<std::string> PlugInFolders() {
   std::string data = Env("XDG_DATA_HOME");
   if (data.empty() && !Env("HOME").empty()) data = Env("HOME") + "/.local/share";
   if (!data.empty()) folders.push_back(data + "/tarrovel/plugins");
+  // The bundle that came with this command (a copied installation finds its own).
+  folders.push_back(OwnPrefix() + "/lib/tarrovel/plugins");
   folders.push_back(TV_INSTALL_PLUGIN_DIR);
   folders.push_back(TV_BUILD_PLUGIN_DIR);
   return folders;

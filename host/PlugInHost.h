@@ -12,9 +12,13 @@
 
 namespace tarrovel {
 
+// dirname(dirname(realpath(/proc/self/exe))): where the running command's own
+// library, bundle and integrations sit, installed or in a build tree.
+std::string OwnPrefix();
+
 // The plug-in folders, in search order: $TARROVEL_PLUGIN_PATH (colon-separated),
-// ${XDG_DATA_HOME:-$HOME/.local/share}/tarrovel/plugins, the installed folder,
-// the build tree's folder.
+// ${XDG_DATA_HOME:-$HOME/.local/share}/tarrovel/plugins, the command's own
+// prefix's lib/tarrovel/plugins, the installed folder, the build tree's folder.
 std::vector<std::string> PlugInFolders();
 
 // The bundles ("*.plugin" folders) in those folders, in order, sorted by name
