@@ -121,8 +121,8 @@ def _entries(items):
 
 def menu_from_json(text):
     """The entries of a `tarrovel menu --json` answer. Separators are left
-    out: Nautilus cannot draw them in an extension's menu, and Nemo 5.6 drops
-    the item before one in a submenu. Submenus left empty go too. ValueError
+    out: Nautilus cannot draw them in an extension's menu, and Nemo 5.6 draws
+    none in an extension's submenu. Submenus left empty go too. ValueError
     when the answer does not parse."""
     if isinstance(text, bytes):
         text = text.decode("utf-8")
@@ -233,7 +233,10 @@ except ImportError:  # unit tests, or a Python without gi
 def _build(entries, paths, prefix, tarrovel, provider):
     built = []
     for index, entry in enumerate(entries):
-        name = "%s:%d" % (prefix, index)
+        # Named after the command, not the position: Nemo keeps the actions of
+        # earlier menus by name, and a name that moved to another item after
+        # a toggle shows the old item.
+        name = "%s:%s" % (prefix, entry.command if entry.command is not None else index)
         item = FileManager.MenuItem(name=name, label=entry.title, tip="", icon="")
         item.set_property("sensitive", entry.enabled)
         if entry.children is not None:
