@@ -120,6 +120,11 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   EXPECT_NE(opened.find(local + "lib/tarrovel/plugins/Tarrovel.plugin/Contents/MacOS/Tarrovel\""), std::string::npos);
   std::string exe = TV_TARROVEL_EXE, build = exe.substr(0, exe.rfind("/bin/"));
   EXPECT_EQ(opened.find(build + "/"), std::string::npos) << "the build tree's files were used:\n" << opened;
+  for (const char *binary : {"bin/tarrovel", "lib/tarrovel/libtarrovel-platform.so",
+                             "lib/tarrovel/plugins/Tarrovel.plugin/Contents/MacOS/Tarrovel"}) {
+    RunResult elf = tvtest::Run({"readelf", "-d", local + binary});
+    EXPECT_EQ(elf.out.find(build), std::string::npos) << binary << " points into the build tree:\n" << elf.out;
+  }
 
   r = Uninstall();
   ASSERT_EQ(r.status, 0) << r.err;
