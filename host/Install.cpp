@@ -491,12 +491,12 @@ int Install(bool user, FILE *out, FILE *err) {
   // Thunar: our actions merged into the user's own file, never a file that
   // does not parse.
   if (status == 0) {
-    bool created_ = false;
-    for (const ManifestEntry &e : old) created_ = created_ || (e.kind == ManifestEntry::kThunarCreated && e.path == plan.ucaXml);
+    bool ucaCreated = false;
+    for (const ManifestEntry &e : old) ucaCreated = ucaCreated || (e.kind == ManifestEntry::kThunarCreated && e.path == plan.ucaXml);
     std::string existing, merged;
     if (!Exists(plan.ucaXml)) {
       existing = ThunarBase(plan);
-      created_ = true;
+      ucaCreated = true;
     } else if (!ReadFile(plan.ucaXml, &existing, &error)) {
       status = Fail(err, error);
     }
@@ -509,16 +509,23 @@ int Install(bool user, FILE *out, FILE *err) {
       w.path = plan.ucaXml;
       w.content = merged;
       w.mode = mode;
-      if (put(w)) entries.push_back({created_ ? ManifestEntry::kThunarCreated : ManifestEntry::kThunar, w.path});
+      if (put(w)) entries.push_back({ucaCreated ? ManifestEntry::kThunarCreated : ManifestEntry::kThunar, w.path});
       else status = Fail(err, error);
     }
   }
 
-  // What an earlier install wrote that is no longer part of it.
+  // What an earlier install wrote that is no longer part of it goes; after a
+  // failure it stays listed, so that uninstall still finds it.
   for (const ManifestEntry &e : old) {
-    if (e.kind != ManifestEntry::kFile && e.kind != ManifestEntry::kDolphin) continue;
+    if (e.kind == ManifestEntry::kFolder || e.kind == ManifestEntry::kPrefix) continue;
     bool kept = std::any_of(entries.begin(), entries.end(), [&](const ManifestEntry &n) { return n.path == e.path; });
-    if (!kept && unlink(e.path.c_str()) == 0) fprintf(out, "removed %s\n", e.path.c_str());
+    if (kept) continue;
+    if (status != 0) {
+      entries.push_back(e);
+    } else if (e.kind != ManifestEntry::kThunar && e.kind != ManifestEntry::kThunarCreated &&
+               unlink(e.path.c_str()) == 0) {
+      fprintf(out, "removed %s\n", e.path.c_str());
+    }
   }
 
   // The manifest itself, and the folders (deepest last, so uninstall can go in reverse).
@@ -558,9 +565,12 @@ int Uninstall(bool user, FILE *out, FILE *err) {
   }
   int status = 0;
   std::vector<std::string> folders;
+  std::vector<ManifestEntry> left;  // what could not be removed, for a second try
   for (const ManifestEntry &e : entries) {
+    int before = status;
     switch (e.kind) {
       case ManifestEntry::kPrefix:
+        left.push_back(e);
         break;
       case ManifestEntry::kFolder:
         folders.push_back(e.path);
@@ -595,15 +605,20 @@ int Uninstall(bool user, FILE *out, FILE *err) {
         break;
       }
     }
+    if (status != before) left.push_back(e);
   }
-  if (status != 0) return status;  // the manifest stays, so that a second try knows what is left
-  if (unlink(plan.manifest.c_str()) == 0) fprintf(out, "removed %s\n", plan.manifest.c_str());
-  std::sort(folders.rbegin(), folders.rend());  // children before their parents
+  if (status == 0) {
+    if (unlink(plan.manifest.c_str()) == 0) fprintf(out, "removed %s\n", plan.manifest.c_str());
+  } else {
+    for (const std::string &f : folders) left.insert(left.begin(), {ManifestEntry::kFolder, f});
+    if (!WriteAtomically(plan.manifest, FormatManifest(left), 0644, &error)) Fail(err, error);
+  }
+  std::sort(folders.rbegin(), folders.rend());  // children before their parents; those still holding something stay
   for (const std::string &f : folders) {
     if (rmdir(f.c_str()) == 0) fprintf(out, "removed %s/\n", f.c_str());
   }
-  fprintf(out, "tarrovel: uninstalled from %s\n", plan.prefix.c_str());
-  return 0;
+  if (status == 0) fprintf(out, "tarrovel: uninstalled from %s\n", plan.prefix.c_str());
+  return status;
 }
 
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error) {

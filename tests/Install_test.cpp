@@ -166,17 +166,29 @@ TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
 }
 
 TEST_F(InstallTest, AUcaXmlThatDoesNotParseIsLeftAsItIs) {
-  const std::string broken = "<actions>\n<action><name>half written\n";
-  tree_.file("home/.config/Thunar/uca.xml", broken);
+  const std::string ucaPath = "home/.config/Thunar/uca.xml";
+  tree_.file(ucaPath, kUserUca);
+  ASSERT_EQ(Install().status, 0);
+  // The user's file breaks (a half-written save, say) after our actions went in.
+  const std::string broken = tree_.read(ucaPath) + "<action><name>half written\n";
+  tree_.file(ucaPath, broken);
+
   RunResult r = Install();
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(tree_.path("home/.config/Thunar/uca.xml") + " does not parse"), std::string::npos) << r.err;
-  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml"), broken);
-  EXPECT_TRUE(tree_.exists("home/.local/share/kio/servicemenus/tarrovel.desktop"));
+  EXPECT_NE(r.err.find(tree_.path(ucaPath) + " does not parse"), std::string::npos) << r.err;
+  EXPECT_EQ(tree_.read(ucaPath), broken);
+
+  // Everything else goes; the file stays as it is, and stays listed.
   r = Uninstall();
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml"), broken);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(tree_.read(ucaPath), broken);
   EXPECT_FALSE(tree_.exists("home/.local/share/kio"));
+  EXPECT_FALSE(tree_.exists("home/.local/bin"));
+  tree_.file(ucaPath, kUserUca);  // mended by the user
+  r = Tarrovel(TV_TARROVEL_EXE, {"uninstall", "--user"});  // the installed command is gone
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(tree_.exists("home/.local/share/tarrovel"));
+  EXPECT_EQ(tree_.read(ucaPath), kUserUca);
 }
 
 }  // namespace
