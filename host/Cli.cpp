@@ -2,6 +2,7 @@
 
 #include "host/Dialogs.h"
 #include "host/Frontend.h"
+#include "host/Install.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
 #include "platform/Files.h"
@@ -20,6 +21,7 @@ namespace {
 const char kUsage[] =
     "usage: tarrovel menu [--json] [--] PATH...\n"
     "       tarrovel run [--yes] [-v] [--gui] [--] ITEM PATH...\n"
+    "       tarrovel install [--user] | tarrovel uninstall [--user]\n"
     "       tarrovel --help | --version\n"
     "\n"
     "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
@@ -29,6 +31,9 @@ const char kUsage[] =
     "  -v         print the path of each item the command updates\n"
     "  --gui      show alerts as desktop dialogs and a progress window with Cancel; not with --yes\n"
     "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
+    "  install    install the command and the file-manager menus (--user: for this user,\n"
+    "             the default unless run as root)\n"
+    "  uninstall  remove what install wrote\n"
     "\n"
     "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
     "130 interrupted by a second Ctrl-C.\n";
@@ -80,6 +85,7 @@ struct Options {
   bool yes = false;
   bool verbose = false;
   bool gui = false;
+  bool user = false;
   std::string item;
   std::vector<std::string> paths;
 };
@@ -235,7 +241,10 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   frontend.FinishProgress();
   host.PostMenuCleanup();
   frontend.Uninstall();
-  return status == noErr ? kExitOK : kExitFailed;
+  if (status != noErr) return kExitFailed;
+  // A toggle may have changed what the static menus of Thunar and Dolphin should hold.
+  RefreshStaticMenus(host, err);
+  return kExitOK;
 }
 
 // The commands and the options each takes. Options count only before the
@@ -258,6 +267,10 @@ const Command kCommands[] = {
     {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose},
              {"--gui", nullptr, &Options::gui}},
      true, true, Run},
+    {"install", {{"--user", nullptr, &Options::user}}, false, false,
+     [](const Options &o, FILE *out, FILE *err) { return Install(o.user, out, err); }},
+    {"uninstall", {{"--user", nullptr, &Options::user}}, false, false,
+     [](const Options &o, FILE *out, FILE *err) { return Uninstall(o.user, out, err); }},
 };
 
 bool ParseArguments(const Command &command, const std::vector<std::string> &args, Options *opt, std::string *error) {

@@ -1,0 +1,457 @@
+#include "host/StaticMenus.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace tarrovel {
+
+const char kUcaIdPrefix[] = "tarrovel-";
+
+namespace {
+
+const char kSubmenu[] = "Tarrovel";
+
+// Command items and separators of a menu, depth first. The k-th separator of
+// one menu is taken to be the k-th of the other, so that separators merge
+// like items.
+struct Flat {
+  SInt32 key;  // command ID, or -(k+1) for the k-th separator
+  const MenuItem *item;
+};
+
+void Flatten(const std::vector<MenuItem> &items, std::vector<Flat> *out, int *separators) {
+  for (const MenuItem &it : items) {
+    if (it.isSeparator()) {
+      out->push_back({-(++*separators), &it});
+    } else if (it.hasSubmenu) {
+      Flatten(it.submenu, out, separators);
+    } else {
+      out->push_back({it.command, &it});
+    }
+  }
+}
+
+std::vector<Flat> Flatten(const std::vector<MenuItem> &items) {
+  std::vector<Flat> out;
+  int separators = 0;
+  Flatten(items, &out, &separators);
+  return out;
+}
+
+// No separator first, last, or next to another.
+std::vector<StaticItem> TidySeparators(const std::vector<StaticItem> &items) {
+  std::vector<StaticItem> out;
+  for (const StaticItem &it : items) {
+    if (it.separator && (out.empty() || out.back().separator)) continue;
+    out.push_back(it);
+  }
+  while (!out.empty() && out.back().separator) out.pop_back();
+  return out;
+}
+
+std::string XmlEscape(const std::string &s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// One word for a POSIX shell (Thunar splits its command lines that way).
+std::string ShellQuote(const std::string &s) {
+  bool plain = !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+    return isalnum(static_cast<unsigned char>(c)) || std::string("/._-+,:@").find(c) != std::string::npos;
+  });
+  if (plain) return s;
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// One argument of a desktop entry's Exec key, then escaped as a string value.
+std::string DesktopExecArg(const std::string &s) {
+  bool plain = !s.empty() && s.find_first_of(" \t\n\"'\\><~|&;$*?#()`%=") == std::string::npos;
+  std::string arg;
+  if (plain) {
+    arg = s;
+  } else {
+    arg = "\"";
+    for (char c : s) {
+      if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
+      arg += c;
+    }
+    arg += "\"";
+  }
+  std::string out;
+  for (char c : arg) {
+    if (c == '%') out += "%%";
+    else if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+// Desktop entry string values: no line breaks, and backslashes escaped.
+std::string DesktopValue(const std::string &s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+std::string RunArgs(const StaticItem &item) {
+  // `--` before the ID: nothing that follows can be read as an option.
+  return " run --gui -- " + std::to_string(item.command) + " %F";
+}
+
+}  // namespace
+
+std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, const std::vector<MenuItem> &forFolder) {
+  std::vector<Flat> files = Flatten(forFile), folders = Flatten(forFolder);
+  std::vector<StaticItem> merged;
+  std::vector<SInt32> keys;
+  auto make = [](const Flat &f, bool file, bool folder) {
+    StaticItem s;
+    s.title = f.item->title;
+    s.command = f.key > 0 ? f.item->command : 0;
+    s.separator = f.key < 0;
+    s.forFiles = file;
+    s.forFolders = folder;
+    return s;
+  };
+  for (const Flat &f : files) {
+    if (std::find(keys.begin(), keys.end(), f.key) != keys.end()) continue;
+    merged.push_back(make(f, true, false));
+    keys.push_back(f.key);
+  }
+  // A folder item goes where it stands in the folder's menu: before the next
+  // folder item that the file's menu has too.
+  for (size_t j = 0; j < folders.size(); j++) {
+    auto found = std::find(keys.begin(), keys.end(), folders[j].key);
+    if (found != keys.end()) {
+      merged[size_t(found - keys.begin())].forFolders = true;
+      continue;
+    }
+    size_t at = merged.size();
+    for (size_t k = j + 1; k < folders.size() && at == merged.size(); k++) {
+      auto next = std::find(keys.begin(), keys.end(), folders[k].key);
+      if (next != keys.end()) at = size_t(next - keys.begin());
+    }
+    merged.insert(merged.begin() + long(at), make(folders[j], false, true));
+    keys.insert(keys.begin() + long(at), folders[j].key);
+  }
+  return TidySeparators(merged);
+}
+
+std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  bool files = false, folders = false;
+  std::string actions, sections;
+  for (const StaticItem &it : items) {
+    if (it.separator) {
+      actions += "_SEPARATOR_;";
+      continue;
+    }
+    files = files || it.forFiles;
+    folders = folders || it.forFolders;
+    std::string id = "tarrovel" + std::to_string(it.command);
+    actions += id + ";";
+    sections += "\n[Desktop Action " + id + "]\nName=" + DesktopValue(it.title) + "\nExec=" +
+                DesktopExecArg(tarrovel) + RunArgs(it) + "\n";
+  }
+  std::string out =
+      "# The Tarrovel submenu as the plug-in offers it; tarrovel install writes it again when a setting changes.\n"
+      "[Desktop Entry]\n"
+      "Type=Service\n"
+      "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n";
+  out += std::string("MimeType=") + (files ? "all/allfiles;" : "") + (folders ? "inode/directory;" : "") + "\n";
+  out += "Actions=" + actions + "\n";
+  out += std::string("X-KDE-Submenu=") + kSubmenu + "\n";
+  return out + sections;
+}
+
+std::string UcaActions(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  std::string out;
+  for (const StaticItem &it : items) {
+    if (it.separator) continue;  // Thunar has no separators among custom actions
+    out += "<action>\n";
+    out += "\t<icon></icon>\n";
+    out += "\t<name>" + XmlEscape(it.title) + "</name>\n";
+    out += std::string("\t<submenu>") + kSubmenu + "</submenu>\n";
+    out += std::string("\t<unique-id>") + kUcaIdPrefix + std::to_string(it.command) + "</unique-id>\n";
+    out += "\t<command>" + XmlEscape(ShellQuote(tarrovel) + RunArgs(it)) + "</command>\n";
+    out += "\t<description></description>\n";
+    out += "\t<range></range>\n";
+    out += "\t<patterns>*</patterns>\n";
+    if (it.forFolders) out += "\t<directories/>\n";
+    if (it.forFiles) {
+      out += "\t<audio-files/>\n\t<image-files/>\n\t<other-files/>\n\t<text-files/>\n\t<video-files/>\n";
+    }
+    out += "</action>\n";
+  }
+  return out;
+}
+
+std::string UcaDocument(const std::string &actions) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n" + actions + "</actions>\n";
+}
+
+namespace {
+
+// Where a uca.xml keeps what matters here: the offset of </actions> and the
+// byte ranges of our <action> elements. The scan checks that the file is
+// well-formed XML with <actions> as its root, as Thunar's own reader would.
+struct UcaLayout {
+  size_t actionsClose = 0;
+  std::vector<std::pair<size_t, size_t>> ours;  // [start of <action>, end of </action>)
+};
+
+class UcaScanner {
+ public:
+  explicit UcaScanner(const std::string &s) : s_(s) {}
+
+  bool Scan(UcaLayout *layout, std::string *error) {
+    bool rootDone = false, rootSeen = false;
+    size_t actionStart = 0;
+    bool inUniqueId = false, actionIsOurs = false;
+    std::string uniqueId;
+    std::vector<std::string> open;
+    while (pos_ < s_.size()) {
+      if (s_[pos_] != '<') {
+        size_t end = s_.find('<', pos_);
+        if (end == std::string::npos) end = s_.size();
+        std::string text = s_.substr(pos_, end - pos_);
+        if (open.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
+          return Fail(error, "text outside the <actions> element");
+        if (!CheckEntities(text)) return Fail(error, "an unknown entity or a bare '&'");
+        if (inUniqueId) uniqueId += text;
+        pos_ = end;
+      } else if (Starts("<?")) {
+        if (!SkipPast("?>")) return Fail(error, "an unterminated processing instruction");
+      } else if (Starts("<!--")) {
+        if (!SkipPast("-->")) return Fail(error, "an unterminated comment");
+      } else if (Starts("<![CDATA[")) {
+        if (open.empty()) return Fail(error, "CDATA outside the <actions> element");
+        size_t from = pos_ + 9;
+        if (!SkipPast("]]>")) return Fail(error, "an unterminated CDATA section");
+        if (inUniqueId) uniqueId += s_.substr(from, pos_ - 3 - from);
+      } else if (Starts("<!DOCTYPE")) {
+        if (rootSeen) return Fail(error, "a DOCTYPE inside the document");
+        if (!SkipDoctype()) return Fail(error, "an unterminated DOCTYPE");
+      } else if (Starts("</")) {
+        size_t tagStart = pos_;
+        pos_ += 2;
+        std::string name = Name();
+        SkipSpace();
+        if (name.empty() || pos_ >= s_.size() || s_[pos_] != '>') return Fail(error, "a malformed end tag");
+        pos_++;
+        if (open.empty() || open.back() != name) return Fail(error, "</" + name + "> does not close the open element");
+        open.pop_back();
+        if (open.size() == 2 && name == "unique-id") inUniqueId = false;
+        if (open.size() == 1 && name == "action") {
+          if (actionIsOurs) layout->ours.push_back({actionStart, pos_});
+        }
+        if (open.empty()) {
+          layout->actionsClose = tagStart;
+          rootDone = true;
+        }
+      } else {
+        size_t tagStart = pos_;
+        pos_++;
+        std::string name = Name();
+        if (name.empty()) return Fail(error, "a malformed tag");
+        if (rootDone) return Fail(error, "an element after </actions>");
+        if (open.empty() && name != "actions") return Fail(error, "the root element is <" + name + ">, not <actions>");
+        bool empty = false;
+        if (!Attributes(&empty)) return Fail(error, "a malformed tag <" + name + ">");
+        rootSeen = true;
+        if (empty) continue;
+        open.push_back(name);
+        if (open.size() == 2 && name == "action") {
+          actionStart = tagStart;
+          actionIsOurs = false;
+        }
+        if (open.size() == 3 && open[1] == "action" && name == "unique-id") {
+          inUniqueId = true;
+          uniqueId.clear();
+        }
+      }
+      if (!inUniqueId && !uniqueId.empty()) {
+        std::string id = Trim(uniqueId);
+        if (id.compare(0, sizeof kUcaIdPrefix - 1, kUcaIdPrefix) == 0) actionIsOurs = true;
+        uniqueId.clear();
+      }
+    }
+    if (!rootDone) return Fail(error, rootSeen ? "the file ends inside <" + open.back() + ">" : "no <actions> element");
+    return true;
+  }
+
+ private:
+  bool Fail(std::string *error, const std::string &why) {
+    size_t line = size_t(std::count(s_.begin(), s_.begin() + long(std::min(pos_, s_.size())), '\n')) + 1;
+    *error = why + " (line " + std::to_string(line) + ")";
+    return false;
+  }
+  bool Starts(const char *p) const { return s_.compare(pos_, strlen(p), p) == 0; }
+  bool SkipPast(const char *p) {
+    size_t at = s_.find(p, pos_);
+    if (at == std::string::npos) return false;
+    pos_ = at + strlen(p);
+    return true;
+  }
+  void SkipSpace() {
+    while (pos_ < s_.size() && strchr(" \t\r\n", s_[pos_]) != nullptr) pos_++;
+  }
+  static bool NameChar(char c, bool first) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return isalpha(u) || c == '_' || c == ':' || u >= 0x80 || (!first && (isdigit(u) || c == '-' || c == '.'));
+  }
+  std::string Name() {
+    size_t start = pos_;
+    while (pos_ < s_.size() && NameChar(s_[pos_], pos_ == start)) pos_++;
+    return s_.substr(start, pos_ - start);
+  }
+  bool Attributes(bool *empty) {
+    for (;;) {
+      size_t before = pos_;
+      SkipSpace();
+      if (pos_ >= s_.size()) return false;
+      if (Starts("/>")) {
+        pos_ += 2;
+        *empty = true;
+        return true;
+      }
+      if (s_[pos_] == '>') {
+        pos_++;
+        return true;
+      }
+      if (pos_ == before) return false;  // attributes are separated by space
+      if (Name().empty()) return false;
+      SkipSpace();
+      if (pos_ >= s_.size() || s_[pos_] != '=') return false;
+      pos_++;
+      SkipSpace();
+      if (pos_ >= s_.size() || (s_[pos_] != '"' && s_[pos_] != '\'')) return false;
+      size_t close = s_.find(s_[pos_], pos_ + 1);
+      if (close == std::string::npos) return false;
+      std::string value = s_.substr(pos_ + 1, close - pos_ - 1);
+      if (value.find('<') != std::string::npos || !CheckEntities(value)) return false;
+      pos_ = close + 1;
+    }
+  }
+  // The internal subset may hold '>' inside its declarations.
+  bool SkipDoctype() {
+    char quote = 0;
+    int depth = 0;
+    for (pos_ += 9; pos_ < s_.size(); pos_++) {
+      char c = s_[pos_];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (Starts("<!--")) {
+        if (!SkipPast("-->")) return false;
+        pos_--;
+      } else if (c == '[') {
+        depth++;
+      } else if (c == ']') {
+        depth--;
+      } else if (c == '>' && depth == 0) {
+        pos_++;
+        return true;
+      }
+    }
+    return false;
+  }
+  static bool CheckEntities(const std::string &text) {
+    for (size_t amp = text.find('&'); amp != std::string::npos; amp = text.find('&', amp + 1)) {
+      size_t semi = text.find(';', amp);
+      if (semi == std::string::npos) return false;
+      std::string name = text.substr(amp + 1, semi - amp - 1);
+      static const char *known[] = {"amp", "lt", "gt", "quot", "apos"};
+      bool ok = std::find_if(std::begin(known), std::end(known), [&](const char *k) { return name == k; }) !=
+                std::end(known);
+      if (!ok && name.size() > 1 && name[0] == '#') {
+        bool hex = name[1] == 'x';
+        std::string digits = name.substr(hex ? 2 : 1);
+        ok = !digits.empty() && std::all_of(digits.begin(), digits.end(), [&](char c) {
+          return hex ? isxdigit(static_cast<unsigned char>(c)) : isdigit(static_cast<unsigned char>(c));
+        });
+      }
+      if (!ok) return false;
+    }
+    return true;
+  }
+  static std::string Trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+  }
+
+  const std::string &s_;
+  size_t pos_ = 0;
+};
+
+// The bytes an element takes with its own line: the indentation before it
+// when nothing else stands there, and the line break after it. Removing
+// exactly these undoes an insertion of whole lines.
+std::pair<size_t, size_t> WithItsLine(const std::string &s, std::pair<size_t, size_t> r) {
+  size_t start = r.first;
+  while (start > 0 && (s[start - 1] == ' ' || s[start - 1] == '\t')) start--;
+  if (start > 0 && s[start - 1] != '\n') start = r.first;
+  size_t end = r.second;
+  if (end < s.size() && s[end] == '\n') end++;
+  return {start, end};
+}
+
+}  // namespace
+
+bool UcaRemove(const std::string &existing, std::string *without, std::string *error) {
+  UcaLayout layout;
+  if (!UcaScanner(existing).Scan(&layout, error)) return false;
+  std::string out;
+  size_t from = 0;
+  for (auto r : layout.ours) {
+    auto line = WithItsLine(existing, r);
+    out += existing.substr(from, line.first - from);
+    from = line.second;
+  }
+  *without = out + existing.substr(from);
+  return true;
+}
+
+bool UcaMerge(const std::string &existing, const std::string &actions, std::string *merged, std::string *error) {
+  UcaLayout layout;
+  if (!UcaScanner(existing).Scan(&layout, error)) return false;
+  size_t at;
+  std::string rest;
+  if (!layout.ours.empty()) {
+    at = WithItsLine(existing, layout.ours.front()).first;
+    if (!UcaRemove(existing, &rest, error)) return false;
+  } else {
+    rest = existing;
+    // On a line of its own before </actions> when that tag starts its line.
+    at = layout.actionsClose;
+    size_t lineStart = at;
+    while (lineStart > 0 && (rest[lineStart - 1] == ' ' || rest[lineStart - 1] == '\t')) lineStart--;
+    if (lineStart == 0 || rest[lineStart - 1] == '\n') at = lineStart;
+  }
+  *merged = rest.substr(0, at) + actions + rest.substr(at);
+  return true;
+}
+
+bool UcaHasOurs(const std::string &existing) {
+  UcaLayout layout;
+  std::string error;
+  return UcaScanner(existing).Scan(&layout, &error) && !layout.ours.empty();
+}
+
+}  // namespace tarrovel
