@@ -1,5 +1,6 @@
 #include "host/Cli.h"
 
+#include "host/Dialogs.h"
 #include "host/Frontend.h"
 #include "host/Install.h"
 #include "host/MenuModel.h"
@@ -19,7 +20,7 @@ namespace {
 
 const char kUsage[] =
     "usage: tarrovel menu [--json] [--] PATH...\n"
-    "       tarrovel run [--yes] [-v] [--] ITEM PATH...\n"
+    "       tarrovel run [--yes] [-v] [--gui] [--] ITEM PATH...\n"
     "       tarrovel install [--user] | tarrovel uninstall [--user]\n"
     "       tarrovel --help | --version\n"
     "\n"
@@ -28,6 +29,7 @@ const char kUsage[] =
     "  run        choose ITEM (its title as offered, or its command ID) for the PATHs\n"
     "  --yes      answer every alert with its default button\n"
     "  -v         print the path of each item the command updates\n"
+    "  --gui      show alerts as desktop dialogs (zenity or kdialog), and a progress window\n"
     "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
     "  install    install the command and the file-manager menus (--user: for this user,\n"
     "             the default unless run as root)\n"
@@ -83,6 +85,7 @@ struct Options {
   bool yes = false;
   bool verbose = false;
   bool user = false;
+  bool gui = false;
   std::string item;
   std::vector<std::string> paths;
 };
@@ -138,16 +141,62 @@ std::string HowToOffer(const std::string &choice) {
   return "";
 }
 
+// The titles and command IDs offered, one line each, for a dialog.
+void OfferedLines(const std::vector<MenuItem> &items, std::string *lines) {
+  for (const MenuItem &item : items) {
+    if (item.isSeparator()) continue;
+    if (item.hasSubmenu) {
+      OfferedLines(item.submenu, lines);
+    } else {
+      *lines += "\n\u2022 " + item.title + " [" + std::to_string(item.command) + "]";
+    }
+  }
+}
+
+// With --gui a usage error is also a dialog: the command may have been started
+// by a file manager, where standard error is read by no one.
+void UsageDialog(const DialogProgram *gui, AlertType type, const std::string &message,
+                 const std::string &explanation) {
+  if (gui == nullptr) return;
+  TVAlertRequest request = {};
+  request.type = type;
+  request.message = message.c_str();
+  request.explanation = explanation.empty() ? nullptr : explanation.c_str();
+  request.buttons[0] = "OK";
+  request.defaultButton = 1;
+  ShowDialog(*gui, request);
+}
+
 int Run(const Options &opt, FILE *out, FILE *err) {
+  // Whether dialogs can be shown is known before the plug-in is asked
+  // anything, so that nothing has changed when they cannot.
+  DialogProgram dialogs;
+  const DialogProgram *gui = nullptr;
+  if (opt.gui) {
+    std::string why;
+    if (!FindDialogProgram(&dialogs, &why)) {
+      fprintf(err, "tarrovel: %s\n", why.c_str());
+      return kExitUsage;
+    }
+    gui = &dialogs;
+  }
   Selection selection;
   std::string error;
-  if (!selection.Build(opt.paths, &error)) return Usage(err, error);
+  if (!selection.Build(opt.paths, &error)) {
+    UsageDialog(gui, kAlertStopAlert, error, "");
+    return Usage(err, error);
+  }
   PlugInHost host;
-  if (int status = LoadPlugIns(host, err)) return status;
+  if (int status = LoadPlugIns(host, err)) {
+    UsageDialog(gui, kAlertStopAlert, "No plug-in was found.", "");
+    return status;
+  }
 
-  AlertMode mode = opt.yes ? AlertMode::kYes
-                           : (isatty(STDIN_FILENO) && isatty(fileno(err)) ? AlertMode::kTerminal : AlertMode::kLines);
+  AlertMode mode = opt.gui   ? AlertMode::kDialogs
+                   : opt.yes ? AlertMode::kYes
+                             : (isatty(STDIN_FILENO) && isatty(fileno(err)) ? AlertMode::kTerminal : AlertMode::kLines);
   Frontend frontend(mode, opt.verbose, out, err);
+  if (gui != nullptr) frontend.SetDialogProgram(dialogs);
   frontend.Install();
 
   bool decoded = host.Examine(selection.desc(), &error);
@@ -163,11 +212,21 @@ int Run(const Options &opt, FILE *out, FILE *err) {
     std::vector<MenuItem> items;
     AllOffered(host, &items);
     host.PostMenuCleanup();
+    frontend.Uninstall();
     if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
-    fprintf(err, "tarrovel: \"%s\" is not offered for this selection\n", opt.item.c_str());
+    std::string message = "\"" + opt.item + "\" is not offered for this selection";
+    fprintf(err, "tarrovel: %s\n", message.c_str());
     std::string hint = HowToOffer(opt.item);
     if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
     if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
+    // The dialog names what is offered, toggles included: they are how an
+    // item that is switched off is switched on.
+    std::string offered;
+    OfferedLines(items, &offered);
+    std::string explanation = hint.empty() ? "" : "Note: " + hint + ".\n\n";
+    explanation += offered.empty() ? "Nothing is offered for this selection."
+                                   : "Offered for this selection:" + offered;
+    UsageDialog(gui, kAlertNoteAlert, message, explanation);
     return kExitUsage;
   }
   SInt32 command = item->command;
@@ -199,7 +258,9 @@ struct Command {
 };
 const Command kCommands[] = {
     {"menu", {{"--json", nullptr, &Options::json}}, false, true, Menu},
-    {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose}}, true, true, Run},
+    {"run", {{"--yes", "-y", &Options::yes}, {"-v", "--verbose", &Options::verbose},
+             {"--gui", nullptr, &Options::gui}},
+     true, true, Run},
     {"install", {{"--user", nullptr, &Options::user}}, false, false,
      [](const Options &o, FILE *out, FILE *err) { return Install(o.user, out, err); }},
     {"uninstall", {{"--user", nullptr, &Options::user}}, false, false,
@@ -274,7 +335,12 @@ int RunCli(int argc, char **argv, FILE *out, FILE *err) {
   if (command == nullptr) return Usage(err, "unknown command '" + args[0] + "'");
   Options opt;
   std::string error;
-  if (!ParseArguments(*command, args, &opt, &error)) return Usage(err, error);
+  if (!ParseArguments(*command, args, &opt, &error)) {
+    DialogProgram dialogs;
+    std::string why;
+    if (opt.gui && FindDialogProgram(&dialogs, &why)) UsageDialog(&dialogs, kAlertStopAlert, error, "");
+    return Usage(err, error);
+  }
   return command->run(opt, out, err);
 }
 

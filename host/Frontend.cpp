@@ -1,5 +1,6 @@
 #include "host/Frontend.h"
 
+#include "host/ProgressWindow.h"
 #include "platform/Files.h"
 
 #include <cctype>
@@ -166,6 +167,16 @@ SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
         fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1]);
       }
       break;
+    case AlertMode::kDialogs:
+      // The progress window closes while the alert is up, so that nothing
+      // stands in front of it or takes its keys.
+      if (self->window_ != nullptr) self->window_->Hide();
+      fputs(AlertToText(*request).c_str(), self->err_);
+      fflush(self->err_);
+      hit = ShowDialog(self->dialogs_, *request);
+      fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1] ? request->buttons[hit - 1] : "");
+      if (self->window_ != nullptr) self->window_->Show();
+      break;
     default:
       hit = self->PresentByLines(*request);
       break;
@@ -252,6 +263,8 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
   memset(keys, 0, sizeof(KeyMap));
   bool escape = false;
   if (sInterrupts > 0) escape = true;
+  // Cancel in the progress window holds the keys as Escape does.
+  if (self->window_ != nullptr && self->window_->cancelled()) escape = true;
   // Escape typed on the terminal since the last look.
   if (self->raw_ != nullptr && self->raw_->ok()) {
     pollfd p = {STDIN_FILENO, POLLIN, 0};
@@ -266,32 +279,54 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
   self->DrawProgress(false);
 }
 
+namespace {
+
+// The path of the item an update event names, or "".
+std::string PathOfUpdate(const AppleEvent *event) {
+  std::string result;
+  AEDesc list = {typeNull, nullptr};
+  AEDesc alias = {typeNull, nullptr};
+  if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr &&
+      AEGetNthDesc(&list, 1, typeAlias, nullptr, &alias) == noErr) {
+    Size size = AEGetDescDataSize(&alias);
+    Handle h = NewHandle(size);
+    FSRef ref;
+    Boolean changed = false;
+    UInt8 path[8192];
+    if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
+        FSResolveAlias(nullptr, h, &ref, &changed) == noErr && FSRefMakePath(&ref, path, sizeof path) == noErr) {
+      result = reinterpret_cast<char *>(path);
+    }
+    DisposeHandle(h);
+  }
+  AEDisposeDesc(&alias);
+  AEDisposeDesc(&list);
+  return result;
+}
+
+}  // namespace
+
 void Frontend::Receive(const AppleEvent *event, void *refcon) {
   auto *self = static_cast<Frontend *>(refcon);
   self->updates_ += 1;
   if (self->verbose_) {
-    AEDesc list = {typeNull, nullptr};
-    AEDesc alias = {typeNull, nullptr};
-    if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr &&
-        AEGetNthDesc(&list, 1, typeAlias, nullptr, &alias) == noErr) {
-      Size size = AEGetDescDataSize(&alias);
-      Handle h = NewHandle(size);
-      FSRef ref;
-      Boolean changed = false;
-      UInt8 path[8192];
-      if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
-          FSResolveAlias(nullptr, h, &ref, &changed) == noErr &&
-          FSRefMakePath(&ref, path, sizeof path) == noErr) {
-        if (self->progressShown_) {
-          fputs("\r\033[K", self->err_);
-          self->progressShown_ = false;
-        }
-        fprintf(self->out_, "%s\n", reinterpret_cast<char *>(path));
+    std::string path = PathOfUpdate(event);
+    if (!path.empty()) {
+      if (self->progressShown_) {
+        fputs("\r\033[K", self->err_);
+        self->progressShown_ = false;
       }
-      DisposeHandle(h);
+      fprintf(self->out_, "%s\n", path.c_str());
     }
-    AEDisposeDesc(&alias);
-    AEDisposeDesc(&list);
+  }
+  // The window's folder: the parent of an updated item, looked up ten times a
+  // second at most, since resolving a path costs more than the update itself.
+  UInt32 now = TickCount();
+  if (self->window_ != nullptr && (self->updates_ == 1 || now - self->lastFolderTicks_ >= 6)) {
+    self->lastFolderTicks_ = now;
+    std::string path = PathOfUpdate(event);
+    size_t slash = path.rfind('/');
+    self->window_->Update(self->updates_, slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash));
   }
   self->DrawProgress(false);
 }
@@ -301,6 +336,15 @@ void Frontend::StartProgress() {
   startTicks_ = TickCount();
   lastDrawTicks_ = startTicks_;
   updates_ = 0;
+  if (mode_ == AlertMode::kDialogs && window_ == nullptr) {
+    // kdialog's progress bar is driven over D-Bus; zenity's, where there is
+    // one, through a pipe.
+    std::string zenity = dialogs_.tool == DialogTool::kZenity ? dialogs_.path : FindInPath("zenity");
+    if (!zenity.empty()) {
+      window_ = std::make_unique<ProgressWindow>(zenity);
+      window_->Start();
+    }
+  }
 }
 
 void Frontend::DrawProgress(bool force) {
@@ -315,6 +359,10 @@ void Frontend::DrawProgress(bool force) {
 }
 
 void Frontend::FinishProgress() {
+  if (window_ != nullptr) {
+    window_->Finish();
+    window_.reset();
+  }
   if (progressShown_) {
     fputs("\r\033[K", err_);
     fflush(err_);

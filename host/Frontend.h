@@ -3,6 +3,7 @@
 // of the plug-in's update events.
 #pragma once
 
+#include "host/Dialogs.h"
 #include "platform/HostServices.h"
 
 #include <cstdio>
@@ -12,12 +13,14 @@
 
 namespace tarrovel {
 
+class ProgressWindow;
 class RawTerminal;
 
 enum class AlertMode {
   kTerminal,  // drawn on standard error; Enter = default, Escape = cancel
   kLines,     // printed on standard error, answered by one line of standard input
   kYes,       // every alert answered with its default button
+  kDialogs,   // desktop dialogs (SetDialogProgram), and a progress window with Cancel
 };
 
 // Pure: the button number a typed line chooses, or 0 when it names none.
@@ -38,6 +41,8 @@ class Frontend {
   // Installs the presenter, beep, keyboard poller, SIGINT handling, and
   // registers this process as the receiver of update events.
   void Install();
+  // The program that shows the dialogs in kDialogs mode.
+  void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
   void Uninstall();
 
   // Called while a command runs and after it: the progress line.
@@ -66,6 +71,9 @@ class Frontend {
   UInt32 lastDrawTicks_ = 0;
   ProcessSerialNumber psn_ = {0, 0};
   std::unique_ptr<RawTerminal> raw_;  // on a terminal, while installed
+  DialogProgram dialogs_;
+  std::unique_ptr<ProgressWindow> window_;  // kDialogs, while the command runs
+  UInt32 lastFolderTicks_ = 0;
 };
 
 }  // namespace tarrovel

@@ -1,0 +1,195 @@
+// `tarrovel run --gui` through the real command, with a stand-in for zenity
+// on PATH that records its arguments and answers with a chosen exit status.
+#include "platform/Carbon.h"
+#include "platform/forks/Fixtures.h"
+#include "tests/support/Selection.h"
+#include "tests/support/Tarrovel.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fx = tv::forks::fixtures;
+using tvtest::Tarrovel;
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Each call appends its arguments to the log, each ended by a unit
+    // separator, and a record separator after the last. The progress window
+    // logs the labels it is sent (to the log's ".progress" file) until one
+    // names a folder, then answers as its Cancel button does.
+    tree.file("fakebin/zenity",
+              "#!/bin/sh\n"
+              "log=\"$FAKE_DIALOG_LOG\"\n"
+              "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$log\"; done\n"
+              "printf '\\036' >> \"$log\"\n"
+              "if [ \"$1\" = --progress ]; then\n"
+              "  while IFS= read -r line; do\n"
+              "    printf '%s\\n' \"$line\" >> \"$log.progress\"\n"
+              "    case \"$line\" in *', in '*) exit 1;; esac\n"
+              "  done\n"
+              "fi\n"
+              "exit \"${FAKE_DIALOG_STATUS:-0}\"\n");
+    tree.chmod("fakebin/zenity", 0755);
+    tree.folder("emptybin");
+  }
+  std::string MacFile(const std::string &rel) {
+    std::string path = tree.file(rel, "data");
+    size_t slash = rel.rfind('/');
+    auto info = fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0);
+    auto sidecar = fx::BuildMacOSKernelSidecar(info, fx::TypicalAttributes(), fx::MakeResourceFork(600));
+    tree.file(rel.substr(0, slash + 1) + "._" + rel.substr(slash + 1), std::string(sidecar.begin(), sidecar.end()));
+    return path;
+  }
+  UInt64 RsrcSize(const std::string &path) {
+    FSRef ref = tvtest::RefFor(path);
+    FSCatalogInfo info;
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr) << path;
+    return info.rsrcLogicalSize;
+  }
+  // The desktop as a file manager's child sees it, with the stand-in first on PATH.
+  std::vector<std::string> Desktop(int status, const std::string &bin = "fakebin") {
+    return {"DISPLAY=:97", "WAYLAND_DISPLAY=", "XDG_CURRENT_DESKTOP=GNOME", "PATH=" + tree.path(bin),
+            "FAKE_DIALOG_LOG=" + tree.path("dialog.log"), "FAKE_DIALOG_STATUS=" + std::to_string(status)};
+  }
+  // The calls logged so far, each its arguments.
+  std::vector<std::vector<std::string>> Calls() {
+    std::vector<std::vector<std::string>> calls;
+    if (!tree.exists("dialog.log")) return calls;
+    std::string log = tree.read("dialog.log");
+    std::vector<std::string> args;
+    size_t at = 0;
+    for (size_t i = 0; i < log.size(); i++) {
+      if (log[i] == '\037') {
+        args.push_back(log.substr(at, i - at));
+      } else if (log[i] == '\036') {
+        calls.push_back(args);
+        args.clear();
+      } else {
+        continue;
+      }
+      at = i + 1;
+    }
+    return calls;
+  }
+  static std::string TextOf(const std::vector<std::string> &args) {
+    for (const auto &a : args) {
+      if (a.rfind("--text=", 0) == 0) return a.substr(7);
+    }
+    return "";
+  }
+  static bool Has(const std::vector<std::string> &args, const std::string &arg) {
+    for (const auto &a : args) {
+      if (a == arg) return true;
+    }
+    return false;
+  }
+  tvtest::TempTree tree;
+};
+
+TEST_F(GuiTest, TheDialogsAnswerReachesThePlugIn) {
+  std::string a = MacFile("a"), b = MacFile("b");
+  std::string before = tree.read("._a");
+  // Cancel (zenity's status 1, as for Escape): nothing changes.
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a, b}, "", Desktop(1));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tree.read("._a"), before);
+  auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u) << r.err;
+  EXPECT_EQ(calls[0][0], "--question");
+  EXPECT_TRUE(Has(calls[0], "--title=Tarrovel"));
+  EXPECT_TRUE(Has(calls[0], "--ok-label=Zap"));
+  EXPECT_TRUE(Has(calls[0], "--cancel-label=Cancel"));
+  EXPECT_TRUE(Has(calls[0], "--icon-name=dialog-warning"));
+  EXPECT_EQ(TextOf(calls[0]).rfind("<b>Zap the resource forks of 2 file(s)?</b>\n\nThe resource fork", 0), 0u)
+      << TextOf(calls[0]);
+
+  // Zap (status 0): both forks are emptied.
+  r = Tarrovel({"run", "--gui", "-v", "Zap Resource Fork...", a, b}, "", Desktop(0));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, a + "\n" + b + "\n");
+  EXPECT_EQ(RsrcSize(a), 0u);
+  EXPECT_EQ(RsrcSize(b), 0u);
+}
+
+TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
+  std::string a = MacFile("a");
+  std::string before = tree.read("._a");
+  std::vector<std::string> noDisplay = Desktop(0);
+  noDisplay[0] = "DISPLAY=";
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", noDisplay);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << "the plug-in was asked: " << r.err;
+
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", Desktop(0, "emptybin"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("zenity or kdialog"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;
+  EXPECT_EQ(tree.read("._a"), before);
+  EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
+  std::string a = MacFile("a");
+  // The data-fork item is switched off: the dialog lists what is offered,
+  // the toggle that switches it on among them.
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Data Fork...", a}, "", Desktop(0));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("is not offered for this selection"), std::string::npos) << r.err;
+  auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0][0], "--info");
+  EXPECT_TRUE(Has(calls[0], "--ok-label=OK"));
+  std::string text = TextOf(calls[0]);
+  EXPECT_NE(text.find("<b>\"Zap Data Fork...\" is not offered for this selection</b>"), std::string::npos) << text;
+  EXPECT_NE(text.find("Show Zap Data Fork Menu [2011]"), std::string::npos) << text;
+
+  // A path that is not there, and a missing one, are shown too, with the stop icon.
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", tree.path("gone")}, "", Desktop(0));
+  EXPECT_EQ(r.status, 2);
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork..."}, "", Desktop(0));
+  EXPECT_EQ(r.status, 2);
+  calls = Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1][0], "--error");
+  EXPECT_EQ(TextOf(calls[1]), "<b>" + tree.path("gone") + ": No such file or directory</b>");
+  EXPECT_EQ(calls[2][0], "--error");
+}
+
+TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
+  const int kFolders = 2000;
+  for (int i = 0; i < kFolders; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  // A fast clock, so that the window is due at once.
+  std::vector<std::string> env = Desktop(0);
+  env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
+  int zapped = 0;
+  bool sawUntouched = false;
+  for (int i = 0; i < kFolders; i++) {
+    bool empty = RsrcSize(tree.path("big/d" + std::to_string(10000 + i) + "/f")) == 0;
+    if (empty) {
+      EXPECT_FALSE(sawUntouched) << "folder " << i << " was zapped after an untouched one";
+      zapped++;
+    } else {
+      sawUntouched = true;
+    }
+  }
+  EXPECT_LT(zapped, kFolders);
+  std::vector<std::string> progress;
+  for (const auto &call : Calls()) {
+    if (!call.empty() && call[0] == "--progress") progress = call;
+  }
+  ASSERT_FALSE(progress.empty()) << r.err;
+  EXPECT_TRUE(Has(progress, "--pulsate"));
+  EXPECT_TRUE(Has(progress, "--title=Tarrovel"));
+  // The label it was sent: the items updated so far, and their folder.
+  std::string labels = tree.read("dialog.log.progress");
+  EXPECT_NE(labels.find(" items updated, in " + tree.path("big/d1")), std::string::npos) << labels;
+}
+
+}  // namespace
