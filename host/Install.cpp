@@ -606,6 +606,13 @@ int Uninstall(bool user, FILE *out, FILE *err) {
   return 0;
 }
 
+bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error) {
+  std::vector<StaticItem> items;
+  if (!CurrentStaticItems(host, &items, error)) return false;
+  *content = DolphinServiceMenu(items, tarrovel);
+  return true;
+}
+
 void RefreshStaticMenus(PlugInHost &host, FILE *err) {
   InstallPlan plan = CurrentPlan(true);
   std::vector<ManifestEntry> entries;

@@ -56,6 +56,10 @@ InstallPlan PlanFor(bool user, const std::string &home, const std::string &xdgDa
 int Install(bool user, FILE *out, FILE *err);
 int Uninstall(bool user, FILE *out, FILE *err);
 
+// The Dolphin service menu for the command at `tarrovel`, from what the
+// loaded plug-ins offer now (cmake --install writes the one of the defaults).
+bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error);
+
 // After a successful `run`: when this user's manifest lists static menus and
 // what the plug-in offers now differs from them (a toggle changed a
 // setting), they are rewritten. Problems are reported on err only.

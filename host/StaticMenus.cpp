@@ -169,7 +169,7 @@ std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::
                 DesktopExecArg(tarrovel) + RunArgs(it) + "\n";
   }
   std::string out =
-      "# Written by tarrovel install from the plug-in's menu; rewritten when a setting changes.\n"
+      "# The Tarrovel submenu as the plug-in offers it; tarrovel install writes it again when a setting changes.\n"
       "[Desktop Entry]\n"
       "Type=Service\n"
       "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n";

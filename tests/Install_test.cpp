@@ -1,0 +1,184 @@
+// `tarrovel install --user` and `uninstall --user` for real, into a private
+// HOME, from a prefix laid out as the build tree and an installation are:
+// what lands where, that a second install changes nothing, that the copied
+// command runs from its own files, that a toggle rewrites the static menus,
+// and that uninstall gives back the user's files byte for byte.
+#include "host/StaticMenus.h"
+#include "tests/support/Tarrovel.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using tvtest::RunResult;
+
+const char kUserUca[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<actions>\n"
+    "<action>\n\t<icon>utilities-terminal</icon>\n\t<name>Open Terminal Here</name>\n"
+    "\t<unique-id>1599994532155290-1</unique-id>\n"
+    "\t<command>exo-open --working-directory %f --launch TerminalEmulator</command>\n"
+    "\t<description>Example for a custom action</description>\n\t<patterns>*</patterns>\n"
+    "\t<startup-notify/>\n\t<directories/>\n</action>\n"
+    "<action>\n\t<icon>system-search</icon>\n\t<name>Search for Files</name>\n"
+    "\t<unique-id>1599994532155290-2</unique-id>\n\t<command>catfish --path=%f</command>\n"
+    "\t<patterns>*</patterns>\n\t<directories/>\n</action>\n"
+    "</actions>\n";
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The command, library, bundle and extension template in the installed layout.
+    prefix_ = tree_.folder("prefix");
+    std::string exe = TV_TARROVEL_EXE, build = exe.substr(0, exe.rfind("/bin/"));
+    tree_.folder("prefix/bin");
+    tree_.folder("prefix/lib/tarrovel/plugins");
+    tree_.folder("prefix/share/tarrovel/integrations");
+    RunResult r = tvtest::Run(
+        {"sh", "-c",
+         "cp \"$1/bin/tarrovel\" \"$2/bin/\" && cp -P \"$1\"/lib/libtarrovel-platform.so* \"$1\"/lib/tarrovel/libtarrovel-platform.so* "
+         "\"$2/lib/tarrovel/\" 2>/dev/null; cp -r \"$3\" \"$2/lib/tarrovel/plugins/\" && "
+         "cp \"$1/share/tarrovel/integrations/tarrovel_menu.py\" \"$2/share/tarrovel/integrations/\"",
+         "sh", build, prefix_, TV_BUNDLE_DIR});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(tree_.exists("prefix/lib/tarrovel/libtarrovel-platform.so"));
+    tree_.file("etc-xdg/Thunar/uca.xml", kUserUca);  // the system's default actions
+  }
+
+  // A command run with the tree's HOME and XDG folders, in English, with no
+  // plug-in folder but the command's own.
+  RunResult Tarrovel(const std::string &exe, const std::vector<std::string> &args,
+                     const std::vector<std::string> &extraEnv = {}) {
+    std::vector<std::string> argv = {exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = {"LANG=C.UTF-8", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "TARROVEL_PLUGIN_PATH=",
+                                    "XDG_CONFIG_DIRS=" + tree_.path("etc-xdg")};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    return tvtest::Run(argv, "", env);
+  }
+  RunResult Install() { return Tarrovel(prefix_ + "/bin/tarrovel", {"install", "--user"}); }
+  RunResult Uninstall() { return Tarrovel(installed(), {"uninstall", "--user"}); }
+  std::string installed() const { return tree_.path("home/.local/bin/tarrovel"); }
+
+  // Every entry below HOME: type, mode, link target, and the bytes' digest;
+  // with times, the files' modification times too.
+  std::string Snapshot(bool withTimes) {
+    std::string script =
+        "cd \"$1\" && find . -printf '%p %y %m %l\\n' | sort && find . -type f -exec md5sum {} + | sort";
+    if (withTimes) script += " && find . -type f -printf '%p %T@\\n' | sort";
+    RunResult r = tvtest::Run({"sh", "-c", script, "sh", tree_.home()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+
+  unsigned Mode(const std::string &rel) {
+    struct stat st;
+    return stat(tree_.path(rel).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  }
+
+  tvtest::TempTree tree_;
+  std::string prefix_;
+};
+
+TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousState) {
+  tree_.file("home/.config/Thunar/uca.xml", kUserUca);
+  tree_.file("home/.local/share/kio/servicemenus/other.desktop", "[Desktop Entry]\nType=Service\n");
+  tree_.chmod("home/.local/share/kio/servicemenus/other.desktop", 0755);
+  tree_.file("home/.local/bin/mytool", "#!/bin/sh\n");
+  std::string before = Snapshot(false);
+
+  RunResult r = Install();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("wrote " + installed() + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Mode("home/.local/bin/tarrovel") & 0111, 0111u);
+  EXPECT_TRUE(tree_.exists("home/.local/lib/tarrovel/libtarrovel-platform.so"));
+  EXPECT_TRUE(tree_.exists("home/.local/lib/tarrovel/plugins/Tarrovel.plugin/Contents/MacOS/Tarrovel"));
+  EXPECT_TRUE(tree_.exists("home/.local/share/tarrovel/integrations/tarrovel_menu.py"));
+  EXPECT_EQ(Mode("home/.local/share/kio/servicemenus/tarrovel.desktop"), 0755u);
+  for (const char *fm : {"nautilus-python", "nemo-python"}) {
+    std::string ext = tree_.read(std::string("home/.local/share/") + fm + "/extensions/tarrovel_menu.py");
+    EXPECT_NE(ext.find("TARROVEL = os.fsencode(\"" + installed() + "\")"), std::string::npos) << fm;
+  }
+  std::string dolphin = tree_.read("home/.local/share/kio/servicemenus/tarrovel.desktop");
+  EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
+  EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\n"), std::string::npos) << dolphin;
+  std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
+  ASSERT_TRUE(tarrovel::UcaRemove(uca, &without, &error)) << error;
+  EXPECT_EQ(without, kUserUca);
+  EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>"), std::string::npos);
+
+  std::string once = Snapshot(true);
+  r = Install();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("wrote "), std::string::npos) << r.out;
+  EXPECT_EQ(Snapshot(true), once);
+
+  // The copy runs from its own files alone: the prefix it came from is gone,
+  // and no plug-in folder is named.
+  ASSERT_EQ(tvtest::Run({"rm", "-rf", prefix_}).status, 0);
+  std::string trace = tree_.path("trace"), file = tree_.file("files/a.txt", "a");
+  r = Tarrovel("/usr/bin/strace", {"-f", "-e", "trace=openat", "-o", trace, installed(), "menu", "--json", "--", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> titles = tvtest::JsonTitles(r.out);
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "Zap Resource Fork..."), titles.end()) << r.out;
+  std::string opened = tree_.read("trace");
+  EXPECT_NE(opened.find(tree_.path("home/.local/lib/tarrovel/plugins/Tarrovel.plugin/Contents/MacOS/Tarrovel")),
+            std::string::npos);
+  std::string bundle = TV_BUNDLE_DIR;
+  EXPECT_EQ(opened.find(bundle + "/Contents/MacOS/Tarrovel\""), std::string::npos) << "the build tree's bundle was loaded";
+
+  r = Uninstall();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(false), before);
+}
+
+TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
+  ASSERT_EQ(Install().status, 0);
+  const std::string dolphinPath = "home/.local/share/kio/servicemenus/tarrovel.desktop";
+  const std::string ucaPath = "home/.config/Thunar/uca.xml";
+  std::string dolphin = tree_.read(dolphinPath), uca = tree_.read(ucaPath);
+  // Started from the system's default actions, as Thunar itself would.
+  EXPECT_NE(uca.find("<name>Search for Files</name>"), std::string::npos) << uca;
+  EXPECT_EQ(dolphin.find("Name=Zap Data Fork...\n"), std::string::npos);
+  std::string file = tree_.file("files/a.txt", "a");
+
+  RunResult r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // Show Zap Data Fork Menu
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(tree_.read(dolphinPath).find("Name=Zap Data Fork...\n"), std::string::npos) << tree_.read(dolphinPath);
+  EXPECT_NE(tree_.read(ucaPath).find("<name>Zap Data Fork...</name>"), std::string::npos);
+  EXPECT_NE(tree_.read(ucaPath).find("<name>Hide Zap Data Fork Menu</name>"), std::string::npos);
+
+  r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // and back
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tree_.read(dolphinPath), dolphin);
+  EXPECT_EQ(tree_.read(ucaPath), uca);
+
+  // A run that changes no setting leaves them alone.
+  std::string settled = Snapshot(true);
+  r = Tarrovel(installed(), {"run", "--yes", "--", "Zap Resource Fork...", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(true), settled);
+
+  // The uca.xml install made goes again with everything else.
+  ASSERT_EQ(Uninstall().status, 0);
+  EXPECT_FALSE(tree_.exists(ucaPath));
+  EXPECT_FALSE(tree_.exists("home/.config/Thunar"));
+  EXPECT_FALSE(tree_.exists("home/.local/bin"));
+}
+
+TEST_F(InstallTest, AUcaXmlThatDoesNotParseIsLeftAsItIs) {
+  const std::string broken = "<actions>\n<action><name>half written\n";
+  tree_.file("home/.config/Thunar/uca.xml", broken);
+  RunResult r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(tree_.path("home/.config/Thunar/uca.xml") + " does not parse"), std::string::npos) << r.err;
+  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml"), broken);
+  EXPECT_TRUE(tree_.exists("home/.local/share/kio/servicemenus/tarrovel.desktop"));
+  r = Uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml"), broken);
+  EXPECT_FALSE(tree_.exists("home/.local/share/kio"));
+}
+
+}  // namespace
