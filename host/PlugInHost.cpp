@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarrovel {
 
@@ -33,17 +34,6 @@ CFUUIDBytes Bytes(CFUUIDRef uuid) { return CFUUIDGetUUIDBytes(uuid); }
 
 }  // namespace
 
-std::string OwnPrefix() {
-  char *exe = realpath("/proc/self/exe", nullptr);
-  std::string path = exe ? exe : "";
-  free(exe);
-  for (int up = 0; up < 2; up++) {
-    size_t slash = path.rfind('/');
-    path = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-  }
-  return path;
-}
-
 std::vector<std::string> PlugInFolders() {
   std::vector<std::string> folders;
   std::string list = Env("TARROVEL_PLUGIN_PATH");
@@ -58,11 +48,26 @@ std::vector<std::string> PlugInFolders() {
   std::string data = Env("XDG_DATA_HOME");
   if (data.empty() && !Env("HOME").empty()) data = Env("HOME") + "/.local/share";
   if (!data.empty()) folders.push_back(data + "/tarrovel/plugins");
-  // The bundle that came with this command (a copied installation finds its own).
-  folders.push_back(OwnPrefix() + "/lib/tarrovel/plugins");
-  folders.push_back(TV_INSTALL_PLUGIN_DIR);
-  folders.push_back(TV_BUILD_PLUGIN_DIR);
+  std::string prefix = OwnPrefix();
+  if (!prefix.empty()) folders.push_back(prefix + "/" TV_PLUGIN_SUBDIR);
   return folders;
+}
+
+std::string PrefixOfExecutable(const std::string &exe) {
+  size_t bin = exe.rfind('/');
+  if (bin == std::string::npos || bin == 0) return "";
+  size_t prefix = exe.rfind('/', bin - 1);
+  if (prefix == std::string::npos) return "";
+  return prefix == 0 ? "/" : exe.substr(0, prefix);
+}
+
+std::string OwnPrefix() {
+  // The kernel's link is already free of symbolic links, so a command reached
+  // through /usr/local/bin/tarrovel -> .../bin/tarrovel finds its real prefix.
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "";
+  return PrefixOfExecutable(std::string(exe, size_t(n)));
 }
 
 std::vector<std::string> FindBundles(const std::vector<std::string> &folders) {

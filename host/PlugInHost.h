@@ -12,14 +12,17 @@
 
 namespace tarrovel {
 
-// dirname(dirname(realpath(/proc/self/exe))): where the running command's own
-// library, bundle and integrations sit, installed or in a build tree.
-std::string OwnPrefix();
-
 // The plug-in folders, in search order: $TARROVEL_PLUGIN_PATH (colon-separated),
-// ${XDG_DATA_HOME:-$HOME/.local/share}/tarrovel/plugins, the command's own
-// prefix's lib/tarrovel/plugins, the installed folder, the build tree's folder.
+// ${XDG_DATA_HOME:-$HOME/.local/share}/tarrovel/plugins, then the command's own
+// prefix's lib/tarrovel/plugins (an installation's, or the build tree's, which
+// has the same layout).
 std::vector<std::string> PlugInFolders();
+
+// The prefix a command at `exe` belongs to: the folder above its bin/ folder
+// ("/usr" for "/usr/bin/tarrovel"); "" when the path has no such folder.
+std::string PrefixOfExecutable(const std::string &exe);
+// The prefix of the running program, from /proc/self/exe.
+std::string OwnPrefix();
 
 // The bundles ("*.plugin" folders) in those folders, in order, sorted by name
 // within a folder.

@@ -51,7 +51,7 @@ std::string StageTarrovel(TempTree &tree, std::vector<std::string> *env) {
   std::string build = bin.substr(0, bin.rfind("/bin/"));
   std::string bundle = TV_BUNDLE_DIR;
   Run({"cp", bin, stage + "/tarrovel"});
-  Run({"sh", "-c", "cp -P '" + build + "'/lib/libtarrovel-platform.so* '" + stage + "/'"});
+  Run({"sh", "-c", "cp -P '" + build + "'/lib/tarrovel/libtarrovel-platform.so* '" + stage + "/'"});
   Run({"mkdir", "-p", stage + "/plugins"});
   Run({"cp", "-r", bundle, stage + "/plugins/"});
   Run({"chmod", "-R", "a+rX", stage});
