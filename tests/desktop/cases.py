@@ -33,10 +33,13 @@ class Desktop:
     def __init__(self, build, folder):
         self.build = build
         self.folder = folder
-        self.files = os.path.join(folder, "files")
+        self.files = os.path.join(folder, "Mac Stick")
         os.makedirs(self.files)
         self.shots = Shots(os.path.join(folder, "shots"))
         self.procs = []
+        # A compositing manager, so that menus and popovers are drawn with
+        # their rounded corners instead of on black squares in screenshots.
+        self.start("xcompmgr")
         self.tarrovel = self.install()
 
     def install(self):
@@ -98,7 +101,7 @@ def open_file_manager(d, fm, path):
     return w
 
 
-def choose(d, fm, w, path, title, label=None):
+def choose(d, fm, w, path, title, label=None, publish=False):
     """Right-click on the selection, Tarrovel, then the item with this title."""
     titles = d.submenu(path)
     if title not in titles:
@@ -113,7 +116,7 @@ def choose(d, fm, w, path, title, label=None):
     if label:
         # A menu animates open; the screenshot waits for the window it shows.
         wait_for(lambda: len(set(windows()) - before) >= 2 or fm == "nautilus", 5, "the submenu")
-        d.shots.take(label)
+        d.shots.take(label, publish)
     key("Return")
 
 
@@ -122,14 +125,24 @@ def dialog(timeout=20, other_than=()):
                     "a window titled Tarrovel")[0]
 
 
-def answer(d, keys, label):
+def answer(d, keys, label, publish=False):
     """Waits for the Tarrovel dialog, answers it with keys; returns its window."""
     w = dialog()
     focus(w)
-    d.shots.take(label)
+    d.shots.take(label, publish)
     key(keys)
     wait_for(lambda: w not in windows(name=DIALOG), 20, "the dialog to close")
     return w
+
+
+def click_cancel(w):
+    """Clicks the Cancel button of zenity's progress window: the left one of
+    the two buttons in its bottom right corner (OK stays insensitive)."""
+    geometry = dict(line.split("=") for line in
+                    run("xdotool", "getwindowgeometry", "--shell", str(w)).stdout.split())
+    width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+    run("xdotool", "mousemove", "--window", str(w), str(width - 141), str(height - 25),
+        "click", "1")
 
 
 def tarrovel_processes():
@@ -161,11 +174,11 @@ def expect_zapped(path, before):
         raise Failure("attributes %r, expected %r" % (attrs, attrs0))
 
 
-def zap_one(d, fm, label=None):
+def zap_one(d, fm, publish=False):
     path, before = d.mac_file("Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
     w = open_file_manager(d, fm, path)
-    choose(d, fm, w, path, "Zap Resource Fork...", label and label + "-submenu")
-    answer(d, "Return", (label or fm) + "-caution")
+    choose(d, fm, w, path, "Zap Resource Fork...", fm + "-submenu", publish)
+    answer(d, "Return", fm + "-caution", publish)
     expect_zapped(path, before)
     wait_tarrovel_done()
 
@@ -173,7 +186,7 @@ def zap_one(d, fm, label=None):
 # ---- the cases --------------------------------------------------------------
 
 def nautilus_zap_return(d):
-    zap_one(d, "nautilus", "nautilus")
+    zap_one(d, "nautilus", publish=True)
 
 
 def nemo_zap(d):
@@ -219,21 +232,21 @@ def nautilus_recursive_cancel(d):
     window: it stops before the end, and every sidecar still parses."""
     top = os.path.join(d.files, "Archive")
     paths = []
-    for i in range(60):
+    for i in range(40):
         sub = os.path.join(top, "Folder %02d" % i)
         os.makedirs(sub)
-        for j in range(150):
+        for j in range(120):
             p = os.path.join(sub, "file%03d" % j)
             mac_file(p, FORK)
             paths.append(p)
-    d.cli("run", "--yes", "Show Zap Resource Fork Recursively Menu", "--", top)
+    d.cli("run", "--yes", "--", "Show Zap Resource Fork Recursively Menu", top)
     w = open_file_manager(d, "nautilus", top)
     choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
     caution = answer(d, "Return", "caution")
     progress = dialog(other_than=(caution,))
-    focus(progress)
-    d.shots.take("progress")
-    key("Escape")
+    click_cancel(progress)
+    # The plug-in reports the cancel with its "canceled by user" stop alert.
+    answer(d, "Return", "cancelled-alert")
     wait_tarrovel_done()
     forks = [read_sidecar(p)[2] for p in paths]
     emptied = sum(1 for f in forks if not f)
@@ -253,7 +266,7 @@ def nautilus_zap_japanese(d):
     if "リソースフォークを消去..." not in titles:
         raise Failure("no Japanese menu: %r" % titles)
     w = open_file_manager(d, "nautilus", path)
-    choose(d, "nautilus", w, path, "リソースフォークを消去...", "japanese-submenu")
-    answer(d, "Return", "japanese-caution")
+    choose(d, "nautilus", w, path, "リソースフォークを消去...", "nautilus-japanese-submenu", True)
+    answer(d, "Return", "nautilus-japanese-caution", True)
     expect_zapped(path, before)
     wait_tarrovel_done()

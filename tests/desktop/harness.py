@@ -83,20 +83,35 @@ def pointer_away():
 # ---- screenshots -----------------------------------------------------------
 
 class Shots:
-    """Screenshots of the whole screen, numbered in the order taken."""
+    """Screenshots of the whole screen, numbered in the order taken. Those
+    taken with publish=True are copied, under their label, into the folder
+    named by $TARROVEL_DESKTOP_SCREENSHOTS when it is set (the README's)."""
 
     def __init__(self, folder):
         self.folder = folder
         self.taken = []
+        self.published = {}
         os.makedirs(folder, exist_ok=True)
 
-    def take(self, label):
+    def take(self, label, publish=False):
         path = os.path.join(self.folder, "%02d-%s.png" % (len(self.taken) + 1, label))
         r = run("import", "-window", "root", path, check=False)
-        if r.returncode == 0:
-            self.taken.append(path)
-            return path
-        return None
+        if r.returncode != 0:
+            return None
+        self.taken.append(path)
+        if publish:
+            self.published[label] = path
+        return path
+
+    def publish(self):
+        target = os.environ.get("TARROVEL_DESKTOP_SCREENSHOTS")
+        if not target:
+            return
+        os.makedirs(target, exist_ok=True)
+        for label, path in self.published.items():
+            # Strip the metadata (dates) so that an unchanged picture is an
+            # unchanged file.
+            run("convert", path, "-strip", os.path.join(target, label + ".png"))
 
 
 # ---- processes ------------------------------------------------------------

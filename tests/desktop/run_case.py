@@ -25,7 +25,7 @@ import harness  # noqa: E402
 
 SKIP = 77
 MARKER = "TARROVEL_DESKTOP_RUN"
-COMMANDS = ["Xvfb", "xvfb-run", "xauth", "dbus-run-session", "xdotool", "import", "zenity", "localedef"]
+COMMANDS = ["Xvfb", "xvfb-run", "xauth", "dbus-run-session", "xdotool", "import", "zenity", "localedef", "xcompmgr"]
 
 
 def missing_packages(case):
@@ -155,6 +155,7 @@ def inside(case):
     desk = cases.Desktop(os.environ["TARROVEL_BUILD_DIR"], os.environ["TARROVEL_DESKTOP_FOLDER"])
     try:
         getattr(cases, case)(desk)
+        desk.shots.publish()
         return 0
     except Exception:
         traceback.print_exc()
