@@ -242,7 +242,10 @@ if FileManager is not None and FileManager.__name__.endswith("Nemo"):
 def _build(entries, paths, prefix, tarrovel):
     built = []
     for index, entry in enumerate(entries):
-        name = "%s:%d" % (prefix, index)
+        # Named after the command, not the position: Nemo keeps the actions of
+        # earlier menus by name, and a name that moved to another item after
+        # a toggle shows the old item.
+        name = "%s:%s" % (prefix, entry.command if entry.command is not None else index)
         if entry.separator:
             built.append(FileManager.MenuItem.new_separator(name))
             continue
