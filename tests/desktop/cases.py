@@ -208,23 +208,37 @@ def nautilus_zap_escape(d):
             raise Failure("the sidecar changed although the zap was cancelled")
 
 
-def nautilus_toggle_shows_item(d):
+def toggle_shows_item(d, fm, reselect=False):
     """A toggle chosen in the menu is in the next menu: the data fork item
     appears and empties the data fork, the resource fork untouched."""
     path, before = d.mac_file("Report.txt")
+    d.mac_file("Zeta.txt")  # sorts after it: a neighbour to move the selection to
     if "Zap Data Fork..." in d.submenu(path):
         raise Failure("the data fork item is offered before the toggle")
-    w = open_file_manager(d, "nautilus", path)
-    choose(d, "nautilus", w, path, "Show Zap Data Fork Menu")
+    w = open_file_manager(d, fm, path)
+    choose(d, fm, w, path, "Show Zap Data Fork Menu")
     wait_tarrovel_done()
     wait_for(lambda: "Zap Data Fork..." in d.submenu(path), 10, "the setting to change")
-    choose(d, "nautilus", w, path, "Zap Data Fork...", "toggled-submenu")
+    if reselect:
+        # Nautilus asks extensions for their items when the selection
+        # changes, not at each right-click: select the neighbour and back.
+        focus(w)
+        key("Right", "Left")
+    choose(d, fm, w, path, "Zap Data Fork...", fm + "-toggled-submenu")
     answer(d, "Return", "data-caution")
     wait_for(lambda: os.path.getsize(path) == 0, 20, "the data fork to be empty")
     wait_tarrovel_done()
     with open(sidecar_of(path), "rb") as f:
         if f.read() != before:
             raise Failure("the sidecar changed by a data fork zap")
+
+
+def nemo_toggle_shows_item(d):
+    toggle_shows_item(d, "nemo")
+
+
+def nautilus_toggle_shows_item(d):
+    toggle_shows_item(d, "nautilus", reselect=True)
 
 
 def nautilus_recursive_cancel(d):
