@@ -14,16 +14,24 @@ class Failure(Exception):
     pass
 
 
-def wait_for(condition, timeout, what):
-    """Polls condition() until it gives something true, which is returned."""
+def poll(condition, timeout):
+    """Polls condition() until it gives something true, which is returned;
+    None after timeout seconds."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise Failure("timed out after %gs waiting for %s" % (timeout, what))
+            return None
         time.sleep(0.1)
+
+
+def wait_for(condition, timeout, what):
+    value = poll(condition, timeout)
+    if not value:
+        raise Failure("timed out after %gs waiting for %s" % (timeout, what))
+    return value
 
 
 def run(*args, check=True, **kw):
@@ -55,10 +63,6 @@ def wait_window(timeout=20, **kw):
     return wait_for(lambda: windows(**kw), timeout, "a window %r" % kw)[0]
 
 
-def wait_no_window(timeout=20, **kw):
-    wait_for(lambda: not windows(**kw), timeout, "no window %r" % kw)
-
-
 def focus(w):
     # Without a window manager nothing hands out the focus: take it, then
     # make sure the server agrees before typing.
@@ -69,10 +73,6 @@ def focus(w):
 def key(*keys, delay_ms=60):
     if keys:
         run("xdotool", "key", "--delay", str(delay_ms), *keys)
-
-
-def type_text(text):
-    run("xdotool", "type", "--delay", "40", text)
 
 
 def pointer_away():
@@ -109,9 +109,11 @@ class Shots:
             return
         os.makedirs(target, exist_ok=True)
         for label, path in self.published.items():
-            # Strip the metadata (dates) so that an unchanged picture is an
-            # unchanged file.
-            run("convert", path, "-strip", os.path.join(target, label + ".png"))
+            # Cut away the empty screen around the windows (the grey that
+            # xcompmgr paints), and the metadata (dates), so that an
+            # unchanged picture is an unchanged file.
+            run("convert", path, "-bordercolor", "rgb(128,128,128)", "-border", "1", "-trim",
+                "+repage", "-strip", os.path.join(target, label + ".png"))
 
 
 # ---- processes ------------------------------------------------------------

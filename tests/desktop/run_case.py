@@ -122,16 +122,27 @@ def outside(build, case):
     mask_services(env["XDG_DATA_HOME"])
     if case.endswith("_japanese"):
         env.update(japanese_locale(folder))
-    cmd = ["dbus-run-session", "--", "xvfb-run", "-a", "-s", "-screen 0 1280x800x24",
-           "/usr/bin/python3", os.path.abspath(__file__), "--inside", case]
     start = time.monotonic()
     log_path = os.path.join(folder, "session.log")
-    with open(log_path, "wb") as log:
-        try:
-            status = subprocess.run(cmd, env=env, timeout=150, stdout=log, stderr=subprocess.STDOUT).returncode
-        except subprocess.TimeoutExpired:
-            log.write(b"FAILED: still running after 150 s\n")
-            status = 1
+    for attempt in range(3):
+        # xvfb-run -a takes the first display number without a lock file
+        # from -n on; tests started at the same moment could pick the same
+        # one, so each starts its search elsewhere, and a display taken
+        # meanwhile is tried again.
+        cmd = ["dbus-run-session", "--", "xvfb-run", "-a", "-n", str(100 + (os.getpid() + 37 * attempt) % 800),
+               "-s", "-screen 0 1280x800x24",
+               "/usr/bin/python3", os.path.abspath(__file__), "--inside", case]
+        with open(log_path, "wb") as log:
+            try:
+                status = subprocess.run(cmd, env=env, timeout=150, stdout=log,
+                                        stderr=subprocess.STDOUT).returncode
+            except subprocess.TimeoutExpired:
+                log.write(b"FAILED: still running after 150 s\n")
+                status = 1
+        with open(log_path, "rb") as log:
+            if b"Xvfb failed to start" not in log.read():
+                break
+        end_marked(marker)
     stuck = end_marked(marker)
     if stuck:
         print("FAILED: processes outlived the test: " + ", ".join(stuck))
