@@ -113,14 +113,15 @@ def choose(d, fm, w, path, title, label=None, publish=False):
         key("shift+F10")
         # Right after loading, the view may not have taken the keyboard
         # focus yet and the key is lost: then press it again.
-        if poll(lambda: set(windows()) - before, 4):
+        if poll(lambda: set(windows()) - before, 6):
             break
     else:
         raise Failure("no context menu after three presses of Shift+F10")
     key(*FILE_MANAGERS[fm][1])
     key(*(["Down"] * titles.index(title)))
     if label:
-        # A menu animates open; the screenshot waits for the window it shows.
+        # Nemo's and Thunar's submenus are windows of their own: wait for
+        # them before the picture (Nautilus's slides into the popover).
         wait_for(lambda: len(set(windows()) - before) >= 2 or fm == "nautilus", 5, "the submenu")
         d.shots.take(label, publish)
     key("Return")
