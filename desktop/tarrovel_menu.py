@@ -77,14 +77,12 @@ def run_argv(tarrovel, command, paths):
 
 
 class Entry:
-    """One menu entry: a command (command set), a submenu (children set) or a
-    separator."""
+    """One menu entry: a command (command set) or a submenu (children set)."""
 
-    def __init__(self, title, command=None, children=None, separator=False, enabled=True):
+    def __init__(self, title, command=None, children=None, enabled=True):
         self.title = title
         self.command = command
         self.children = children
-        self.separator = separator
         self.enabled = enabled
 
     def __eq__(self, other):
@@ -97,7 +95,7 @@ class Entry:
 DISABLED_ATTRIBUTE = 1  # kMenuItemAttrDisabled
 
 
-def _entries(items, keep_separators):
+def _entries(items):
     if not isinstance(items, list):
         raise ValueError("a menu is not a list")
     out = []
@@ -108,30 +106,27 @@ def _entries(items, keep_separators):
         if not isinstance(attributes, int):
             raise ValueError("attributes are not a number")
         if attributes & SEPARATOR_ATTRIBUTE:
-            if keep_separators and out and not out[-1].separator:
-                out.append(Entry(item["title"], separator=True))
             continue
         enabled = not (attributes & DISABLED_ATTRIBUTE)
         if "submenu" in item:
-            children = _entries(item["submenu"], keep_separators)
+            children = _entries(item["submenu"])
             if children:
                 out.append(Entry(item["title"], children=children, enabled=enabled))
         elif isinstance(item.get("command"), int) and not isinstance(item.get("command"), bool):
             out.append(Entry(item["title"], command=item["command"], enabled=enabled))
         else:
             raise ValueError("a menu item has neither a command nor a submenu")
-    while out and out[-1].separator:
-        out.pop()
     return out
 
 
-def menu_from_json(text, keep_separators=False):
-    """The entries of a `tarrovel menu --json` answer. Separators are left out
-    unless the file manager can draw them (never first, last or doubled);
-    submenus left empty go too. ValueError when the answer does not parse."""
+def menu_from_json(text):
+    """The entries of a `tarrovel menu --json` answer. Separators are left
+    out: Nautilus cannot draw them in an extension's menu, and Nemo 5.6 draws
+    none in an extension's submenu. Submenus left empty go too. ValueError
+    when the answer does not parse."""
     if isinstance(text, bytes):
         text = text.decode("utf-8")
-    return _entries(json.loads(text), keep_separators)
+    return _entries(json.loads(text))
 
 
 def ask_menu(tarrovel, paths, timeout=MENU_TIMEOUT):
@@ -163,24 +158,27 @@ def ask_menu(tarrovel, paths, timeout=MENU_TIMEOUT):
                                                     ": " + lines[-1] if lines else ""))
         return None
     try:
-        return menu_from_json(out, keep_separators=CAN_DRAW_SEPARATORS)
+        return menu_from_json(out)
     except (ValueError, UnicodeDecodeError) as e:
         log("%s menu answered something that is not a menu: %s" % (os.fsdecode(tarrovel), e))
         return None
 
 
-def start_run(tarrovel, command, paths):
+def start_run(tarrovel, command, paths, watch=None):
     """Starts `tarrovel run --gui` detached from the file manager, so the
-    window stays usable while a long zap runs. False (logged) when it cannot
-    be started."""
+    window stays usable while a long zap runs. watch(proc) takes over
+    reaping it; by default a thread waits for it. False (logged) when it
+    cannot be started."""
     try:
         proc = subprocess.Popen(run_argv(tarrovel, command, paths), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, start_new_session=True)
     except (OSError, ValueError) as e:
         log("cannot run %s: %s" % (os.fsdecode(tarrovel), e))
         return False
-    # Reaped in the background, so that no zombie is left behind.
-    threading.Thread(target=proc.wait, daemon=True).start()
+    if watch is None:
+        threading.Thread(target=proc.wait, daemon=True).start()
+    else:
+        watch(proc)
     return True
 
 
@@ -196,9 +194,6 @@ def menu_for_uris(uris, tarrovel):
 
 
 # --- the file manager side ---------------------------------------------------
-
-CAN_DRAW_SEPARATORS = False
-
 
 def _running_file_manager():
     """"Nemo" or "Nautilus": whose extension library this process has
@@ -216,7 +211,7 @@ def _running_file_manager():
 
 
 FileManager = None
-GObject = None
+GObject = GLib = None
 try:
     import gi
 
@@ -231,40 +226,44 @@ try:
         except (ValueError, ImportError):
             continue
     if FileManager is not None:
-        from gi.repository import GObject
+        from gi.repository import GLib, GObject
 except ImportError:  # unit tests, or a Python without gi
     pass
 
-if FileManager is not None and FileManager.__name__.endswith("Nemo"):
-    CAN_DRAW_SEPARATORS = hasattr(FileManager.MenuItem, "new_separator")
-
-
-def _build(entries, paths, prefix, tarrovel):
+def _build(entries, paths, prefix, tarrovel, provider):
     built = []
     for index, entry in enumerate(entries):
         # Named after the command, not the position: Nemo keeps the actions of
         # earlier menus by name, and a name that moved to another item after
         # a toggle shows the old item.
         name = "%s:%s" % (prefix, entry.command if entry.command is not None else index)
-        if entry.separator:
-            built.append(FileManager.MenuItem.new_separator(name))
-            continue
         item = FileManager.MenuItem(name=name, label=entry.title, tip="", icon="")
         item.set_property("sensitive", entry.enabled)
         if entry.children is not None:
             submenu = FileManager.Menu()
-            for child in _build(entry.children, paths, name, tarrovel):
+            for child in _build(entry.children, paths, name, tarrovel, provider):
                 submenu.append_item(child)
             item.set_submenu(submenu)
         else:
-            item.connect("activate", _activate, entry.command, paths, tarrovel)
+            item.connect("activate", _activate, entry.command, paths, tarrovel, provider)
         built.append(item)
     return built
 
 
-def _activate(_item, command, paths, tarrovel):
+def _activate(_item, command, paths, tarrovel, provider):
+    # Python threads do not run while the file manager's main loop holds the
+    # interpreter, so the main loop reaps the run. The file managers ask for
+    # items when the selection changes: once the run (a toggle, say) has
+    # ended, they are told that the items may differ.
+    def watch(proc):
+        def ended(_pid, status):
+            proc.returncode = status  # reaped here; subprocess must not wait for it
+            provider.emit_items_updated_signal()
+
+        GLib.child_watch_add(GLib.PRIORITY_DEFAULT, proc.pid, ended)
+
     try:
-        start_run(tarrovel, command, paths)
+        start_run(tarrovel, command, paths, watch=watch)
     except Exception as e:  # never into the file manager
         log("cannot start the item: %r" % e)
 
@@ -278,7 +277,7 @@ if FileManager is not None:
                 files = args[-1]
                 uris = [f.get_uri() for f in files]
                 entries, paths = menu_for_uris(uris, TARROVEL)
-                return _build(entries, paths, "Tarrovel", TARROVEL)
+                return _build(entries, paths, "Tarrovel", TARROVEL, self)
             except Exception as e:
                 log("no menu: %r" % e)
                 return []

@@ -133,16 +133,11 @@ class FakeTarrovelTest(unittest.TestCase):
 
 
 class MenuFromJsonTest(unittest.TestCase):
-    def test_separators_drawn_only_where_they_separate(self):
+    def test_separators_are_left_out_and_disabled_items_kept(self):
         text = """[{"title": "-", "command": 0, "attributes": 64},
                    {"title": "A", "command": 1},
                    {"title": "-", "command": 0, "attributes": 64},
-                   {"title": "-", "command": 0, "attributes": 64},
-                   {"title": "B", "command": 2, "attributes": 1},
-                   {"title": "-", "command": 0, "attributes": 64}]"""
-        sep = tm.Entry("-", separator=True)
-        self.assertEqual(tm.menu_from_json(text, keep_separators=True),
-                         [tm.Entry("A", command=1), sep, tm.Entry("B", command=2, enabled=False)])
+                   {"title": "B", "command": 2, "attributes": 1}]"""
         self.assertEqual(tm.menu_from_json(text),
                          [tm.Entry("A", command=1), tm.Entry("B", command=2, enabled=False)])
 

@@ -84,8 +84,8 @@ struct Options {
   bool json = false;
   bool yes = false;
   bool verbose = false;
-  bool user = false;
   bool gui = false;
+  bool user = false;
   std::string item;
   std::vector<std::string> paths;
 };

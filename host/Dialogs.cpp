@@ -278,7 +278,12 @@ int RunDialogProgram(const std::string &path, const std::vector<std::string> &ar
   for (;;) {
     char buf[512];
     ssize_t n = read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;  // Ctrl-C: the handler has marked the cancel keys
+    if (n < 0 && errno == EINTR) {
+      // Ctrl-C (the handler has marked the cancel keys), as on a terminal,
+      // answers the alert with its cancel button: the dialog goes.
+      kill(pid, SIGTERM);
+      continue;
+    }
     if (n <= 0) break;
     said.append(buf, size_t(n));
   }

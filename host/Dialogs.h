@@ -53,8 +53,9 @@ bool FindDialogProgram(DialogProgram *out, std::string *why);
 std::string FindInPath(const char *name);
 
 // Runs the program with those arguments (fork and exec, no shell) and waits
-// for it. Returns its exit status (128 + the signal that ended it, 127 when it
-// could not start); *output gets its standard output when not NULL.
+// for it; a signal caught meanwhile (Ctrl-C) ends it. Returns its exit status
+// (128 + the signal that ended it, 127 when it could not start); *output gets
+// its standard output when not NULL.
 int RunDialogProgram(const std::string &path, const std::vector<std::string> &args, std::string *output);
 // Starts the program with its standard input from inputFd (the caller's end is
 // closed in the child) and standard output and error on /dev/null. Returns

@@ -5,6 +5,7 @@
 #include "tests/support/Selection.h"
 #include "tests/support/Tarrovel.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,6 +31,7 @@ class GuiTest : public ::testing::Test {
               "    case \"$line\" in *', in '*) exit 1;; esac\n"
               "  done\n"
               "fi\n"
+              "[ -n \"$FAKE_DIALOG_WAIT\" ] && exec /bin/sleep \"$FAKE_DIALOG_WAIT\"\n"
               "exit \"${FAKE_DIALOG_STATUS:-0}\"\n");
     tree.chmod("fakebin/zenity", 0755);
     tree.folder("emptybin");
@@ -111,6 +113,20 @@ TEST_F(GuiTest, TheDialogsAnswerReachesThePlugIn) {
   EXPECT_EQ(r.out, a + "\n" + b + "\n");
   EXPECT_EQ(RsrcSize(a), 0u);
   EXPECT_EQ(RsrcSize(b), 0u);
+}
+
+TEST_F(GuiTest, CtrlCWhileADialogWaitsClosesItAndCancels) {
+  std::string a = MacFile("a");
+  std::string before = tree.read("._a");
+  std::vector<std::string> env = Desktop(0);
+  env.push_back("FAKE_DIALOG_WAIT=60");
+  tvtest::Spawned run({"run", "--gui", "Zap Resource Fork...", a}, env);
+  ASSERT_TRUE(run.WaitForError("[caution]", 20000)) << run.err;
+  for (int i = 0; i < 400 && Calls().empty(); i++) tvtest::SleepMs(10);  // the dialog is up
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait(), 0) << run.err;
+  EXPECT_NE(run.err.find("-> Cancel"), std::string::npos) << run.err;
+  EXPECT_EQ(tree.read("._a"), before);
 }
 
 TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
