@@ -29,7 +29,7 @@ const char kUsage[] =
     "  run        choose ITEM (its title as offered, or its command ID) for the PATHs\n"
     "  --yes      answer every alert with its default button\n"
     "  -v         print the path of each item the command updates\n"
-    "  --gui      show alerts as desktop dialogs (zenity or kdialog), and a progress window\n"
+    "  --gui      show alerts as desktop dialogs and a progress window with Cancel; not with --yes\n"
     "  --         end the options; they count only before ITEM (run) or the first PATH (menu)\n"
     "  install    install the command and the file-manager menus (--user: for this user,\n"
     "             the default unless run as root)\n"
@@ -179,6 +179,12 @@ int Run(const Options &opt, FILE *out, FILE *err) {
       return kExitUsage;
     }
     gui = &dialogs;
+    if (opt.yes) {
+      // Which alerts would still be asked is anybody's guess: refuse both.
+      std::string message = "--yes and --gui do not go together";
+      UsageDialog(gui, kAlertStopAlert, message, "");
+      return Usage(err, message);
+    }
   }
   Selection selection;
   std::string error;

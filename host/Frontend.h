@@ -45,7 +45,8 @@ class Frontend {
   void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
   void Uninstall();
 
-  // Called while a command runs and after it: the progress line.
+  // Called while a command runs and after it: the progress line, and with
+  // kDialogs the progress window.
   void StartProgress();
   void FinishProgress();
   UInt64 updatesReceived() const { return updates_; }

@@ -167,11 +167,17 @@ TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
   EXPECT_EQ(r.status, 2);
   r = Tarrovel({"run", "--gui", "Zap Resource Fork..."}, "", Desktop(0));
   EXPECT_EQ(r.status, 2);
+  // --yes would answer the alerts that --gui is asked to show.
+  std::string before = tree.read("._a");
+  r = Tarrovel({"run", "--gui", "--yes", "Zap Resource Fork...", a}, "", Desktop(0));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(tree.read("._a"), before);
   calls = Calls();
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[1][0], "--error");
   EXPECT_EQ(TextOf(calls[1]), "<b>" + tree.path("gone") + ": No such file or directory</b>");
   EXPECT_EQ(calls[2][0], "--error");
+  EXPECT_EQ(TextOf(calls[3]), "<b>--yes and --gui do not go together</b>");
 }
 
 TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
