@@ -2,7 +2,8 @@
 # Build output goes to standard error so that the command's results alone
 # reach standard output.
 
-TV_PACKAGES=(cmake make g++ pkg-config libplist-dev libgtest-dev libgmock-dev attr e2fsprogs util-linux unar python3 strace)
+TV_PACKAGES=(cmake make g++ pkg-config libplist-dev libgtest-dev libgmock-dev attr e2fsprogs util-linux unar python3 strace
+  dpkg-dev file)
 
 tv_missing_packages() {
   local missing=() p
@@ -29,17 +30,70 @@ tv_install_packages() {
   fi
 }
 
-# tv_setup SOURCE_DIR BUILD_DIR: configure on first use, then build what changed.
-tv_setup() {
-  local src="$1" dir="$2"
-  tv_install_packages
-  if [ ! -f "$src/$dir/CMakeCache.txt" ]; then
-    # shellcheck disable=SC2086
-    cmake -S "$src" -B "$src/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TARROVEL_CMAKE_ARGS:-} >&2
+# The build stamp's time is taken when a build starts, so a source saved while
+# that build runs still counts as changed afterwards.
+TV_STAMP=.tarrovel-built
+
+# Whether a file of the checkout that the build reads is newer than the last
+# build that ./tarrovel or ./run-tests finished (documents and other build
+# trees do not count). Reads only.
+tv_changed_since_build() {
+  local src="$1" build="$2"
+  [ -f "$build/$TV_STAMP" ] && [ -f "$build/CMakeCache.txt" ] || return 0
+  [ -n "$(find "$src" \( -path "$src/build*" -o -path "$src/.git" -o -path "$src/.cache" -o -path "$src/bench/out" \) -prune \
+    -o ! -name '*.md' -newer "$build/$TV_STAMP" -print -quit 2>/dev/null)" ]
+}
+
+tv_owner_hint() {
+  local owner
+  owner="$(stat -c %U "$1" 2>/dev/null || echo root)"
+  if [ "$owner" = root ]; then
+    echo "sudo $2"
+  else
+    echo "sudo -u $owner $2  (or run it as $owner)"
   fi
-  if ! cmake --build "$src/$dir" -j"$(nproc)" >"$src/$dir/last-build.log" 2>&1; then
-    cat "$src/$dir/last-build.log" >&2
+}
+
+# tv_setup SOURCE_DIR BUILD_DIR [BUILD_COMMAND]: configure on first use, then
+# build what changed, holding a lock on the build folder so that runs at the
+# same time take turns. A user who cannot write the build folder runs what is
+# built when it is up to date, and is told to run BUILD_COMMAND as the folder's
+# owner otherwise.
+tv_setup() {
+  local src="$1" dir="$2" command="${3:-$1/tarrovel --version}"
+  local build="$src/$dir"
+  if [ -d "$build" ] && [ ! -w "$build" ] || { [ ! -d "$build" ] && [ ! -w "$(dirname "$build")" ]; }; then
+    if [ ! -d "$build" ]; then
+      echo "tarrovel: $build is not built yet and you cannot create it; build it once with:" >&2
+      echo "  $(tv_owner_hint "$src" "$command")" >&2
+      exit 2
+    fi
+    # A shared lock: reads the tree while no build of the owner's runs.
+    exec 8<"$build"
+    flock -s 8
+    if tv_changed_since_build "$src" "$build"; then
+      echo "tarrovel: $build needs building and you cannot write it; build it with:" >&2
+      echo "  $(tv_owner_hint "$build" "$command")" >&2
+      echo "then run this again." >&2
+      exit 2
+    fi
+    exec 8<&-
+    return 0
+  fi
+  tv_install_packages
+  mkdir -p "$build"
+  exec 8<"$build"
+  flock -x 8
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    # shellcheck disable=SC2086
+    cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TARROVEL_CMAKE_ARGS:-} >&2
+  fi
+  touch "$build/$TV_STAMP.next"
+  if ! cmake --build "$build" -j"$(nproc)" >"$build/last-build.log" 2>&1; then
+    cat "$build/last-build.log" >&2
     echo "tarrovel: the build failed (log: $dir/last-build.log)" >&2
     exit 2
   fi
+  mv -f "$build/$TV_STAMP.next" "$build/$TV_STAMP"
+  exec 8<&-
 }
