@@ -1,0 +1,299 @@
+"""The desktop tests. Each function is one CTest case (see CMakeLists.txt),
+run by run_case.py inside its own D-Bus session and Xvfb display.
+
+The menus are walked with the keyboard: every file manager here puts the
+extensions' items just above "Properties", the last item, so "Tarrovel" is
+two steps up; inside the submenu the items come in the order of `tarrovel
+menu --json`, separators left out. What was chosen is proved by its effects:
+the "Tarrovel" dialog and the files."""
+
+import json
+import os
+import struct
+import subprocess
+
+from harness import (Failure, Shots, focus, key, mac_file, parse_sidecar, pids_with_env,
+                     pointer_away, poll, process_names, read_sidecar, run, sidecar_of, wait_for,
+                     wait_window, window_name, windows, K_HAS_CUSTOM_ICON)
+
+FORK = bytes(range(256)) * 8
+DIALOG = "^Tarrovel$"
+
+# How each file manager is started on a file, and the keys from its open
+# context menu to the first item of the Tarrovel submenu. Nautilus's menu is
+# a popover whose submenu opens with a "Tarrovel" back button on top.
+FILE_MANAGERS = {
+    "nautilus": (["nautilus", "--select"], ["Up", "Up", "Return", "Down"]),
+    "nemo": (["nemo"], ["Up", "Up", "Right"]),
+    "thunar": (["thunar"], ["Up", "Up", "Right"]),
+}
+
+
+class Desktop:
+    def __init__(self, build, folder):
+        self.build = build
+        self.folder = folder
+        self.files = os.path.join(folder, "Mac Stick")
+        os.makedirs(self.files)
+        self.shots = Shots(os.path.join(folder, "shots"))
+        self.procs = []
+        # A compositing manager, so that menus and popovers are drawn with
+        # their rounded corners instead of on black squares in screenshots.
+        self.start("xcompmgr")
+        self.tarrovel = self.install()
+
+    def install(self):
+        """The product's own path to the desktop: `tarrovel install --user`
+        into the test's HOME; returns the installed command."""
+        r = run(os.path.join(self.build, "bin", "tarrovel"), "install", "--user", check=False)
+        if r.returncode != 0:
+            raise Failure("tarrovel install --user failed:\n" + r.stdout + r.stderr)
+        installed = os.path.join(os.environ["HOME"], ".local", "bin", "tarrovel")
+        if not os.access(installed, os.X_OK):
+            raise Failure("tarrovel install --user left no " + installed)
+        return installed
+
+    def start(self, *args):
+        log = open(os.path.join(self.folder, os.path.basename(args[0]) + ".log"), "ab")
+        p = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def close(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.terminate()
+        for p in self.procs:
+            try:
+                p.wait(3)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+    def cli(self, *args):
+        """The command itself, as a user at a terminal would run it."""
+        r = run(self.tarrovel, *args, check=False)
+        if r.returncode != 0:
+            raise Failure("tarrovel %s: status %d\n%s" % (" ".join(args), r.returncode, r.stderr))
+        return r.stdout
+
+    def submenu(self, path):
+        """The titles of the Tarrovel submenu for path, as the menu shows them."""
+        top = json.loads(self.cli("menu", "--json", "--", path))
+        items = top[0]["submenu"] if top and "submenu" in top[0] else top
+        return [i["title"] for i in items if i.get("title") != "-"]
+
+    def mac_file(self, name, **kw):
+        path = os.path.join(self.files, name)
+        return path, mac_file(path, FORK, **kw)
+
+
+# ---- steps ----------------------------------------------------------------
+
+def open_file_manager(d, fm, path):
+    cmd, _ = FILE_MANAGERS[fm]
+    d.start(*cmd, path)
+    w = wait_window(timeout=40, cls=fm)
+    # The window is mapped before its folder has loaded; the title names the
+    # folder once it has (Nautilus says "Loading..." until then).
+    folder = os.path.basename(os.path.dirname(path.rstrip("/")))
+    wait_for(lambda: window_name(w).split(" - ")[0] == folder, 30,
+             "the window title to name %r (it is %r)" % (folder, window_name(w)))
+    return w
+
+
+def choose(d, fm, w, path, title, label=None, publish=False):
+    """Right-click on the selection, Tarrovel, then the item with this title."""
+    titles = d.submenu(path)
+    if title not in titles:
+        raise Failure("%r is not offered for %s: %r" % (title, path, titles))
+    before = set(windows())
+    for _ in range(3):
+        focus(w)
+        pointer_away()
+        key("shift+F10")
+        # Right after loading, the view may not have taken the keyboard
+        # focus yet and the key is lost: then press it again.
+        if poll(lambda: set(windows()) - before, 6):
+            break
+    else:
+        raise Failure("no context menu after three presses of Shift+F10")
+    key(*FILE_MANAGERS[fm][1])
+    key(*(["Down"] * titles.index(title)))
+    if label:
+        # Nemo's and Thunar's submenus are windows of their own: wait for
+        # them before the picture (Nautilus's slides into the popover).
+        wait_for(lambda: len(set(windows()) - before) >= 2 or fm == "nautilus", 5, "the submenu")
+        d.shots.take(label, publish)
+    key("Return")
+
+
+def dialog(timeout=20, other_than=()):
+    return wait_for(lambda: [w for w in windows(name=DIALOG) if w not in other_than], timeout,
+                    "a window titled Tarrovel")[0]
+
+
+def answer(d, keys, label, publish=False):
+    """Waits for the Tarrovel dialog, answers it with keys; returns its window."""
+    w = dialog()
+    focus(w)
+    d.shots.take(label, publish)
+    key(keys)
+    wait_for(lambda: w not in windows(name=DIALOG), 20, "the dialog to close")
+    return w
+
+
+def click_cancel(w):
+    """Clicks the Cancel button of zenity's progress window: the left one of
+    the two buttons in its bottom right corner (OK stays insensitive)."""
+    geometry = dict(line.split("=") for line in
+                    run("xdotool", "getwindowgeometry", "--shell", str(w)).stdout.split())
+    width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+    run("xdotool", "mousemove", "--window", str(w), str(width - 141), str(height - 25),
+        "click", "1")
+
+
+def tarrovel_processes():
+    marker = os.environ["TARROVEL_DESKTOP_RUN"]
+    return [n for n in process_names(pids_with_env("TARROVEL_DESKTOP_RUN", marker))
+            if n.split()[1] == "tarrovel"]
+
+
+def wait_tarrovel_done(timeout=30):
+    wait_for(lambda: not tarrovel_processes(), timeout, "the tarrovel command to end")
+
+
+def expect_zapped(path, before):
+    finfo0, attrs0, fork0 = parse_sidecar(before)
+    assert fork0, "the test file had no fork to begin with"
+
+    def zapped():
+        if not os.path.exists(sidecar_of(path)):
+            raise Failure("the sidecar of %s was removed although it holds FinderInfo" % path)
+        got = read_sidecar(path)
+        return got if not got[2] else None
+
+    finfo, attrs, _ = wait_for(zapped, 20, "the fork of %s to be empty" % path)
+    flags0, = struct.unpack(">H", finfo0[8:10])
+    expected = finfo0[:8] + struct.pack(">H", flags0 & ~K_HAS_CUSTOM_ICON) + finfo0[10:]
+    if finfo != expected:
+        raise Failure("FinderInfo %r, expected %r" % (finfo, expected))
+    if attrs != attrs0:
+        raise Failure("attributes %r, expected %r" % (attrs, attrs0))
+
+
+def zap_one(d, fm, publish=False):
+    path, before = d.mac_file("Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
+    w = open_file_manager(d, fm, path)
+    choose(d, fm, w, path, "Zap Resource Fork...", fm + "-submenu", publish)
+    answer(d, "Return", fm + "-caution", publish)
+    expect_zapped(path, before)
+    wait_tarrovel_done()
+
+
+# ---- the cases --------------------------------------------------------------
+
+def nautilus_zap_return(d):
+    zap_one(d, "nautilus", publish=True)
+
+
+def nemo_zap(d):
+    zap_one(d, "nemo")
+
+
+def thunar_zap(d):
+    zap_one(d, "thunar")
+
+
+def nautilus_zap_escape(d):
+    path, before = d.mac_file("Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
+    w = open_file_manager(d, "nautilus", path)
+    choose(d, "nautilus", w, path, "Zap Resource Fork...")
+    answer(d, "Escape", "caution")
+    wait_tarrovel_done()
+    with open(sidecar_of(path), "rb") as f:
+        if f.read() != before:
+            raise Failure("the sidecar changed although the zap was cancelled")
+
+
+def toggle_shows_item(d, fm, reselect=False):
+    """A toggle chosen in the menu is in the next menu: the data fork item
+    appears and empties the data fork, the resource fork untouched."""
+    path, before = d.mac_file("Report.txt")
+    d.mac_file("Zeta.txt")  # sorts after it: a neighbour to move the selection to
+    if "Zap Data Fork..." in d.submenu(path):
+        raise Failure("the data fork item is offered before the toggle")
+    w = open_file_manager(d, fm, path)
+    choose(d, fm, w, path, "Show Zap Data Fork Menu")
+    wait_tarrovel_done()
+    wait_for(lambda: "Zap Data Fork..." in d.submenu(path), 10, "the setting to change")
+    if reselect:
+        # Nautilus asks extensions for their items when the selection
+        # changes, not at each right-click: select the neighbour and back.
+        focus(w)
+        key("Right", "Left")
+    choose(d, fm, w, path, "Zap Data Fork...", fm + "-toggled-submenu")
+    answer(d, "Return", "data-caution")
+    wait_for(lambda: os.path.getsize(path) == 0, 20, "the data fork to be empty")
+    wait_tarrovel_done()
+    with open(sidecar_of(path), "rb") as f:
+        if f.read() != before:
+            raise Failure("the sidecar changed by a data fork zap")
+
+
+def nemo_toggle_shows_item(d):
+    toggle_shows_item(d, "nemo")
+
+
+def nautilus_toggle_shows_item(d):
+    toggle_shows_item(d, "nautilus", reselect=True)
+
+
+def nautilus_recursive_cancel(d):
+    """A recursive zap of a large tree, cancelled through the progress
+    window: it stops between two folders before the end, and every sidecar
+    still parses, its fork whole or empty."""
+    top = os.path.join(d.files, "Archive")
+    folders = []
+    for i in range(40):
+        sub = os.path.join(top, "Folder %02d" % i)
+        os.makedirs(sub)
+        folders.append([os.path.join(sub, "file%03d" % j) for j in range(120)])
+        for p in folders[-1]:
+            mac_file(p, FORK)
+    d.cli("run", "--yes", "--", "Show Zap Resource Fork Recursively Menu", top)
+    w = open_file_manager(d, "nautilus", top)
+    choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
+    caution = answer(d, "Return", "caution")
+    progress = dialog(other_than=(caution,))
+    click_cancel(progress)
+    # The plug-in reports the cancel with its "canceled by user" stop alert.
+    answer(d, "Return", "cancelled-alert")
+    wait_tarrovel_done()
+    emptied = []
+    for folder in folders:
+        forks = [read_sidecar(p)[2] for p in folder]
+        if any(f and f != FORK for f in forks):
+            raise Failure("a fork in %s was changed but not emptied" % os.path.dirname(folder[0]))
+        done = sum(1 for f in forks if not f)
+        if done not in (0, len(forks)):
+            raise Failure("%d of %d forks emptied in %s: the zap stopped inside a folder"
+                          % (done, len(forks), os.path.dirname(folder[0])))
+        emptied.append(done > 0)
+    if not any(emptied):
+        raise Failure("nothing was zapped before the cancel")
+    if all(emptied):
+        raise Failure("the zap ran to the end: the cancel was not seen")
+
+
+def nautilus_zap_japanese(d):
+    """Under LANG=ja_JP.UTF-8 the menu and the dialog are Japanese, and the
+    Japanese item zaps like the English one."""
+    path, before = d.mac_file("報告.txt")
+    titles = d.submenu(path)
+    if "リソースフォークを消去..." not in titles:
+        raise Failure("no Japanese menu: %r" % titles)
+    w = open_file_manager(d, "nautilus", path)
+    choose(d, "nautilus", w, path, "リソースフォークを消去...", "nautilus-japanese-submenu", True)
+    answer(d, "Return", "nautilus-japanese-caution", True)
+    expect_zapped(path, before)
+    wait_tarrovel_done()
