@@ -2,7 +2,7 @@
 # Build output goes to standard error so that the command's results alone
 # reach standard output.
 
-TV_PACKAGES=(cmake make g++ pkg-config libplist-dev libgtest-dev libgmock-dev attr e2fsprogs util-linux unar python3 strace
+TV_PACKAGES=(cmake make g++ pkg-config libplist-dev libgtest-dev libgmock-dev attr acl e2fsprogs util-linux unar python3 strace
   dpkg-dev file)
 
 tv_missing_packages() {

@@ -2,6 +2,7 @@
 
 #include "host/ProgressWindow.h"
 #include "platform/Files.h"
+#include "platform/HostServices.h"
 
 #include <cctype>
 #include <cerrno>
@@ -22,11 +23,18 @@ volatile sig_atomic_t sInterrupts = 0;
 termios sSavedTerminal;
 volatile sig_atomic_t sTerminalSaved = 0;
 
-void OnInterrupt(int) {
+// SIGINT, and SIGTERM and SIGHUP (a shutdown, a closed terminal), are a
+// cancel: the command stops between folders with every file whole. The
+// second of them ends the process at once (128 + the signal), removing the
+// temporary file of a metadata rewrite it cuts short.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void OnInterrupt(int sig) {
   sInterrupts = sInterrupts + 1;
-  if (sInterrupts >= 2) {  // the second Ctrl-C ends the process
+  if (sInterrupts >= 2) {
+    TVRemoveTemporariesInFlight();
     if (sTerminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &sSavedTerminal);
-    _exit(130);
+    _exit(128 + sig);
   }
 }
 
@@ -130,7 +138,8 @@ void Frontend::Install() {
   struct sigaction sa = {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
+  for (int sig : kStopSignals) sigaddset(&sa.sa_mask, sig);  // one handler at a time counts
+  for (int sig : kStopSignals) sigaction(sig, &sa, nullptr);
   if (mode_ == AlertMode::kTerminal && isatty(STDIN_FILENO)) raw_ = std::make_unique<RawTerminal>(STDIN_FILENO);
   installed_ = true;
 }
@@ -139,7 +148,7 @@ void Frontend::Uninstall() {
   if (!installed_) return;
   FinishProgress();
   raw_.reset();
-  signal(SIGINT, SIG_DFL);
+  for (int sig : kStopSignals) signal(sig, SIG_DFL);
   TVUnregisterProcess(&psn_);
   TVSetKeyboardPoller(nullptr, nullptr);
   TVSetBeepHandler(nullptr, nullptr);

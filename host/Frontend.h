@@ -38,7 +38,7 @@ class Frontend {
   Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err);
   ~Frontend();
 
-  // Installs the presenter, beep, keyboard poller, SIGINT handling, and
+  // Installs the presenter, beep, keyboard poller, SIGINT, SIGTERM and SIGHUP handling, and
   // registers this process as the receiver of update events.
   void Install();
   // The program that shows the dialogs in kDialogs mode.

@@ -68,6 +68,12 @@ OSErr TVUnregisterProcess(const ProcessSerialNumber *psn);
 // send fails with err until reset with err 0 (tests).
 void TVSetAESendFailure(UInt32 after, OSErr err);
 
+// ---- Termination ---------------------------------------------------------------------
+// Removes the temporary files of the metadata rewrites in flight. Makes only
+// async-signal-safe calls: the host's handler of a signal that ends the
+// process calls it right before _exit, so that no temporary is left behind.
+void TVRemoveTemporariesInFlight();
+
 // ---- Console -------------------------------------------------------------------------
 // Where TVConsolePrintf's lines go (Console.h); NULL restores standard error.
 typedef void (*TVConsoleSink)(const char *text, void *refcon);

@@ -3,11 +3,14 @@
 // FinderInfo, each fork must be either the old one or empty, and what a dead
 // process leaves in a folder must not trouble the next run.
 #include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/Files.h"
 #include "platform/files/ForkStore.h"
@@ -15,6 +18,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ForkCalls.h"
 #include "tests/support/Selection.h"
+#include "tests/support/Tarrovel.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -191,6 +195,108 @@ TEST_F(ForkCrashTest, KilledZapsLeaveEverySidecarOldOrNew) {
   }
   std::printf("[ info ] full run %lld us, %d of %d rounds killed, %d temporaries left\n",
               static_cast<long long>(full.count()), killed, kRounds, temporaries);
+}
+
+// The names in `folder` that start as rewrite temporaries do.
+std::vector<std::string> Temporaries(const std::string &folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(tv::files::kTemporaryPrefix, 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+// A file whose sidecar must be rewritten (an entry follows the fork) and
+// is large enough that the rewrite takes a while: a signal can be sent
+// while its temporary exists.
+std::vector<UInt8> SlowRewriteSidecar() {
+  const FinderInfoBytes info = fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x0100);
+  return fx::BuildAppleDouble(fx::kNetatalkFiller, {{tv::forks::kEntryResourceFork, fx::MakeResourceFork(300)},
+                                                    {tv::forks::kEntryFinderInfo, {info.begin(), info.end()}},
+                                                    {tv::forks::kEntryComment, std::vector<UInt8>(16 << 20, 'c')}});
+}
+
+TEST(TerminationTest, SignalsDuringARewriteLeaveNoTemporary) {
+  const std::vector<UInt8> before = SlowRewriteSidecar();
+  // One signal is a cancel, which lets the rewrite finish; a second ends the
+  // process at once. (Two different signals: the kernel merges a second
+  // SIGTERM into one still pending while a long write keeps the process in
+  // the kernel.)
+  struct Case {
+    const char *name;
+    std::vector<int> signals;
+  };
+  for (const Case &c : {Case{"term-hup", {SIGTERM, SIGHUP}}, Case{"hup", {SIGHUP}}}) {
+    SCOPED_TRACE(c.name);
+    tvtest::TempTree tree;
+    std::string path = tree.file(std::string(c.name) + "/doc", "data");
+    tree.file(std::string(c.name) + "/._doc", Str(before));
+    const std::string folder = tree.path(c.name);
+    tvtest::Spawned run({"run", "--yes", "Zap Resource Fork...", path});
+    bool seen = false;
+    for (int i = 0; i < 60000 && !seen; ++i) {
+      seen = !Temporaries(folder).empty();
+      if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    ASSERT_TRUE(seen) << "no rewrite was seen in flight";
+    for (int sig : c.signals) run.Signal(sig);
+    const int status = run.Wait();
+    EXPECT_TRUE(Temporaries(folder).empty());
+    std::ifstream in(folder + "/._doc", std::ios::binary | std::ios::ate);
+    std::vector<UInt8> after(size_t(in.tellg()));
+    in.seekg(0).read(reinterpret_cast<char *>(after.data()), std::streamsize(after.size()));
+    AppleDoubleView view;
+    ASSERT_EQ(tv::forks::ForkFormatError::kNone, tv::forks::ParseAppleDouble(after, &view));
+    if (c.signals.size() == 1) {
+      EXPECT_EQ(0, status) << run.err;
+      EXPECT_TRUE(view.resourceFork().empty()) << "the cancel comes between folders, after the rewrite";
+    } else {
+      EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGHUP) << status << run.err;
+      EXPECT_TRUE(after == before || view.resourceFork().empty());
+    }
+  }
+}
+
+TEST(TerminationTest, AZapOfTheFolderRemovesOnlyDeadWritersTemporaries) {
+  tvtest::TempTree tree;
+  const std::vector<UInt8> metadata = fx::BuildSambaSidecar(FinderInfoBytes{}, fx::MakeResourceFork(40));
+  tree.file("d/f", "data");
+  tree.file("d/._f", Str(fx::BuildMacOSKernelSidecar(FinderInfoBytes{}, fx::TypicalAttributes(), fx::MakeResourceFork(40))));
+  const std::string dead = ".tarrovel-tmp-0123456789abcdef", deeper = ".tarrovel-tmp-fedcba9876543210";
+  const std::string notOurs = ".tarrovel-tmp-00000000000000aa", alive = ".tarrovel-tmp-00000000000000bb";
+  const std::string linked = ".tarrovel-tmp-00000000000000cc";
+  tree.file("d/" + dead, Str(metadata));
+  tree.file("d/sub/" + deeper, Str(metadata));
+  tree.file("d/" + notOurs, "a note that happens to bear the name");
+  tree.file("d/" + alive, Str(metadata));
+  tree.file("d/.tarrovel-tmp-0123abcd", Str(metadata));  // not the exact pattern
+  tree.file("d/unrelated", Str(metadata));
+  tree.file("elsewhere", Str(metadata));
+  tree.symlink("d/" + linked, "../elsewhere");
+  // A live writer holds its temporary locked while it writes.
+  int held = open(tree.path("d/" + alive).c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(0, fcntl(held, F_OFD_SETLK, &lock));
+
+  tvtest::WriteSettings(tree, false, true, false);
+  tvtest::RunResult r = tvtest::Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("d")});
+  close(held);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_FALSE(tree.exists("d/" + dead));
+  EXPECT_FALSE(tree.exists("d/sub/" + deeper));
+  for (const std::string &kept : {notOurs, alive, std::string(".tarrovel-tmp-0123abcd"), linked, std::string("unrelated")})
+    EXPECT_TRUE(tree.exists("d/" + kept)) << kept;
+  EXPECT_EQ(Str(metadata), tree.read("elsewhere"));
+  bool exists = false;
+  std::vector<UInt8> zapped = ReadFile(tree.path("d/._f"), &exists);
+  AppleDoubleView view;
+  ASSERT_EQ(tv::forks::ForkFormatError::kNone, tv::forks::ParseAppleDouble(zapped, &view));
+  EXPECT_TRUE(view.resourceFork().empty());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "platform/HostServices.h"
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Listing.h"
@@ -98,52 +99,63 @@ int RemoveXattr(const XattrTarget &t, const char *name) {
 
 bool NoAttributesHere(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 
-// The names of the item's attributes, 0-separated; empty where the file
-// system keeps none.
-OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::vector<char> *names) {
+// The names of the attributes, 0-separated; empty where the file system
+// keeps none. 0 or an errno.
+int ListXattrNames(const XattrTarget &target, std::vector<char> *names) {
   std::vector<char> list(1024);
   for (int attempt = 0; attempt < 4; ++attempt) {
     ssize_t n = ListXattr(target, list.data(), list.size());
     if (n >= 0) {
       list.resize(size_t(n));
       *names = std::move(list);
-      return noErr;
+      return 0;
     }
     int err = errno;
     if (NoAttributesHere(err)) {
       names->clear();
-      return noErr;
+      return 0;
     }
     if (err == EINTR) continue;
-    if (err != ERANGE) return ItemStatus(err, where);
+    if (err != ERANGE) return err;
     // The list grew since we asked: ask its size, then read it again.
     ssize_t need = ListXattr(target, nullptr, 0);
-    if (need < 0) return ItemStatus(errno, where);
+    if (need < 0) return errno;
     list.resize(size_t(need) + 256);
   }
-  return ioErr;
+  return EIO;
 }
 
 // One attribute's whole value; *out stays empty when it is not there.
-OSStatus ReadXattr(const ItemLocation &where, const XattrTarget &target, const char *name,
-                   std::optional<std::vector<UInt8>> *out) {
+// 0 or an errno.
+int ReadXattrValue(const XattrTarget &target, const char *name, std::optional<std::vector<UInt8>> *out) {
   std::vector<UInt8> value(kMaxXattrSize);
   for (int attempt = 0; attempt < 4; ++attempt) {
     ssize_t n = GetXattr(target, name, value.data(), value.size());
     if (n >= 0) {
       value.resize(size_t(n));
       *out = std::move(value);
-      return noErr;
+      return 0;
     }
     int err = errno;
-    if (err == ENODATA || NoAttributesHere(err)) return noErr;  // removed since the listing
+    if (err == ENODATA || NoAttributesHere(err)) return 0;  // removed since the listing
     if (err == EINTR) continue;
-    if (err != ERANGE) return ItemStatus(err, where);
+    if (err != ERANGE) return err;
     ssize_t need = GetXattr(target, name, nullptr, 0);
-    if (need < 0) return errno == ENODATA ? noErr : ItemStatus(errno, where);
+    if (need < 0) return errno == ENODATA ? 0 : errno;
     value.resize(size_t(need));
   }
-  return ioErr;
+  return EIO;
+}
+
+OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::vector<char> *names) {
+  int err = ListXattrNames(target, names);
+  return err ? ItemStatus(err, where) : noErr;
+}
+
+OSStatus ReadXattr(const ItemLocation &where, const XattrTarget &target, const char *name,
+                   std::optional<std::vector<UInt8>> *out) {
+  int err = ReadXattrValue(target, name, out);
+  return err ? ItemStatus(err, where) : noErr;
 }
 
 // Reads `size` bytes at `offset`; fewer only at the end of the file.
@@ -250,33 +262,168 @@ std::string FolderPrefixOf(const std::string &path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Replaces the file at (dirFd, path) by one holding `content` with the given
-// owner, group and mode, through a temporary sibling that is flushed and then
-// renamed over it: the file is the old or the new one at every instant.
-OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content, uid_t uid, gid_t gid,
-                     mode_t mode) {
+// The temporaries of the rewrites in flight, for RemoveTemporariesInFlight,
+// which a handler of a signal that ends the process calls. A handler may
+// neither lock nor allocate, so each slot is fixed storage published by an
+// atomic state: the handler reads a path only once it is complete. Slots
+// run out only with more rewrites at once than there are slots; such a
+// rewrite's temporary is then left to the cleanup of a later zap.
+enum : int { kSlotFree, kSlotFilling, kSlotPublished };
+struct InFlightSlot {
+  std::atomic<int> state{kSlotFree};
+  int dirFd = -1;
+  char path[4096] = {};
+};
+InFlightSlot sInFlight[4];
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+
+// Publishes one temporary for the time the object lives.
+class TemporaryInFlight {
+ public:
+  TemporaryInFlight(int dirFd, const std::string &path) {
+    if (path.size() >= sizeof slot_->path) return;
+    for (InFlightSlot &slot : sInFlight) {
+      int expected = kSlotFree;
+      if (!slot.state.compare_exchange_strong(expected, kSlotFilling, std::memory_order_acquire)) continue;
+      slot.dirFd = dirFd;
+      std::memcpy(slot.path, path.c_str(), path.size() + 1);
+      slot.state.store(kSlotPublished, std::memory_order_release);
+      slot_ = &slot;
+      return;
+    }
+  }
+  ~TemporaryInFlight() {
+    if (slot_) slot_->state.store(kSlotFree, std::memory_order_release);
+  }
+  TemporaryInFlight(const TemporaryInFlight &) = delete;
+  TemporaryInFlight &operator=(const TemporaryInFlight &) = delete;
+
+ private:
+  InFlightSlot *slot_ = nullptr;
+};
+
+// Where a file system keeps no such locks (some network and FUSE file
+// systems), a rewrite goes on without one.
+bool NoLocksHere(int err) { return err == ENOLCK || err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP; }
+
+constexpr char kAccessAclXattr[] = "system.posix_acl_access";
+
+// One extended attribute of a file, whole.
+struct NamedValue {
+  std::string name;
+  std::vector<UInt8> value;
+};
+
+// What a rewritten file keeps of the old one beyond its bytes.
+struct KeptAttributes {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  mode_t mode = 0;
+  // Every extended attribute of the old file: user.* (Samba's DOSATTRIB),
+  // security.* (its NTACL), and the POSIX ACLs, which the kernel hands over
+  // as system.posix_acl_*. Null for a file that is new.
+  const std::vector<NamedValue> *xattrs = nullptr;
+};
+
+// Every extended attribute the open file has, read before a rewrite
+// replaces it. 0 or an errno.
+int ReadAllXattrs(int fd, std::vector<NamedValue> *out) {
+  const XattrTarget target{fd, {}};
+  std::vector<char> names;
+  int err = ListXattrNames(target, &names);
+  std::string_view list(names.data(), names.size());
+  while (err == 0 && !list.empty()) {
+    size_t end = list.find('\0');
+    std::string name(list.substr(0, end));
+    list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
+    std::optional<std::vector<UInt8>> value;
+    if (name.empty()) continue;
+    err = ReadXattrValue(target, name.c_str(), &value);
+    if (err == 0 && value) out->push_back(NamedValue{std::move(name), std::move(*value)});
+  }
+  return err;
+}
+
+// Sets one attribute on the temporary. Where we may not set it (security.*
+// as an ordinary user), one that the new file already holds with the same
+// value (a label the system gives every new file) is no loss. 0 or an errno.
+int CopyXattr(int fd, const NamedValue &attribute) {
+  if (sys::Fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) == 0) return 0;
+  const int err = errno;
+  if (err != EPERM && err != EACCES && !NoAttributesHere(err)) return err;
+  std::optional<std::vector<UInt8>> held;
+  const XattrTarget target{fd, {}};
+  return ReadXattrValue(target, attribute.name.c_str(), &held) == 0 && held == attribute.value ? 0 : err;
+}
+
+// Gives the temporary the old file's attributes, its ACL and its mode.
+// The temporary was made 0600; a default ACL of its folder gave it an ACL
+// masked by that 0600. The old ACL (or none) goes on before the mode, so
+// that no one gains access for an instant: the mask only ever becomes the
+// old one, and chmod then changes nothing but the special bits.
+// 0 or an errno.
+int CarryOverAttributes(int fd, const KeptAttributes &keep) {
+  if (keep.xattrs) {
+    const NamedValue *acl = nullptr;
+    for (const NamedValue &attribute : *keep.xattrs) {
+      if (attribute.name == kAccessAclXattr) {
+        acl = &attribute;
+        continue;
+      }
+      if (int err = CopyXattr(fd, attribute)) return err;
+    }
+    if (acl) {
+      if (int err = CopyXattr(fd, *acl)) return err;
+    } else if (sys::Fremovexattr(fd, kAccessAclXattr) != 0 && errno != ENODATA && !NoAttributesHere(errno)) {
+      return errno;  // the one the folder's default ACL gave
+    }
+  }
+  return sys::Fchmod(fd, keep.mode & 07777) == 0 ? 0 : errno;
+}
+
+// Replaces the file at (dirFd, path) by one holding `content` with the kept
+// owner, group, mode, attributes and ACL, through a temporary sibling that
+// is flushed and then renamed over it: the file is the old or the new one at
+// every instant, and other hard links of the old file keep the old content.
+//
+// The temporary is locked while it lives (RemoveLeftoverTemporary takes only
+// temporaries nobody holds) and published for RemoveTemporariesInFlight: a
+// second termination signal ends the process at once, and its handler
+// removes the temporary first. Blocking the signals across the rewrite
+// instead would hold a large rewrite on a slow disk past a second Ctrl-C,
+// and would not cover a signal another thread takes.
+OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content,
+                     const KeptAttributes &keep) {
   const std::string folder = FolderPrefixOf(path);
   std::string temp;
   int fd = -1;
+  std::optional<TemporaryInFlight> inFlight;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
     char name[40];
     std::snprintf(name, sizeof name, "%s%016llx", kTemporaryPrefix, static_cast<unsigned long long>(NextRandom()));
     temp = folder + name;
+    // Published before it exists: a signal is taken on the way out of the
+    // call that creates it.
+    inFlight.emplace(dirFd, temp);
     fd = sys::Openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) break;
+    if (fd >= 0) break;
+    inFlight.reset();
+    if (errno != EEXIST) break;
   }
   if (fd < 0) return StatusFromErrnoAt(errno, dirFd, path.c_str());
 
-  OSStatus result = noErr;
+  int err = 0;
   auto step = [&](int r) {
-    if (result == noErr && r != 0) result = StatusFromErrnoAt(errno, dirFd, temp.c_str());
+    if (err == 0 && r != 0) err = errno;
   };
-  step(WriteAll(fd, content.data(), content.size()));
-  step(result == noErr ? sys::Fchown(fd, uid, gid) : 0);
-  step(result == noErr ? sys::Fchmod(fd, mode & 07777) : 0);
-  step(result == noErr ? sys::Fsync(fd) : 0);
-  int closed = sys::Close(fd);
-  step(closed);
+  // Waits only while a cleanup looks at the new, empty file.
+  if (sys::OfdLock(fd, F_WRLCK, true) != 0 && !NoLocksHere(errno)) err = errno;
+  step(err == 0 ? WriteAll(fd, content.data(), content.size()) : 0);
+  // Owner before attributes: a change of owner drops security.capability.
+  step(err == 0 ? sys::Fchown(fd, keep.uid, keep.gid) : 0);
+  if (err == 0) err = CarryOverAttributes(fd, keep);
+  step(err == 0 ? sys::Fsync(fd) : 0);
+  OSStatus result = err ? StatusFromErrnoAt(err, dirFd, temp.c_str()) : noErr;
   if (result == noErr && sys::Renameat(dirFd, temp.c_str(), dirFd, path.c_str()) != 0)
     result = StatusFromErrnoAt(errno, dirFd, path.c_str());
   if (result != noErr) {
@@ -284,12 +431,24 @@ OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8
     sys::Unlinkat(dirFd, temp.c_str(), 0);
     errno = saved;
   }
+  // Closed (and unlocked) only once the name is gone. The bytes are on the
+  // disk already: a failing close changes nothing any more.
+  sys::Close(fd);
   return result;
 }
 
 OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
   OSStatus result = noErr;
-  switch (plan.kind) {
+  SidecarPlanKind kind = plan.kind;
+  // A sidecar with other names (deduplicated trees, cp -al, rsync snapshots)
+  // belongs to other items too: changed in place, it would change theirs.
+  // It is rewritten as a new file under the selected name only.
+  std::vector<UInt8> asNewFile;
+  if (kind == SidecarPlanKind::kInPlace && file.st.st_nlink > 1) {
+    asNewFile = tv::forks::ApplySidecarPlan(file.bytes(), plan);
+    kind = SidecarPlanKind::kRewrite;
+  }
+  switch (kind) {
     case SidecarPlanKind::kNothing:
       break;
     case SidecarPlanKind::kInPlace:
@@ -316,9 +475,13 @@ OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
         }
       }
       break;
-    case SidecarPlanKind::kRewrite:
-      result = ReplaceFile(file.dirFd, file.path, plan.content, file.st.st_uid, file.st.st_gid, file.st.st_mode);
+    case SidecarPlanKind::kRewrite: {
+      std::vector<NamedValue> xattrs;
+      if (int err = ReadAllXattrs(file.fd, &xattrs)) return StatusFromErrnoAt(err, file.dirFd, file.path.c_str());
+      const KeptAttributes keep{file.st.st_uid, file.st.st_gid, file.st.st_mode, &xattrs};
+      result = ReplaceFile(file.dirFd, file.path, kind == plan.kind ? plan.content : asNewFile, keep);
       break;
+    }
     case SidecarPlanKind::kRemove:
       if (sys::Unlinkat(file.dirFd, file.path.c_str(), 0) != 0 && errno != ENOENT)
         result = StatusFromErrnoAt(errno, file.dirFd, file.path.c_str());
@@ -448,6 +611,40 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   return result;
 }
 
+bool IsRewriteTemporaryName(std::string_view name) {
+  constexpr size_t kPrefixLength = sizeof kTemporaryPrefix - 1;
+  return name.size() == kPrefixLength + 16 && name.compare(0, kPrefixLength, kTemporaryPrefix) == 0 &&
+         std::all_of(name.begin() + kPrefixLength, name.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+void RemoveLeftoverTemporary(int dirFd, const char *name) {
+  if (!IsRewriteTemporaryName(name)) return;
+  SidecarFile file;  // closes the descriptor, and with it the lock, on every way out
+  file.dirFd = dirFd;
+  file.path = name;
+  file.fd = sys::Openat(dirFd, name, O_RDONLY | kOpenFlags);
+  if (file.fd < 0) return;
+  // Its writer holds it locked until the rename: the lock is ours only when
+  // no live process is writing it (whatever became of the writer's pid).
+  // Where nothing can be locked, nothing proves that: it stays.
+  if (sys::OfdLock(file.fd, F_RDLCK, false) != 0) return;
+  if (sys::Fstat(file.fd, &file.st) != 0 || !S_ISREG(file.st.st_mode)) return;
+  if (ReadSidecarBytes(&file, SidecarBytes::kSkipLargeFork) != noErr) return;
+  tv::forks::AppleDoubleView view;
+  if (tv::forks::ParseSidecar(file.bytes(), &view) != ForkFormatError::kNone) return;
+  struct stat now {};
+  if (sys::Fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != file.st.st_dev ||
+      now.st_ino != file.st.st_ino)
+    return;  // no longer the file we looked at
+  sys::Unlinkat(dirFd, name, 0);
+}
+
+void RemoveTemporariesInFlight() {
+  for (InFlightSlot &slot : sInFlight)
+    if (slot.state.load(std::memory_order_acquire) == kSlotPublished) sys::Unlinkat(slot.dirFd, slot.path, 0);
+}
+
 OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
                             ItemStores &stores, const ForkStorePlan &plan, PlanOrder order) {
   OSStatus result = noErr;
@@ -481,7 +678,7 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
     // From now on readers must look for the sidecar this makes.
     PathNodes().SetHints(where.node, PathNodes().Hints(where.node) | PathNodeTable::kHintSidecar);
     return ReplaceFile(where.dirFd, SidecarPathOf(where, st), tv::forks::BuildSidecarWithFinderInfo(info),
-                       st.st_uid, st.st_gid, st.st_mode & 0666);
+                       KeptAttributes{st.st_uid, st.st_gid, mode_t(st.st_mode & 0666), nullptr});
   }
   xattr(tv::forks::kFinderInfoXattrName, plan.finderInfoXattr);
   return result;
@@ -537,3 +734,5 @@ OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int
 }
 
 }  // namespace tv::files
+
+void TVRemoveTemporariesInFlight() { tv::files::RemoveTemporariesInFlight(); }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -25,10 +26,22 @@ namespace tv::files {
 // file's metadata cannot be read, and nothing is written.
 constexpr OSStatus kForkStoreDamagedErr = ioErr;
 
-// Temporary files of sidecar rewrites start with this; one left behind by a
-// process that died between creating and renaming it holds no item's
-// metadata (its name never starts with "._") and is never read.
+// Temporary files of sidecar rewrites are named this and 16 lowercase hex
+// digits. One left behind by a process that died between creating and
+// renaming it holds no item's metadata (its name never starts with "._"),
+// is never listed, and goes when a zap walks its folder.
 constexpr char kTemporaryPrefix[] = ".tarrovel-tmp-";
+bool IsRewriteTemporaryName(std::string_view name);
+
+// Removes the entry `name` of the open folder dirFd when it is a leftover of
+// a rewrite: named as our temporaries are, a regular file no live process
+// holds locked (a writer holds its temporary locked until it is renamed),
+// and an AppleDouble file. Anything else stays; failures are ignored.
+void RemoveLeftoverTemporary(int dirFd, const char *name);
+
+// Unlinks the temporaries of the rewrites in flight; async-signal-safe. For
+// a handler of a signal that ends the process (TVRemoveTemporariesInFlight).
+void RemoveTemporariesInFlight();
 
 // How the calls reach the item's extended attributes: through a descriptor of
 // the item when the caller holds one (it cannot be swapped underneath),
@@ -100,10 +113,14 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
 // that an error part way leaves what reading sees unchanged for as long as
 // possible. Sidecar plans:
 //   in place  the patch is written, flushed, and only then is the file cut;
-//   rewrite   a temporary sibling with the sidecar's owner and mode, flushed,
-//             renamed over the sidecar (on failure it is removed again; a
-//             sidecar whose owner or group the user cannot give to a new
-//             file is left as it is, with permErr);
+//   rewrite   a temporary sibling with the sidecar's owner, mode, extended
+//             attributes and ACL, flushed, renamed over the sidecar (on
+//             failure it is removed again; a sidecar whose owner, group or
+//             attributes the user cannot give to a new file is left as it
+//             is, with the status of that failure: permErr for EPERM);
+//             an in-place plan for a sidecar with more than one link is
+//             carried out this way, so that its other names keep the old
+//             content;
 //   remove    the sidecar is unlinked.
 // A FinderInfo attribute to create on a file system without user attributes
 // becomes a new sidecar instead.

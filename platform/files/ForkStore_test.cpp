@@ -422,15 +422,134 @@ TEST_F(ForkStoreTest, RewrittenSidecarKeepsOwnerAndMode) {
   EXPECT_EQ(0u, RsrcSize(path));
 }
 
+TEST_F(ForkStoreTest, HardLinkedSidecarChangesOnlyTheSelectedName) {
+  // Deduplicated trees: B/._o.doc is another name of A/._r.doc. Fork last
+  // (cut in place otherwise), fork first (rewritten anyway), and the flag
+  // alone (patched in place otherwise).
+  struct Case {
+    const char *a, *b;
+    bool forkFirst, zap;
+  };
+  for (Case c : {Case{"A0", "B0", false, true}, Case{"A1", "B1", true, true}, Case{"A2", "B2", false, false}}) {
+    SCOPED_TRACE(c.a);
+    const std::string a = c.a, b = c.b;
+    const bool forkFirst = c.forkFirst;
+    const FinderInfoBytes icon = Info(kHasCustomIcon | 0x0100);
+    const std::vector<UInt8> shared =
+        forkFirst ? fx::BuildForkFirstSidecar(icon, fx::MakeResourceFork(500), fx::TypicalAttributes())
+                  : fx::BuildMacOSKernelSidecar(icon, fx::TypicalAttributes(), fx::MakeResourceFork(500));
+    std::string selected = Item(a + "/r.doc", shared);
+    std::string other = Item(b + "/o.doc");
+    ASSERT_EQ(0, link(tree.path(a + "/._r.doc").c_str(), tree.path(b + "/._o.doc").c_str()));
+    ASSERT_EQ(0, chown(tree.path(a + "/._r.doc").c_str(), 1234, 5678));
+    ASSERT_EQ(0, chmod(tree.path(a + "/._r.doc").c_str(), 0640));
+    tree.setXattr(a + "/._r.doc", "user.DOSATTRIB", "dos");
+
+    if (c.zap) {
+      ASSERT_STATUS(noErr, Zap(selected));
+    }
+    ASSERT_STATUS(noErr, ClearCustomIcon(selected));
+    EXPECT_EQ(c.zap ? 0u : 500u, RsrcSize(selected));
+    EXPECT_EQ(0x0100, FinderFlags(selected));
+    EXPECT_EQ(shared, Sidecar(b + "/o.doc")) << "the other name lost its fork or its flag";
+    EXPECT_EQ(500u, RsrcSize(other));
+    EXPECT_EQ(kHasCustomIcon | 0x0100, FinderFlags(other));
+    struct stat st {};
+    ASSERT_EQ(0, lstat(tree.path(a + "/._r.doc").c_str(), &st));
+    EXPECT_EQ(1u, st.st_nlink);
+    EXPECT_EQ(1234u, st.st_uid);
+    EXPECT_EQ(5678u, st.st_gid);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    bool exists = false;
+    EXPECT_EQ("dos", Xattr(a + "/._r.doc", "user.DOSATTRIB", &exists));
+    ASSERT_EQ(0, lstat(tree.path(b + "/._o.doc").c_str(), &st));
+    EXPECT_EQ(1u, st.st_nlink);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ("dos", Xattr(b + "/._o.doc", "user.DOSATTRIB", &exists));
+    std::string listing = tvtest::Run({"/bin/ls", "-A", tree.path(a)}).out;
+    EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
+  }
+}
+
+// What getfacl prints for a file, without the header that names it.
+std::string Acl(const std::string &path) {
+  tvtest::RunResult r = tvtest::Run({"getfacl", "--omit-header", "--numeric", path});
+  EXPECT_EQ(0, r.status) << r.err;
+  return r.out;
+}
+
+TEST_F(ForkStoreTest, RewrittenSidecarKeepsItsAttributesAndAcl) {
+  // As Samba leaves a sidecar: DOS attributes, an NT ACL, and a POSIX ACL
+  // whose mask is wider than the owning group's own entry.
+  std::string path = Item("samba", fx::BuildForkFirstSidecar(Info(kHasCustomIcon), fx::MakeResourceFork(50),
+                                                             fx::TypicalAttributes()));
+  const std::string sidecar = tree.path("._samba");
+  ASSERT_EQ(0, chown(sidecar.c_str(), 1234, 5678));
+  ASSERT_EQ(0, chmod(sidecar.c_str(), 0600));
+  tvtest::RunResult set = tvtest::Run({"setfacl", "-m", "u:4321:rw,g:8765:r,g::-,m::rw", sidecar});
+  ASSERT_EQ(0, set.status) << set.err;
+  tree.setXattr("._samba", "user.DOSATTRIB", std::string("\0 dos", 5));
+  tree.setXattr("._samba", "security.NTACL", std::string(300, '\x5a'));
+  tree.setXattr("._samba", "trusted.note", "kept");
+  const std::string aclBefore = Acl(sidecar);
+  ASSERT_NE(std::string::npos, aclBefore.find("user:4321:rw-")) << aclBefore;
+  struct stat before {};
+  ASSERT_EQ(0, lstat(sidecar.c_str(), &before));
+
+  // Its folder hands new files a default ACL, which a rewrite must not add.
+  tree.folder("inherit");
+  ASSERT_EQ(0, tvtest::Run({"setfacl", "-d", "-m", "u:4321:rwx,o::r", tree.path("inherit")}).status);
+  std::string plain = Item("inherit/plain", fx::BuildForkFirstSidecar(Info(kHasCustomIcon), fx::MakeResourceFork(50)));
+  ASSERT_EQ(0, tvtest::Run({"setfacl", "-b", tree.path("inherit/._plain")}).status);
+  tree.chmod("inherit/._plain", 0640);
+  const std::string plainAcl = Acl(tree.path("inherit/._plain"));
+
+  ASSERT_STATUS(noErr, Zap(path));
+  ASSERT_STATUS(noErr, Zap(plain));
+  struct stat after {};
+  ASSERT_EQ(0, lstat(sidecar.c_str(), &after));
+  EXPECT_NE(before.st_ino, after.st_ino) << "the fork is not last: a rewrite";
+  EXPECT_EQ(0u, RsrcSize(path));
+  EXPECT_EQ(before.st_mode, after.st_mode);
+  EXPECT_EQ(1234u, after.st_uid);
+  EXPECT_EQ(5678u, after.st_gid);
+  EXPECT_EQ(aclBefore, Acl(sidecar));
+  bool exists = false;
+  EXPECT_EQ(std::string("\0 dos", 5), Xattr("._samba", "user.DOSATTRIB", &exists));
+  EXPECT_EQ(std::string(300, '\x5a'), Xattr("._samba", "security.NTACL", &exists));
+  EXPECT_EQ("kept", Xattr("._samba", "trusted.note", &exists));
+  EXPECT_EQ(0u, RsrcSize(plain));
+  EXPECT_EQ(plainAcl, Acl(tree.path("inherit/._plain")));
+}
+
+TEST_F(ForkStoreTest, AnAttributeThatCannotBeCarriedOverStopsTheRewrite) {
+  // nobody's file in nobody's folder; only root could have set the NT ACL
+  // its sidecar carries, and only root can set it on a new file.
+  tree.folder("theirs");
+  const std::vector<UInt8> sidecar = fx::BuildForkFirstSidecar(Info(kHasCustomIcon), fx::MakeResourceFork(50),
+                                                               fx::TypicalAttributes());
+  std::string path = Item("theirs/doc", sidecar);
+  tree.setXattr("theirs/._doc", "security.NTACL", "nt");
+  for (const char *rel : {"theirs", "theirs/doc", "theirs/._doc"})
+    ASSERT_EQ(0, chown(tree.path(rel).c_str(), 65534, 65534));
+  int code = tvtest::InChildAsNobody([&] { return Zap(path) == permErr ? 0 : 1; });
+  EXPECT_EQ(0, code);
+  EXPECT_EQ(sidecar, Sidecar("theirs/doc"));
+  bool exists = false;
+  EXPECT_EQ("nt", Xattr("theirs/._doc", "security.NTACL", &exists));
+  std::string listing = tvtest::Run({"/bin/ls", "-A", tree.path("theirs")}).out;
+  EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
+}
+
 TEST_F(ForkStoreTest, LargeForksAreReadInPlaceAndZappedInBothLayouts) {
-  const std::vector<UInt8> fork = fx::MakeResourceFork(3 << 20);
-  std::string last = Item("last", fx::BuildMacOSKernelSidecar(Info(0x0100), fx::TypicalAttributes(), fork));
-  // (An ATTR block must lie in the first 64 KiB: none after a large fork.)
-  const FinderInfoBytes info = Info(0x0100);
-  std::string first = Item("first", fx::BuildAppleDouble(fx::kMacOSFiller, {{tv::forks::kEntryResourceFork, fork},
-                                                                            {tv::forks::kEntryFinderInfo,
-                                                                             {info.begin(), info.end()}}}));
-  for (const std::string &path : {last, first}) {
+  const std::vector<UInt8> large = fx::MakeResourceFork(3 << 20);
+  // Just big enough to push the ATTR block's entries past the first 64 KiB.
+  const std::vector<UInt8> edgeFork = fx::MakeResourceFork(65360);
+  std::string last = Item("last", fx::BuildMacOSKernelSidecar(Info(0x0100), fx::TypicalAttributes(), large));
+  // The fork's data first: entry 9 and its ATTR block lie after it.
+  std::string first = Item("first", fx::BuildForkFirstSidecar(Info(0x0100), large, fx::TypicalAttributes()));
+  std::string edge = Item("edge", fx::BuildForkFirstSidecar(Info(0x0100), edgeFork, fx::TypicalAttributes()));
+  for (const auto &[path, fork] : {std::pair{last, large}, std::pair{first, large}, std::pair{edge, edgeFork}}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(fork.size(), RsrcSize(path));
     FSRef ref = RefFor(path);
@@ -448,8 +567,13 @@ TEST_F(ForkStoreTest, LargeForksAreReadInPlaceAndZappedInBothLayouts) {
     EXPECT_EQ(0u, RsrcSize(path));
     EXPECT_EQ(0x0100, FinderFlags(path));
   }
-  EXPECT_LT(Sidecar("last").size(), 4096u);
-  EXPECT_LT(Sidecar("first").size(), 4096u);
+  for (const char *rel : {"last", "first", "edge"}) {
+    const std::vector<UInt8> after = Sidecar(rel);
+    EXPECT_LT(after.size(), 4096u) << rel;
+    AppleDoubleView view = tv::forks::MustParse(after);
+    ASSERT_TRUE(view.attr.has_value()) << rel;
+    EXPECT_EQ(fx::TypicalAttributes().size(), view.attr->attributes.size()) << rel;
+  }
 }
 
 TEST_F(ForkStoreTest, FinderInfoAddedBesideALargeForkKeepsTheFork) {
@@ -599,9 +723,13 @@ TEST_F(ForkStoreTest, FailedRewriteLeavesTheOldSidecarAndNoTemporary) {
   const std::vector<UInt8> sidecar = fx::BuildForkFirstSidecar(Info(kHasCustomIcon), fx::MakeResourceFork(60),
                                                                fx::TypicalAttributes());
   std::string path = Item("rw", sidecar);
+  tree.setXattr("._rw", "user.DOSATTRIB", "dos");  // so that attributes are carried over
   for (Fault f : {Fault{sys::Call::write, ENOSPC, dskFulErr}, Fault{sys::Call::write, EIO, ioErr},
                   Fault{sys::Call::fsync, EIO, ioErr}, Fault{sys::Call::renameat, EIO, ioErr},
-                  Fault{sys::Call::fchown, EPERM, permErr}, Fault{sys::Call::openat, EDQUOT, dskFulErr}}) {
+                  Fault{sys::Call::fchown, EPERM, permErr}, Fault{sys::Call::openat, EDQUOT, dskFulErr},
+                  Fault{sys::Call::fgetxattr, EIO, ioErr}, Fault{sys::Call::fsetxattr, EPERM, permErr},
+                  Fault{sys::Call::fsetxattr, ENOTSUP, ioErr}, Fault{sys::Call::fremovexattr, EIO, ioErr},
+                  Fault{sys::Call::fchmod, EIO, ioErr}, Fault{sys::Call::ofdlock, EIO, ioErr}}) {
     SCOPED_TRACE(sys::CallName(f.call));
     FSRef ref = RefFor(path);
     sys::FaultScope scope;
@@ -610,6 +738,8 @@ TEST_F(ForkStoreTest, FailedRewriteLeavesTheOldSidecarAndNoTemporary) {
     EXPECT_STATUS(f.status, Zap(ref));
     sys::ClearFaults();
     EXPECT_EQ(sidecar, Sidecar("rw"));
+    bool exists = false;
+    EXPECT_EQ("dos", Xattr("._rw", "user.DOSATTRIB", &exists));
     std::string listing = tvtest::Run({"/bin/ls", "-A", tree.root()}).out;
     EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
   }

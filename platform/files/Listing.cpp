@@ -90,6 +90,7 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
 
   std::vector<FolderEntry> entries;
+  std::vector<std::string> leftovers;
   // One large buffer per thread, kept: a walk opens many folders, and most
   // of them fit in one read.
   constexpr size_t kBufferSize = 256 * 1024;
@@ -110,9 +111,15 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
       if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
       const char *name = buf + pos + 19;
       entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino});
+      if (name[0] == '.' && name[1] == 't' && IsRewriteTemporaryName(entries.back().name))
+        leftovers.push_back(entries.back().name);
       pos += reclen;
     }
   }
+  // Folders are listed by the walks of a zap (its count and the zap itself),
+  // never for the menu: the temporaries a killed rewrite left here go now,
+  // at the cost of a few calls for each such name and none for other names.
+  for (const std::string &name : leftovers) RemoveLeftoverTemporary(dir.fd, name.c_str());
   std::vector<FolderEntry> visible = VisibleEntries(std::move(entries), IsVolumeRoot(where, st.st));
 
   // Entries whose identity the listing cannot tell are looked at one by one;

@@ -48,6 +48,7 @@ struct Table {
   int (*getflags)(int, unsigned *);
   int (*poll)(struct pollfd *, nfds_t, int);
   int (*syncrange)(int, off_t, off_t);
+  int (*ofdlock)(int, short, bool);
 };
 
 ssize_t RealGetdents64(int fd, void *buf, size_t size) { return syscall(SYS_getdents64, fd, buf, size); }
@@ -64,13 +65,20 @@ int RealSyncRange(int fd, off_t offset, off_t length) {
                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
 }
 
+int RealOfdLock(int fd, short type, bool wait) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
+  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+}
+
 const Table kReal = {
     ::fstat,      ::fstatat,   ::statx,     ::fstatfs,      ::openat,       ::close,
     RealGetdents64, ::readlinkat, ::read,   ::pread,        ::write,        ::pwrite,
     ::ftruncate,  ::fsync,     ::renameat,  ::unlinkat,     ::linkat,       ::mkdirat,
     ::fchown,     ::fchmod,    ::utimensat, ::faccessat,    ::lgetxattr,    ::fgetxattr,
     ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
-    RealGetFlags, ::poll,      RealSyncRange,
+    RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,
 };
 
 struct Fault {
@@ -106,7 +114,7 @@ const char *CallName(Call call) {
       "ftruncate",  "fsync",     "renameat",   "unlinkat",   "linkat",       "mkdirat",
       "fchown",     "fchmod",    "utimensat",  "faccessat",  "lgetxattr",    "fgetxattr",
       "lsetxattr",  "fsetxattr", "llistxattr", "flistxattr", "lremovexattr", "fremovexattr",
-      "getflags",   "poll",      "sync_file_range"};
+      "getflags",   "poll",      "sync_file_range", "ofdlock"};
   unsigned i = unsigned(call);
   return i < kCallCount ? names[i] : "?";
 }
@@ -172,6 +180,7 @@ int Lremovexattr(const char *path, const char *name) { return TV_CALL(lremovexat
 int Fremovexattr(int fd, const char *name) { return TV_CALL(fremovexattr, fd, name); }
 int GetFlags(int fd, unsigned *flags) { return TV_CALL(getflags, fd, flags); }
 int Poll(struct pollfd *fds, nfds_t count, int timeoutMs) { return TV_CALL(poll, fds, count, timeoutMs); }
+int OfdLock(int fd, short type, bool wait) { return TV_CALL(ofdlock, fd, type, wait); }
 
 #undef TV_CALL
 

@@ -54,6 +54,7 @@ enum class Call : unsigned {
   getflags,  // ioctl(FS_IOC_GETFLAGS)
   poll,
   syncrange,  // sync_file_range
+  ofdlock,    // fcntl(F_OFD_SETLK / F_OFD_SETLKW)
   count_
 };
 constexpr unsigned kCallCount = unsigned(Call::count_);
@@ -99,6 +100,12 @@ int Poll(struct pollfd *fds, nfds_t count, int timeoutMs);
 // WAIT_BEFORE | WRITE | WAIT_AFTER): the range is on the device before what
 // follows is issued, without the journal commit an fsync costs.
 int SyncRange(int fd, off_t offset, off_t length);
+// Takes an open-file-description lock of `type` (F_RDLCK, F_WRLCK, F_UNLCK)
+// on the whole file; waits for it with `wait`, else fails with EAGAIN while
+// another holds a conflicting one. It belongs to the open file, not to the
+// process: another descriptor of the same process conflicts too, and
+// closing the file releases it.
+int OfdLock(int fd, short type, bool wait);
 
 // ---- Test hooks --------------------------------------------------------------
 

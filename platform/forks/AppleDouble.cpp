@@ -46,8 +46,10 @@ ForkFormatError ParseAttrBlock(Bytes bytes, const AppleDoubleEntry &finderInfoEn
   if (block.totalSize > entryEnd || block.totalSize < headerEnd)
     return ForkFormatError::kAttrBadTotalSize;
   if (count > kAttrMaxCount) return ForkFormatError::kAttrTooMany;
-  // Header and entries lie inside the block and inside the first 64 KiB.
-  const UInt64 limit = std::min<UInt64>(block.totalSize, kAttrHeaderLimit);
+  // Header and entries lie inside the block and within 64 KiB of its start.
+  // The start itself may be anywhere a 32-bit offset reaches: after a large
+  // fork when the fork's data comes first.
+  const UInt64 limit = std::min<UInt64>(block.totalSize, magicAt + kAttrHeaderLimit);
   if (headerEnd > limit) return ForkFormatError::kAttrEntryOutside;
 
   std::vector<UInt32> lengths;

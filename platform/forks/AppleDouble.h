@@ -44,7 +44,7 @@ constexpr size_t kAttrHeaderSize = 36;
 constexpr size_t kAttrEntryFixedSize = 11;  // offset, length, flags, name length
 constexpr UInt32 kAttrMinDataStart = 120;
 constexpr UInt16 kAttrMaxCount = 256;
-constexpr size_t kAttrHeaderLimit = 64 * 1024;
+constexpr size_t kAttrHeaderLimit = 64 * 1024;  // header and entries, from the block's start
 
 enum class AppleDoubleFormat : UInt8 { kAppleDouble, kAppleSingle };
 

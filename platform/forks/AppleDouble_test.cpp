@@ -219,14 +219,31 @@ TEST(AppleDoubleTest, RefusesAttrBlocksThatAreNotSound) {
   EXPECT_EQ(ForkFormatError::kAttrTruncated, ParseError(cut));
 }
 
-TEST(AppleDoubleTest, RefusesAttrEntriesBeyondTheFirst64KiB) {
+TEST(AppleDoubleTest, AttrEntriesMustFitIn64KiBFromTheBlockWhereverItStarts) {
   std::vector<Attribute> many;
   for (int i = 0; i < 256; ++i) many.push_back({std::string(250, 'a') + std::to_string(1000 + i), {UInt8(i)}});
-  std::vector<UInt8> file = BuildCopyfileSidecar(kInfo, many);
-  EXPECT_EQ(ForkFormatError::kAttrEntryOutside, ParseError(file));
-  many.resize(200);  // 200 * 268 bytes of entries fit
-  file = BuildCopyfileSidecar(kInfo, many);
-  EXPECT_EQ(200u, MustParse(file).attr->attributes.size());
+  std::vector<Attribute> fewer(many.begin(), many.begin() + 200);  // 200 * 268 bytes of entries fit
+  EXPECT_EQ(ForkFormatError::kAttrEntryOutside, ParseError(BuildCopyfileSidecar(kInfo, many)));
+  const std::vector<UInt8> fits = BuildCopyfileSidecar(kInfo, fewer);
+  EXPECT_EQ(200u, MustParse(fits).attr->attributes.size());
+
+  // After a fork of about 64 KiB or more the block's entries run past the
+  // first 64 KiB of the file: 32-bit offsets reach them, and the same limits
+  // hold from where the block starts.
+  for (size_t forkSize : {size_t(65360), size_t(65536), size_t(3) << 20}) {
+    SCOPED_TRACE(forkSize);
+    const std::vector<UInt8> fork = MakeResourceFork(forkSize);
+    const std::vector<UInt8> file = BuildForkFirstSidecar(kInfo, fork, TypicalAttributes());
+    const AppleDoubleView view = MustParse(file);
+    ASSERT_TRUE(view.attr.has_value());
+    EXPECT_GT(view.attr->dataStart, UInt32(64) << 10);
+    EXPECT_EQ(TypicalAttributes().size(), view.attr->attributes.size());
+    EXPECT_EQ(TypicalAttributes()[0].value, std::vector<UInt8>(view.attr->attributes[0].value.begin(),
+                                                               view.attr->attributes[0].value.end()));
+    const std::vector<UInt8> farFits = BuildForkFirstSidecar(kInfo, fork, fewer);
+    EXPECT_EQ(ForkFormatError::kNone, ParseError(farFits));
+    EXPECT_EQ(ForkFormatError::kAttrEntryOutside, ParseError(BuildForkFirstSidecar(kInfo, fork, many)));
+  }
 }
 
 TEST(AppleDoubleTest, CountsWhatASidecarHolds) {

@@ -100,26 +100,30 @@ TEST(SidecarPlanTest, LeavesAbsentOrEmptyForkAlone) {
 }
 
 TEST(SidecarPlanTest, RewritesWhenEntry9FollowsTheForkAndFixesAttrOffsets) {
-  std::vector<UInt8> fork = MakeResourceFork(333);
-  std::vector<UInt8> file = BuildForkFirstSidecar(kInfo, fork, TypicalAttributes());
-  const AppleDoubleView before = MustParse(file);
-  SidecarPlan plan = PlanEmptyFork(file);
-  ASSERT_EQ(SidecarPlanKind::kRewrite, plan.kind);
-  ASSERT_EQ(file.size() - fork.size(), plan.content.size());
-  const AppleDoubleView after = MustParse(plan.content);
-  EXPECT_EQ("", CompareKeptMetadata(before, after, kEntryResourceFork));
-  // Entry 9 moved down to where the fork was; the empty fork is at the end.
-  EXPECT_EQ(0x32u, after.finderInfoEntry()->offset);
-  EXPECT_EQ(0u, after.resourceForkEntry()->length);
-  EXPECT_EQ(plan.content.size(), after.resourceForkEntry()->offset);
-  ASSERT_TRUE(after.attr.has_value());
-  EXPECT_EQ(before.attr->totalSize - fork.size(), after.attr->totalSize);
-  EXPECT_EQ(before.attr->dataStart - fork.size(), after.attr->dataStart);
-  // The same sidecar built directly in the moved layout, byte for byte.
-  std::vector<UInt8> expected = BuildAppleDouble(
-      kZeroFiller, {{kEntryResourceFork, {}}, {kEntryFinderInfo, BuildFinderInfoWithAttr(kInfo, TypicalAttributes(), 0x32)}},
-      {1, 0});
-  EXPECT_EQ(expected, plan.content);
+  // Also with the ATTR block beyond the first 64 KiB of the file.
+  for (size_t forkSize : {333, 70000}) {
+    SCOPED_TRACE(forkSize);
+    std::vector<UInt8> fork = MakeResourceFork(forkSize);
+    std::vector<UInt8> file = BuildForkFirstSidecar(kInfo, fork, TypicalAttributes());
+    const AppleDoubleView before = MustParse(file);
+    SidecarPlan plan = PlanEmptyFork(file);
+    ASSERT_EQ(SidecarPlanKind::kRewrite, plan.kind);
+    ASSERT_EQ(file.size() - fork.size(), plan.content.size());
+    const AppleDoubleView after = MustParse(plan.content);
+    EXPECT_EQ("", CompareKeptMetadata(before, after, kEntryResourceFork));
+    // Entry 9 moved down to where the fork was; the empty fork is at the end.
+    EXPECT_EQ(0x32u, after.finderInfoEntry()->offset);
+    EXPECT_EQ(0u, after.resourceForkEntry()->length);
+    EXPECT_EQ(plan.content.size(), after.resourceForkEntry()->offset);
+    ASSERT_TRUE(after.attr.has_value());
+    EXPECT_EQ(before.attr->totalSize - fork.size(), after.attr->totalSize);
+    EXPECT_EQ(before.attr->dataStart - fork.size(), after.attr->dataStart);
+    // The same sidecar built directly in the moved layout, byte for byte.
+    std::vector<UInt8> expected = BuildAppleDouble(
+        kZeroFiller, {{kEntryResourceFork, {}}, {kEntryFinderInfo, BuildFinderInfoWithAttr(kInfo, TypicalAttributes(), 0x32)}},
+        {1, 0});
+    EXPECT_EQ(expected, plan.content);
+  }
 }
 
 TEST(SidecarPlanTest, RewritesWhenAnEmptyEntryLiesBeyondTheFork) {

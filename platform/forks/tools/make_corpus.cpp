@@ -36,6 +36,8 @@ int main() {
   Write("samba-fork", BuildSambaSidecar(info, fork));
   Write("unarchiver-attrs", BuildUnarchiverSidecar(info, fork, quarantine));
   Write("fork-first-attrs", BuildForkFirstSidecar(info, fork, quarantine));
+  // The ATTR block's entries beyond the first 64 KiB of the file.
+  Write("fork-first-attrs-past-64k", BuildForkFirstSidecar(info, MakeResourceFork(65400), TypicalAttributes()));
   Write("comment-after-fork",
         BuildAppleDouble(kZeroFiller, {{kEntryFinderInfo, {info.begin(), info.end()}},
                                        {kEntryResourceFork, fork},
