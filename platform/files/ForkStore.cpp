@@ -350,8 +350,11 @@ std::string SidecarPathOf(const ItemLocation &where, const struct stat &st) {
     if (path.back() != '/') path += '/';
     return path + "._.";
   }
-  // The root folder is its own folder and its name is ".": "/._.".
-  return where.SiblingPath("._" + where.name);
+  // The root folder is its own folder and its name is ".": "/._.". Where
+  // the folder ignores case the listing may have found it under another
+  // case ("._mixed.txt" for "Mixed.TXT"): a rewrite keeps that name.
+  std::string listed = PathNodes().SidecarName(where.node);
+  return where.SiblingPath(listed.empty() ? "._" + where.name : listed);
 }
 
 OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
