@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarrovel {
 
@@ -301,11 +302,16 @@ std::string PathOfUpdate(const AppleEvent *event) {
     Handle h = NewHandle(size);
     FSRef ref;
     Boolean changed = false;
-    UInt8 path[8192];
+    // Paths have no length limit here: grow until the path fits.
+    std::vector<UInt8> path(4096);
+    OSStatus made = paramErr;
     if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
-        FSResolveAlias(nullptr, h, &ref, &changed) == noErr && FSRefMakePath(&ref, path, sizeof path) == noErr) {
-      result = reinterpret_cast<char *>(path);
+        FSResolveAlias(nullptr, h, &ref, &changed) == noErr) {
+      while ((made = FSRefMakePath(&ref, path.data(), UInt32(path.size()))) == errFSBadBuffer &&
+             path.size() < (size_t(1) << 24))
+        path.resize(path.size() * 4);
     }
+    if (made == noErr) result = reinterpret_cast<char *>(path.data());
     DisposeHandle(h);
   }
   AEDisposeDesc(&alias);

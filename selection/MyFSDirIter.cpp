@@ -3,13 +3,19 @@
 #include "selection/MyCMContext.h"
 
 #include <cstdlib>
+#include <unordered_set>
 
 static constexpr ItemCount kBulkCount = 10;
+
+// The kind bits of FSPermissionInfo.mode, as the POSIX mode has them.
+static constexpr UInt16 kModeKindMask = 0170000;
+static constexpr UInt16 kModeRegularFile = 0100000;
 
 static void ClearCache(MyFSDirIter iter) {
   iter->itemInfoFlags = 0;
   iter->userAccess = 0;
   iter->isContainer = false;
+  iter->isFile = false;
   iter->itemInfoValid = false;
   iter->userAccessValid = false;
 }
@@ -121,14 +127,66 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   // Points into the snapshot's own storage, which lives as long as the iterator.
   iter->currentRef = reinterpret_cast<FSRef *>(const_cast<UInt8 *>(CFDataGetBytePtr(data)));
   ClearCache(iter);
+  // The mode comes with the same look at the item as the node flags.
   FSCatalogInfo info;
-  if (FSGetCatalogInfo(iter->currentRef, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr) == noErr) {
+  if (FSGetCatalogInfo(iter->currentRef, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr, nullptr,
+                       nullptr) == noErr) {
     iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
+    UInt16 mode = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->mode;
+    iter->isFile = (mode & kModeKindMask) == kModeRegularFile;
+  } else {
+    iter->isFile = true;
   }
   return iter->currentRef;
 }
 
 Boolean MyFSDirIterIsContainer(MyFSDirIter iter) { return iter != nullptr && iter->isContainer; }
+
+Boolean MyFSDirIterIsFile(MyFSDirIter iter) { return iter != nullptr && iter->isFile; }
+
+std::vector<bool> MySelectionKeepMask(const std::vector<std::string> &paths, bool dropNested) {
+  std::unordered_set<std::string_view> all(paths.begin(), paths.end());
+  std::unordered_set<std::string_view> kept;
+  std::vector<bool> keep(paths.size(), false);
+  for (size_t i = 0; i < paths.size(); i++) {
+    std::string_view p = paths[i];
+    bool inside = false;
+    // Every folder above p: "/a/b/c" -> "/a/b", "/a", "/".
+    for (size_t slash = p.rfind('/'); dropNested && !inside && slash != std::string_view::npos && p != "/";
+         slash = slash == 0 ? std::string_view::npos : p.rfind('/', slash - 1)) {
+      inside = all.count(slash == 0 ? std::string_view("/") : p.substr(0, slash)) != 0;
+    }
+    keep[i] = !inside && kept.insert(p).second;
+  }
+  return keep;
+}
+
+// The path of ref however long it is; empty when it has none.
+static std::string PathOfRef(const FSRef *ref) {
+  std::vector<UInt8> buf(4096);
+  OSStatus err;
+  while ((err = FSRefMakePath(ref, buf.data(), UInt32(buf.size()))) == errFSBadBuffer && buf.size() < (1u << 24))
+    buf.resize(buf.size() * 4);
+  return err == noErr ? std::string(reinterpret_cast<const char *>(buf.data())) : std::string();
+}
+
+OSStatus MyFSDirIterDropRepeats(MyFSDirIter iter, Boolean dropNested) {
+  if (iter == nullptr) return paramErr;
+  MyFSDirIterReset(iter);
+  if (iter->refs == nullptr) return noErr;
+  CFIndex count = CFArrayGetCount(iter->refs);
+  std::vector<std::string> paths;
+  paths.reserve(size_t(count));
+  for (CFIndex i = 0; i < count; i++) {
+    auto data = static_cast<CFDataRef>(CFArrayGetValueAtIndex(iter->refs, i));
+    paths.push_back(PathOfRef(reinterpret_cast<const FSRef *>(CFDataGetBytePtr(data))));
+  }
+  std::vector<bool> keep = MySelectionKeepMask(paths, dropNested);
+  // An entry without a path cannot be matched: it stays, to fail where it is used.
+  for (CFIndex i = count; i-- > 0;)
+    if (!keep[size_t(i)] && !paths[size_t(i)].empty()) CFArrayRemoveValueAtIndex(iter->refs, i);
+  return noErr;
+}
 
 Boolean MyFSDirIterIsVolume(MyFSDirIter iter) {
   if (iter == nullptr) return false;

@@ -5,6 +5,9 @@
 
 #include "platform/Carbon.h"
 
+#include <string>
+#include <vector>
+
 struct MyCMContextRecord;
 
 struct MyFSDirIterRecord {
@@ -14,6 +17,7 @@ struct MyFSDirIterRecord {
   UInt32 itemInfoFlags;
   UInt8 userAccess;
   Boolean isContainer;
+  Boolean isFile;  // a regular file (or one whose kind could not be read)
   Boolean itemInfoValid;
   Boolean userAccessValid;
 };
@@ -26,10 +30,22 @@ constexpr SInt32 kMyFSDirIterEnded = 2147483647;
 OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *outIter);
 OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter);
 OSStatus MyFSDirIterDispose(MyFSDirIter iter);
+// Leaves out the entries named twice and, with dropNested, those inside a
+// folder that is itself an entry (a recursive walk meets them there), so
+// that nothing is counted or zapped twice. Rewinds the iterator.
+OSStatus MyFSDirIterDropRepeats(MyFSDirIter iter, Boolean dropNested);
 void MyFSDirIterReset(MyFSDirIter iter);
 // The next entry (valid until the iterator is disposed of), or NULL at the end.
 const FSRef *MyFSDirIterNext(MyFSDirIter iter);
 Boolean MyFSDirIterIsContainer(MyFSDirIter iter);
+// Whether the current entry is a file that has forks: false for folders and
+// for symbolic links, FIFOs, sockets and devices. An entry whose kind could
+// not be read counts as a file, so that zapping it reports why.
+Boolean MyFSDirIterIsFile(MyFSDirIter iter);
 Boolean MyFSDirIterIsVolume(MyFSDirIter iter);
 UInt8 MyFSDirIterGetUserAccessPerm(MyFSDirIter iter);
 OSStatus GetUserAccessPerm(const FSRef *ref, UInt8 *outAccess);
+
+// Which of these absolute, canonical paths to keep: the first of each path
+// named twice and, with dropNested, none that lies inside another one.
+std::vector<bool> MySelectionKeepMask(const std::vector<std::string> &paths, bool dropNested);

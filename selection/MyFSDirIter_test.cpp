@@ -132,4 +132,11 @@ TEST_F(DirIterTest, FoldersWithoutReadOrSearchAreDeniedToOrdinaryUsers) {
   EXPECT_EQ(create("ok"), 0);
 }
 
+TEST(SelectionKeepMaskTest, RepeatsAndItemsInsideSelectedFoldersGo) {
+  const std::vector<std::string> paths = {"/a/b/c", "/a/b", "/a/b-c", "/a/bc/d", "/a/b", "/x", "/a/b/c"};
+  EXPECT_EQ(MySelectionKeepMask(paths, true), (std::vector<bool>{false, true, true, true, false, true, false}));
+  EXPECT_EQ(MySelectionKeepMask(paths, false), (std::vector<bool>{true, true, true, true, false, true, false}));
+  EXPECT_EQ(MySelectionKeepMask({"/", "/etc", "/"}, true), (std::vector<bool>{true, false, false}));
+}
+
 }  // namespace

@@ -18,6 +18,10 @@ void MyConfirmZapForkKeys(const MyFileCountInfo &info, Boolean isDataFork, Boole
   }
 }
 
+Boolean MyConfirmNothingToZap(const MyFileCountInfo &info, Boolean recursive) {
+  return info.fileCount == 0 && !info.timeOver && (!recursive || info.folderCount == 0);
+}
+
 CFStringRef MyConfirmVolumeOrHomeKey(const MyFileCountInfo &info) {
   if (info.containsVolume && info.containsHomeDir) return CFSTR("ConfirmZapBothVolHome");
   if (info.containsVolume) return CFSTR("ConfirmZapVolume");
@@ -39,6 +43,11 @@ static OSStatus AskZapOrCancel(CFStringRef message, CFStringRef explanation, Boo
 
 OSStatus ConfirmZapFork(const MyFileCountInfo *info, Boolean isDataFork, Boolean recursive, Boolean *outAnswer) {
   if (info == nullptr || outAnswer == nullptr) return paramErr;
+  if (MyConfirmNothingToZap(*info, recursive)) {
+    CFStringRef message = MyCopyLocalizedAutoreleased(CFSTR("NothingToZap"));
+    if (message == nullptr) return noErr;
+    return MyStandardAlert(kAlertNoteAlert, message, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
   CFStringRef messageKey = nullptr, explanationKey = nullptr;
   MyConfirmZapForkKeys(*info, isDataFork, recursive, &messageKey, &explanationKey);
   CFStringRef format = MyCopyLocalizedAutoreleased(messageKey);

@@ -91,10 +91,25 @@ OSStatus ZapDataForkAtRef(const FSRef *ref) {
   return err;
 }
 
+// Clears the custom-icon flag in FinderInfo already read into info; true
+// when it was set and is cleared now.
+static Boolean ClearUseCustomIconBitIn(const FSRef *ref, FSCatalogInfo *info) {
+  // finderFlags sits at the same place in FileInfo and FolderInfo.
+  auto *finderInfo = reinterpret_cast<FileInfo *>(info->finderInfo);
+  if ((finderInfo->finderFlags & kHasCustomIcon) == 0) return false;
+  finderInfo->finderFlags &= UInt16(~kHasCustomIcon);
+  return FSSetCatalogInfo(ref, kFSCatInfoFinderInfo, info) == noErr;
+}
+
 OSStatus ZapRsrcForkAtRef(const FSRef *ref) {
   if (ref == nullptr) return paramErr;
+  // The fork's size and the flag from one look at the item's stores, taken
+  // now: a fork that is there when the zap reaches the file is zapped.
   FSCatalogInfo info;
-  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr);
+  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
+  const bool haveFinderInfo = err == noErr;
+  // FinderInfo that does not parse must not keep the fork from being zapped.
+  if (!haveFinderInfo) err = FSGetCatalogInfo(ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr);
   if (err != noErr) return err;
 
   MyFSFile file = nullptr;
@@ -113,7 +128,7 @@ OSStatus ZapRsrcForkAtRef(const FSRef *ref) {
   // The flag goes with the fork, also when the fork was already empty; the
   // file manager hears of it once.
   if (err == noErr) {
-    Boolean cleared = ClearUseCustomIconBit(ref);
+    Boolean cleared = haveFinderInfo ? ClearUseCustomIconBitIn(ref, &info) : ClearUseCustomIconBit(ref);
     if (cleared || changed) (void)SendAESyncToFinder(ref);
   }
   if (file != nullptr) MyFSFileDispose(file);
@@ -123,9 +138,5 @@ OSStatus ZapRsrcForkAtRef(const FSRef *ref) {
 Boolean ClearUseCustomIconBit(const FSRef *ref) {
   FSCatalogInfo info;
   if (FSGetCatalogInfo(ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr) != noErr) return false;
-  // finderFlags sits at the same place in FileInfo and FolderInfo.
-  auto *finderInfo = reinterpret_cast<FileInfo *>(info.finderInfo);
-  if ((finderInfo->finderFlags & kHasCustomIcon) == 0) return false;
-  finderInfo->finderFlags &= UInt16(~kHasCustomIcon);
-  return FSSetCatalogInfo(ref, kFSCatInfoFinderInfo, &info) == noErr;
+  return ClearUseCustomIconBitIn(ref, &info);
 }

@@ -70,7 +70,8 @@ OSStatus CountFilesWithIter(MyFSDirIter iter, Boolean recursive, MyFileCountPara
   if (UInt32(TickCount() - param->startTicks) > param->limitTicks) return timeOverErr;
   while (const FSRef *ref = MyFSDirIterNext(iter)) {
     if (!MyFSDirIterIsContainer(iter)) {
-      param->countInfo.fileCount += 1;
+      // Links, FIFOs, sockets and devices have no forks: nothing to zap.
+      if (MyFSDirIterIsFile(iter)) param->countInfo.fileCount += 1;
       continue;
     }
     param->countInfo.folderCount += 1;

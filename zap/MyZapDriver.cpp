@@ -9,8 +9,12 @@ static constexpr UInt32 kCountLimitTicks = 120;
 
 OSStatus DoZapFork(MyFSDirIter iter, Boolean isDataFork, Boolean recursive, Boolean keepModificationDate) {
   if (iter == nullptr) return paramErr;
+  // An item named twice, or inside a folder that a recursive walk enters,
+  // would be counted and zapped twice.
+  OSStatus err = MyFSDirIterDropRepeats(iter, recursive);
+  if (err != noErr) return err;
   MyFileCountInfo count = {};
-  OSStatus err = CountFilesWithContextIter(iter, recursive, kCountLimitTicks, &count);
+  err = CountFilesWithContextIter(iter, recursive, kCountLimitTicks, &count);
   if (err != noErr) return err;
 
   Boolean answer = false;

@@ -40,6 +40,7 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       if (ClearUseCustomIconBit(ref)) (void)SendAESyncToFinder(ref);
       continue;
     }
+    if (!MyFSDirIterIsFile(iter)) continue;  // no forks, not counted either
     if (keepModificationDate) {
       err = GetTimeStampForRef(ref, nullptr, &savedModDate);
       if (err != noErr) return err;

@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <pthread.h>
 #include <unistd.h>
 
 #include "platform/files/CatalogConvert.h"
@@ -15,40 +13,16 @@
 
 namespace tv::files {
 
-namespace {
-
-// The access bits last worked out, for the item they belong to. A walk asks
-// them of a folder twice in a row (may it be entered, then again as the
-// listing opens); the change time moves with every chmod, chown or ACL
-// change. A forked child (which may run as another user) starts afresh.
-struct LastAccess {
-  bool valid = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  struct timespec changed {};
-  UInt8 access = 0;
-};
-LastAccess sLastAccess;
-std::once_flag sAtForkOnce;
-
-}  // namespace
-
 UInt8 UserAccessAt(const ItemLocation &where, const struct stat &st) {
-  std::call_once(sAtForkOnce, [] { pthread_atfork(nullptr, nullptr, [] { sLastAccess.valid = false; }); });
-  LastAccess &last = sLastAccess;
-  if (last.valid && last.device == st.st_dev && last.inode == st.st_ino &&
-      last.changed.tv_sec == st.st_ctim.tv_sec && last.changed.tv_nsec == st.st_ctim.tv_nsec) {
-    return last.access;
-  }
-  // A symbolic link is judged as itself (its own mode, the folder it is in),
-  // never as what it points at.
+  // Asked afresh every time: a change time that stays put within one clock
+  // tick cannot tell that a chmod came in between. A symbolic link is judged
+  // as itself (its own mode, the folder it is in), never as what it points at.
   int flags = AT_EACCESS | (S_ISLNK(st.st_mode) ? AT_SYMLINK_NOFOLLOW : 0);
   const char *path = where.itemPath.c_str();
   UInt8 access = 0;
   if (sys::Faccessat(where.dirFd, path, R_OK, flags) == 0) access |= 4;
   if (sys::Faccessat(where.dirFd, path, W_OK, flags) == 0) access |= 2;
   if (sys::Faccessat(where.dirFd, path, X_OK, flags) == 0) access |= 1;
-  last = LastAccess{true, st.st_dev, st.st_ino, st.st_ctim, access};
   return access;
 }
 
@@ -92,7 +66,9 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
     perm.userID = UInt32(st.st_uid);
     perm.groupID = UInt32(st.st_gid);
     perm.mode = UInt16(st.st_mode);
-    perm.userAccess = UserAccessAt(where, st);
+    // Three access checks: only for those who ask (a walk wants the kind of
+    // every entry, and the access of folders only).
+    perm.userAccess = (which & kFSCatInfoUserAccess) ? UserAccessAt(where, st) : 0;
     std::memcpy(info.permissions, &perm, sizeof perm);
   }
   if (which & kFSCatInfoDataSizes) {

@@ -242,9 +242,10 @@ TEST(CatalogInfoTest, DatesOfALockedFileGiveFLckdErr) {
   FSRef ref = RefFor(path);
   tree.setImmutable("locked", true);
   FSCatalogInfo info{};
-  ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr, nullptr,
-                                        nullptr));
+  ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoUserAccess,
+                                        &info, nullptr, nullptr, nullptr));
   EXPECT_EQ(kFSNodeLockedMask, info.nodeFlags & kFSNodeLockedMask);
+  EXPECT_EQ(4, Permissions(info).userAccess & 4);
   EXPECT_EQ(0, Permissions(info).userAccess & 2);  // not writable, even for root
   info.contentModDate = Date(k1904 + 1000000000);
   EXPECT_STATUS(fLckdErr, FSSetCatalogInfo(&ref, kFSCatInfoContentMod, &info));

@@ -65,35 +65,11 @@ ssize_t GetXattr(const XattrTarget &t, const char *name, void *value, size_t siz
 ssize_t ListXattr(const XattrTarget &t, char *list, size_t size) {
   return t.fd >= 0 ? sys::Flistxattr(t.fd, list, size) : sys::Llistxattr(t.path.c_str(), list, size);
 }
-// The attribute names last listed, for the item they belong to. A zap reads
-// the same file's stores twice in a row (its fork, then its FinderInfo for
-// the custom-icon flag); the change time tells whether anything changed in
-// between (setting or removing an attribute moves it), and every change of
-// ours forgets the list at once.
-struct ListedNames {
-  bool valid = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  struct timespec changed {};
-  std::vector<char> names;
-};
-ListedNames &LastListed() {
-  static ListedNames *last = new ListedNames;  // kept for the process
-  return *last;
-}
-bool SameItem(const ListedNames &l, const struct stat &st) {
-  return l.valid && l.device == st.st_dev && l.inode == st.st_ino && l.changed.tv_sec == st.st_ctim.tv_sec &&
-         l.changed.tv_nsec == st.st_ctim.tv_nsec;
-}
-void ForgetListedNames() { LastListed().valid = false; }
-
 int SetXattr(const XattrTarget &t, const char *name, const std::vector<UInt8> &value) {
-  ForgetListedNames();
   return t.fd >= 0 ? sys::Fsetxattr(t.fd, name, value.data(), value.size(), 0)
                    : sys::Lsetxattr(t.path.c_str(), name, value.data(), value.size(), 0);
 }
 int RemoveXattr(const XattrTarget &t, const char *name) {
-  ForgetListedNames();
   return t.fd >= 0 ? sys::Fremovexattr(t.fd, name) : sys::Lremovexattr(t.path.c_str(), name);
 }
 
@@ -537,28 +513,20 @@ std::string SidecarPathOf(const ItemLocation &where, const struct stat &st) {
     if (path.back() != '/') path += '/';
     return path + "._.";
   }
-  // The root folder is its own folder and its name is ".": "/._.".
-  return where.SiblingPath("._" + where.name);
+  // The root folder is its own folder and its name is ".": "/._.". Where
+  // the folder ignores case the listing may have found it under another
+  // case ("._mixed.txt" for "Mixed.TXT"): a rewrite keeps that name.
+  std::string listed = PathNodes().SidecarName(where.node);
+  return where.SiblingPath(listed.empty() ? "._" + where.name : listed);
 }
 
 OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
                          ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
+  // Listed afresh every time: another process may add a fork without
+  // moving the change time within one clock tick.
   std::vector<char> names;
-  OSStatus result = noErr;
-  if (SameItem(LastListed(), st)) {
-    names = LastListed().names;
-  } else {
-    result = ListXattrs(where, target, &names);
-    if (result == noErr) {
-      ListedNames &last = LastListed();
-      last.valid = true;
-      last.device = st.st_dev;
-      last.inode = st.st_ino;
-      last.changed = st.st_ctim;
-      last.names = names;
-    }
-  }
+  OSStatus result = ListXattrs(where, target, &names);
   std::string_view list(names.data(), names.size());
   while (result == noErr && !list.empty()) {
     size_t end = list.find('\0');

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <linux/fs.h>
 #include <memory>
+#include <unordered_map>
 #include <linux/magic.h>
 #include <sys/statfs.h>
 
@@ -14,7 +16,62 @@
 
 namespace tv::files {
 
-std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot) {
+namespace {
+
+bool IsSidecarName(std::string_view name) { return name.size() > 2 && name.compare(0, 2, "._") == 0; }
+
+// The simple case folding of one code point below U+0800, in the scripts
+// FoldCase covers.
+uint32_t SimpleFold(uint32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;  // Latin-1
+  if (c == 0xB5) return 0x3BC;                              // micro sign
+  if (c >= 0x100 && c <= 0x177 && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
+    // Latin Extended-A: pairs, uppercase first; the run from U+0139 to
+    // U+0148 starts at an odd code point.
+    bool oddRun = c >= 0x139 && c <= 0x148;
+    return ((c & 1) == 0) != oddRun ? c + 1 : c;
+  }
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c + 1 : c;
+  if (c == 0x17F) return 's';
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;  // Greek
+  if (c == 0x3C2) return 0x3C3;                                // final sigma
+  if (c >= 0x410 && c <= 0x42F) return c + 32;                 // Cyrillic
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+}  // namespace
+
+std::string FoldCase(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size(); i++) {
+    unsigned char b = static_cast<unsigned char>(name[i]);
+    if (b < 0x80) {
+      out += char(SimpleFold(b));
+      continue;
+    }
+    unsigned char next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    if ((b & 0xE0) != 0xC0 || (next & 0xC0) != 0x80 || b < 0xC2) {
+      out += char(b);  // longer sequences, and bytes that are not UTF-8
+      continue;
+    }
+    uint32_t c = SimpleFold((uint32_t(b & 0x1F) << 6) | (next & 0x3F));
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+    i++;
+  }
+  return out;
+}
+
+std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot,
+                                        const CaseProbe &ignoresCase) {
   entries.erase(std::remove_if(entries.begin(), entries.end(),
                                [](const FolderEntry &e) { return e.name == "." || e.name == ".."; }),
                 entries.end());
@@ -26,25 +83,75 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
                                [](const FolderEntry &e, std::string_view n) { return e.name < n; });
     return it != entries.end() && it->name == name ? &*it : nullptr;
   };
-  // Sidecars sort before what they describe only sometimes; mark the items
-  // first, then drop the sidecars.
-  for (auto &e : entries) {
-    if (e.name.size() > 2 && e.name.compare(0, 2, "._") == 0) {
-      if (FolderEntry *item = find(std::string_view(e.name).substr(2))) item->hasSidecar = true;
+  // Items by folded name, made only once a sidecar has no item of its exact
+  // name, and asked only while the folder may ignore case.
+  std::unordered_map<std::string, size_t> folded;
+  enum { kUnknown, kYes, kNo } caseless = ignoresCase ? kUnknown : kNo;
+  auto caseOnlyItem = [&](std::string_view name) -> FolderEntry * {
+    if (caseless == kNo) return nullptr;
+    if (folded.empty()) {
+      for (size_t i = 0; i < entries.size(); i++) folded.emplace(FoldCase(entries[i].name), i);
     }
+    auto it = folded.find(FoldCase(name));
+    if (it == folded.end()) return nullptr;
+    FolderEntry *item = &entries[it->second];
+    if (caseless == kUnknown) caseless = ignoresCase(item->name) ? kYes : kNo;
+    return caseless == kYes ? item : nullptr;
+  };
+  // Sidecars sort before what they describe only sometimes: pair them all
+  // first, then drop them.
+  std::vector<bool> hidden(entries.size(), false);
+  for (size_t i = 0; i < entries.size(); i++) {
+    std::string_view name = entries[i].name;
+    if (!IsSidecarName(name)) continue;
+    if (name == "._." && volumeRoot) {
+      hidden[i] = true;
+      continue;
+    }
+    FolderEntry *item = find(name.substr(2));
+    if (!item) item = caseOnlyItem(name.substr(2));
+    if (!item || item == &entries[i]) continue;
+    item->hasSidecar = true;
+    if (item->name != name.substr(2)) item->sidecarName = std::string(name);
+    hidden[i] = true;
   }
-  auto exists = [&](std::string_view name) { return find(name) != nullptr; };
   std::vector<FolderEntry> visible;
   visible.reserve(entries.size());
-  for (auto &e : entries) {
-    bool sidecar = e.name.size() > 2 && e.name.compare(0, 2, "._") == 0 &&
-                   ((e.name == "._." && volumeRoot) || exists(std::string_view(e.name).substr(2)));
+  for (size_t i = 0; i < entries.size(); i++) {
     // A sidecar rewrite's temporary sibling, left by a process killed in
     // the middle of one: metadata in the making, never an item.
+    const FolderEntry &e = entries[i];
     bool temporary = e.name.compare(0, sizeof kTemporaryPrefix - 1, kTemporaryPrefix) == 0;
-    if (!sidecar && !temporary) visible.push_back(std::move(e));
+    if (!hidden[i] && !temporary) visible.push_back(std::move(entries[i]));
   }
   return visible;
+}
+
+#ifndef FS_CASEFOLD_FL
+#define FS_CASEFOLD_FL 0x40000000
+#endif
+
+bool FolderIgnoresCase(int fd, std::string_view itemName) {
+  unsigned flags = 0;
+  if (sys::GetFlags(fd, &flags) == 0 && (flags & FS_CASEFOLD_FL)) return true;
+  // Only a hint: these fold case nowhere but in folders with the flag.
+  struct statfs sfs {};
+  if (sys::Fstatfs(fd, &sfs) == 0) {
+    switch (uint64_t(sfs.f_type)) {
+      case EXT4_SUPER_MAGIC:
+      case TMPFS_MAGIC:
+      case XFS_SUPER_MAGIC:
+      case BTRFS_SUPER_MAGIC:
+        return false;
+      default:
+        break;
+    }
+  }
+  // Elsewhere ask the folder itself: the listing holds no "._" + itemName,
+  // so finding it means the lookup ignored case.
+  struct stat st {};
+  std::string probe = "._" + std::string(itemName);
+  return sys::Fstatat(fd, probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool IsVolumeRoot(const ItemLocation &where, const struct stat &st) {
@@ -120,7 +227,9 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   // never for the menu: the temporaries a killed rewrite left here go now,
   // at the cost of a few calls for each such name and none for other names.
   for (const std::string &name : leftovers) RemoveLeftoverTemporary(dir.fd, name.c_str());
-  std::vector<FolderEntry> visible = VisibleEntries(std::move(entries), IsVolumeRoot(where, st.st));
+  std::vector<FolderEntry> visible = VisibleEntries(
+      std::move(entries), IsVolumeRoot(where, st.st),
+      [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
 
   // Entries whose identity the listing cannot tell are looked at one by one;
   // one that went away in between is left out. In a folder that can be

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/MacTypes.h"
@@ -15,14 +17,35 @@ struct FolderEntry {
   uint64_t device = 0;
   uint64_t inode = 0;
   bool hasSidecar = false;  // a "._name" sidecar stood beside it
+  // The sidecar's name on disk when it is not "._" + name: in a folder that
+  // ignores case, "._mixed.txt" is the sidecar of "Mixed.TXT".
+  std::string sidecarName;
 };
+
+// Asked at most once per listing, and only when a sidecar pairs with an item
+// just by ignoring case ("._mixed.txt" beside "Mixed.TXT"): whether the
+// folder ignores case. itemName is that item's name.
+using CaseProbe = std::function<bool(std::string_view itemName)>;
 
 // The entries a folder shows, sorted by the bytes of their names: all but
 // "." and "..", and but the "._name" sidecars whose "name" is in the same
-// folder (they are that item's metadata). "._." is the metadata of a volume
-// root and is left out there; elsewhere, like any orphan "._x", it is a
-// plain file.
-std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot);
+// folder, wherever the two sort (they are that item's metadata); in a folder
+// that ignores case, "name" may differ from the item's name in case. "._."
+// is the metadata of a volume root and is left out there; elsewhere, like
+// any orphan "._x", it is a plain file.
+std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot,
+                                        const CaseProbe &ignoresCase = {});
+
+// A name with its letters in one case, by simple (one to one) Unicode case
+// folding of ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters;
+// other characters and bytes that are not UTF-8 are kept as they are. It
+// neither normalises nor folds one letter into several ("ß" stays).
+std::string FoldCase(std::string_view name);
+
+// Whether the open folder fd ignores case: the casefold flag of ext4 and
+// tmpfs folders, else (FAT, exFAT, FUSE, network file systems) whether
+// "._" + itemName, which the listing does not hold, can be looked up.
+bool FolderIgnoresCase(int fd, std::string_view itemName);
 
 // Reads the folder `where` (whose lstat is `st`) and returns its visible
 // entries with the device and inode each one has. Reads names in large

@@ -282,3 +282,93 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   ListRefs(folder, 10, &s);
   EXPECT_STATUS(ioErr, s);
 }
+
+namespace {
+
+const FolderEntry *Named(const std::vector<FolderEntry> &entries, const std::string &name) {
+  for (const auto &e : entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(VisibleEntriesTest, SidecarsAreHiddenWhereverTheyAndTheirItemsSort) {
+  // " c", "!a", "#e" and "-d" sort before ".", so before every sidecar;
+  // "b" after its own.
+  auto visible = VisibleEntries(
+      Entries({"b", "._b", "!a", "._!a", " c", "._ c", "-d", "._-d", "#e", "._#e", "._ orphan"}), false);
+  EXPECT_EQ((std::vector<std::string>{" c", "!a", "#e", "-d", "._ orphan", "b"}), Names(visible));
+  for (const auto &e : visible) EXPECT_EQ(e.hasSidecar, e.name != "._ orphan") << e.name;
+}
+
+TEST(VisibleEntriesTest, CaseOnlyPairsDependOnTheFolderAndAreProbedOnce) {
+  std::vector<std::string> asked;
+  auto probe = [&](bool answer) {
+    return [&asked, answer](std::string_view item) {
+      asked.emplace_back(item);
+      return answer;
+    };
+  };
+  auto entries = Entries({"Mixed.TXT", "._mixed.txt", "x", "._x", "\xc3\x89t\xc3\xa9", "._\xc3\xa9T\xc3\x89", "._Lone"});
+
+  auto visible = VisibleEntries(entries, false, probe(false));
+  EXPECT_EQ((std::vector<std::string>{"._Lone", "._mixed.txt", "._\xc3\xa9T\xc3\x89", "Mixed.TXT", "x",
+                                      "\xc3\x89t\xc3\xa9"}),
+            Names(visible));
+  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_FALSE(Named(visible, "Mixed.TXT")->hasSidecar);
+
+  asked.clear();
+  visible = VisibleEntries(entries, false, probe(true));
+  EXPECT_EQ((std::vector<std::string>{"._Lone", "Mixed.TXT", "x", "\xc3\x89t\xc3\xa9"}), Names(visible));
+  EXPECT_EQ(asked, (std::vector<std::string>{"Mixed.TXT"}));
+  EXPECT_TRUE(Named(visible, "Mixed.TXT")->hasSidecar);
+  EXPECT_EQ(Named(visible, "Mixed.TXT")->sidecarName, "._mixed.txt");
+  EXPECT_EQ(Named(visible, "\xc3\x89t\xc3\xa9")->sidecarName, "._\xc3\xa9T\xc3\x89");
+  EXPECT_TRUE(Named(visible, "x")->hasSidecar);
+  EXPECT_EQ(Named(visible, "x")->sidecarName, "");
+
+  // Exact pairs only: the folder is never asked.
+  asked.clear();
+  VisibleEntries(Entries({"a", "._a", "._orphan"}), false, probe(true));
+  EXPECT_TRUE(asked.empty());
+}
+
+TEST(FoldCaseTest, SimpleFoldingOfTheCommonScripts) {
+  using tv::files::FoldCase;
+  EXPECT_EQ(FoldCase("Mixed.TXT"), "mixed.txt");
+  EXPECT_EQ(FoldCase("\xc3\x80\xc3\x89\xc3\x8e \xc3\x97"), "\xc3\xa0\xc3\xa9\xc3\xae \xc3\x97");  // ÀÉÎ ×
+  EXPECT_EQ(FoldCase("\xc4\x80\xc4\xb9\xc5\xb8"), "\xc4\x81\xc4\xba\xc3\xbf");  // ĀĹŸ -> āĺÿ
+  EXPECT_EQ(FoldCase("\xce\xa3\xce\x91\xcf\x82"), "\xcf\x83\xce\xb1\xcf\x83");  // ΣΑς -> σασ
+  EXPECT_EQ(FoldCase("\xd0\x94\xd0\x9e\xd0\x81"), "\xd0\xb4\xd0\xbe\xd1\x91");  // ДОЁ -> доё
+  EXPECT_EQ(FoldCase("Stra\xc3\x9f" "e \xc4\xb0"), "stra\xc3\x9f" "e \xc4\xb0");  // ß and İ stay
+  EXPECT_EQ(FoldCase("\xff\xc3 A\xe3\x81\x82"), "\xff\xc3 a\xe3\x81\x82");        // not UTF-8; kana
+}
+
+int CasefoldFlags(int, unsigned *flags) {
+  *flags = 0x40000000;  // FS_CASEFOLD_FL, as ext4 reports it of a casefolded folder
+  return 0;
+}
+
+TEST(FolderListingTest, CaseOnlyPairsAreOneItemOnlyInFoldersThatIgnoreCase) {
+  tvtest::TempTree tree;
+  tree.file("d/Mixed.TXT");
+  tree.file("d/._mixed.txt");
+  EXPECT_EQ((std::vector<std::string>{tree.path("d/._mixed.txt"), tree.path("d/Mixed.TXT")}),
+            ListPaths(tree.path("d"), 10));
+  {
+    sys::CallTable calls = sys::RealCalls();
+    calls.getflags = CasefoldFlags;
+    sys::SubstituteScope casefolded(calls);
+    sys::ResetCallCounts();
+    EXPECT_EQ((std::vector<std::string>{tree.path("d/Mixed.TXT")}), ListPaths(tree.path("d"), 10));
+    EXPECT_EQ(sys::CallCount(sys::Call::getflags), 1u);
+  }
+  // Without a case-only pair the folder is not asked at all.
+  tree.file("e/a");
+  tree.file("e/._a");
+  sys::ResetCallCounts();
+  EXPECT_EQ((std::vector<std::string>{tree.path("e/a")}), ListPaths(tree.path("e"), 10));
+  EXPECT_EQ(sys::CallCount(sys::Call::getflags), 0u);
+}

@@ -101,9 +101,18 @@ bool PathNodeTable::Valid(uint32_t node) const {
   return node < nodes_.size();
 }
 
-void PathNodeTable::SetHints(uint32_t node, uint8_t hints) {
+void PathNodeTable::SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (node < nodes_.size()) nodes_[node].hints = hints;
+  if (node >= nodes_.size()) return;
+  nodes_[node].hints = hints;
+  if (!sidecarName.empty()) sidecarNames_[node] = std::string(sidecarName);
+  else if (!sidecarNames_.empty()) sidecarNames_.erase(node);
+}
+
+std::string PathNodeTable::SidecarName(uint32_t node) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sidecarNames_.find(node);
+  return it == sidecarNames_.end() ? std::string() : it->second;
 }
 
 uint8_t PathNodeTable::Hints(uint32_t node) const {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tv::files {
@@ -55,8 +56,12 @@ class PathNodeTable {
     kHintListed = 0x1,   // seen in a listing of its parent
     kHintSidecar = 0x2,  // ... with a "._name" sidecar beside it
   };
-  void SetHints(uint32_t node, uint8_t hints);
+  // sidecarName: the sidecar's name on disk where it is not "._" + the
+  // node's name (a folder that ignores case); empty otherwise.
+  void SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName = {});
   uint8_t Hints(uint32_t node) const;  // 0 for an unknown node
+  // The sidecar name the last listing gave the node; "" for "._" + its name.
+  std::string SidecarName(uint32_t node) const;
 
   size_t Size() const;
   // Bytes held by the table, names included.
@@ -82,6 +87,7 @@ class PathNodeTable {
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
   std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
+  std::unordered_map<uint32_t, std::string> sidecarNames_;  // rare: only where case is ignored
 };
 
 // The non-empty components of a path, in order ("." and ".." included).

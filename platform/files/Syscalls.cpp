@@ -13,44 +13,6 @@
 namespace tv::files::sys {
 namespace {
 
-// The real calls, one slot per kind, in the order of Call.
-struct Table {
-  int (*fstat)(int, struct stat *);
-  int (*fstatat)(int, const char *, struct stat *, int);
-  int (*statx)(int, const char *, int, unsigned, struct statx *);
-  int (*fstatfs)(int, struct statfs *);
-  int (*openat)(int, const char *, int, ...);
-  int (*close)(int);
-  ssize_t (*getdents64)(int, void *, size_t);
-  ssize_t (*readlinkat)(int, const char *, char *, size_t);
-  ssize_t (*read)(int, void *, size_t);
-  ssize_t (*pread)(int, void *, size_t, off_t);
-  ssize_t (*write)(int, const void *, size_t);
-  ssize_t (*pwrite)(int, const void *, size_t, off_t);
-  int (*ftruncate)(int, off_t);
-  int (*fsync)(int);
-  int (*renameat)(int, const char *, int, const char *);
-  int (*unlinkat)(int, const char *, int);
-  int (*linkat)(int, const char *, int, const char *, int);
-  int (*mkdirat)(int, const char *, mode_t);
-  int (*fchown)(int, uid_t, gid_t);
-  int (*fchmod)(int, mode_t);
-  int (*utimensat)(int, const char *, const struct timespec *, int);
-  int (*faccessat)(int, const char *, int, int);
-  ssize_t (*lgetxattr)(const char *, const char *, void *, size_t);
-  ssize_t (*fgetxattr)(int, const char *, void *, size_t);
-  int (*lsetxattr)(const char *, const char *, const void *, size_t, int);
-  int (*fsetxattr)(int, const char *, const void *, size_t, int);
-  ssize_t (*llistxattr)(const char *, char *, size_t);
-  ssize_t (*flistxattr)(int, char *, size_t);
-  int (*lremovexattr)(const char *, const char *);
-  int (*fremovexattr)(int, const char *);
-  int (*getflags)(int, unsigned *);
-  int (*poll)(struct pollfd *, nfds_t, int);
-  int (*syncrange)(int, off_t, off_t);
-  int (*ofdlock)(int, short, bool);
-};
-
 ssize_t RealGetdents64(int fd, void *buf, size_t size) { return syscall(SYS_getdents64, fd, buf, size); }
 
 int RealGetFlags(int fd, unsigned *flags) {
@@ -72,7 +34,7 @@ int RealOfdLock(int fd, short type, bool wait) {
   return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
 }
 
-const Table kReal = {
+const CallTable kReal = {
     ::fstat,      ::fstatat,   ::statx,     ::fstatfs,      ::openat,       ::close,
     RealGetdents64, ::readlinkat, ::read,   ::pread,        ::write,        ::pwrite,
     ::ftruncate,  ::fsync,     ::renameat,  ::unlinkat,     ::linkat,       ::mkdirat,
@@ -80,6 +42,10 @@ const Table kReal = {
     ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
     RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,
 };
+
+// The table the wrappers call: the real one unless a test substituted its own.
+CallTable sSubstitute;
+std::atomic<const CallTable *> sActive{&kReal};
 
 struct Fault {
   std::atomic<unsigned> countdown{0};  // 0: nothing armed
@@ -119,7 +85,8 @@ const char *CallName(Call call) {
   return i < kCallCount ? names[i] : "?";
 }
 
-#define TV_CALL(kind, ...) (Injected(Call::kind) ? -1 : kReal.kind(__VA_ARGS__))
+#define TV_CALL(kind, ...) \
+  (Injected(Call::kind) ? -1 : sActive.load(std::memory_order_relaxed)->kind(__VA_ARGS__))
 
 int Fstat(int fd, struct stat *st) { return TV_CALL(fstat, fd, st); }
 int Fstatat(int dirFd, const char *path, struct stat *st, int flags) {
@@ -183,6 +150,16 @@ int Poll(struct pollfd *fds, nfds_t count, int timeoutMs) { return TV_CALL(poll,
 int OfdLock(int fd, short type, bool wait) { return TV_CALL(ofdlock, fd, type, wait); }
 
 #undef TV_CALL
+
+const CallTable &RealCalls() { return kReal; }
+
+void SubstituteCalls(const CallTable &calls) {
+  sActive.store(&kReal);
+  sSubstitute = calls;
+  sActive.store(&sSubstitute);
+}
+
+void ClearSubstitutes() { sActive.store(&kReal); }
 
 void FailCall(Call call, unsigned n, int err, bool persistent) {
   unsigned i = unsigned(call);

@@ -5,9 +5,11 @@
 // Every wrapper behaves like the call it wraps (-1 and errno on failure). A
 // test arms a fault with FailCall(call, n, err): the n-th call of that kind
 // from now on fails with err without reaching the kernel (every later call
-// too when `persistent`). CallCount reports how many calls of a kind ran (or
-// were failed) since ResetCallCounts. The hooks are for tests only; the
-// library never arms a fault itself.
+// too when `persistent`). A test that needs results the kernel gives only by
+// chance (a change time that did not move) puts its own function in a call's
+// place with SubstituteCalls. CallCount reports how many calls of a kind ran
+// (or were failed) since ResetCallCounts. The hooks are for tests only; the
+// library never arms a fault or substitutes a call itself.
 #pragma once
 
 #include <cstddef>
@@ -108,6 +110,58 @@ int SyncRange(int fd, off_t offset, off_t length);
 int OfdLock(int fd, short type, bool wait);
 
 // ---- Test hooks --------------------------------------------------------------
+
+// The functions behind the wrappers, one per Call.
+struct CallTable {
+  int (*fstat)(int, struct stat *);
+  int (*fstatat)(int, const char *, struct stat *, int);
+  int (*statx)(int, const char *, int, unsigned, struct statx *);
+  int (*fstatfs)(int, struct statfs *);
+  int (*openat)(int, const char *, int, ...);
+  int (*close)(int);
+  ssize_t (*getdents64)(int, void *, size_t);
+  ssize_t (*readlinkat)(int, const char *, char *, size_t);
+  ssize_t (*read)(int, void *, size_t);
+  ssize_t (*pread)(int, void *, size_t, off_t);
+  ssize_t (*write)(int, const void *, size_t);
+  ssize_t (*pwrite)(int, const void *, size_t, off_t);
+  int (*ftruncate)(int, off_t);
+  int (*fsync)(int);
+  int (*renameat)(int, const char *, int, const char *);
+  int (*unlinkat)(int, const char *, int);
+  int (*linkat)(int, const char *, int, const char *, int);
+  int (*mkdirat)(int, const char *, mode_t);
+  int (*fchown)(int, uid_t, gid_t);
+  int (*fchmod)(int, mode_t);
+  int (*utimensat)(int, const char *, const struct timespec *, int);
+  int (*faccessat)(int, const char *, int, int);
+  ssize_t (*lgetxattr)(const char *, const char *, void *, size_t);
+  ssize_t (*fgetxattr)(int, const char *, void *, size_t);
+  int (*lsetxattr)(const char *, const char *, const void *, size_t, int);
+  int (*fsetxattr)(int, const char *, const void *, size_t, int);
+  ssize_t (*llistxattr)(const char *, char *, size_t);
+  ssize_t (*flistxattr)(int, char *, size_t);
+  int (*lremovexattr)(const char *, const char *);
+  int (*fremovexattr)(int, const char *);
+  int (*getflags)(int, unsigned *);
+  int (*poll)(struct pollfd *, nfds_t, int);
+  int (*syncrange)(int, off_t, off_t);
+  int (*ofdlock)(int, short, bool);
+};
+// The kernel's calls.
+const CallTable &RealCalls();
+// From now on the wrappers call these (start from a copy of RealCalls() and
+// replace what the test needs); faults still come first.
+void SubstituteCalls(const CallTable &calls);
+void ClearSubstitutes();
+
+// Puts the real calls back when it goes out of scope.
+struct SubstituteScope {
+  explicit SubstituteScope(const CallTable &calls) { SubstituteCalls(calls); }
+  SubstituteScope(const SubstituteScope &) = delete;
+  SubstituteScope &operator=(const SubstituteScope &) = delete;
+  ~SubstituteScope() { ClearSubstitutes(); }
+};
 
 // The n-th call (n >= 1) of `call` from now fails with err; with persistent,
 // that call and every later one do. Replaces an earlier fault of that call.
