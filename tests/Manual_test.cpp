@@ -12,7 +12,7 @@ namespace {
 
 // Names the manual page documents before `--help` shows them: each must
 // leave this list as soon as the command line learns it.
-const std::set<std::string> kAheadOfHelp = {"install", "uninstall", "--user"};
+const std::set<std::string> kAheadOfHelp = {};
 
 std::string ManualText() {
   std::ifstream in(std::string(TV_SOURCE_DIR) + "/doc/tarrovel.1");
@@ -37,10 +37,11 @@ std::set<std::string> Options(const std::string &text) {
   return names;
 }
 
-// Commands: the word after "tarrovel" at the start of a synopsis line.
+// Commands: the word after "tarrovel" at the start of a synopsis line, or
+// after a "|" between two forms ("tarrovel install | tarrovel uninstall").
 std::set<std::string> Commands(const std::string &text) {
   std::set<std::string> names;
-  Collect(text, std::regex(R"((?:^|\n)(?:usage:)?\s*tarrovel ([a-z]+))"), &names);
+  Collect(text, std::regex(R"((?:^|\n|\| )(?:usage:)?\s*tarrovel ([a-z]+))"), &names);
   return names;
 }
 
