@@ -42,4 +42,6 @@ tv_setup() {
     echo "tarrovel: the build failed (log: $dir/last-build.log)" >&2
     exit 2
   fi
+  # A build that passes with warnings still shows them.
+  if grep -q 'warning:' "$src/$dir/last-build.log"; then cat "$src/$dir/last-build.log" >&2; fi
 }
