@@ -94,6 +94,8 @@ tv_setup() {
     echo "tarrovel: the build failed (log: $dir/last-build.log)" >&2
     exit 2
   fi
+  # A build that passes with warnings still shows them.
+  if grep -q "warning:" "$build/last-build.log"; then cat "$build/last-build.log" >&2; fi
   mv -f "$build/$TV_STAMP.next" "$build/$TV_STAMP"
   exec 8<&-
 }

@@ -1,12 +1,17 @@
 #include "feedback/MyAlerts.h"
 
 #include "platform/HostServices.h"
+#include "platform/cf/StringsFile.h"
 #include "plugin/MyCMXStatus.h"
 #include "support/MyCFAutoreleasePool.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
+#include "zap/MyConfirm.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <regex>
 
 namespace {
 
@@ -107,6 +112,78 @@ TEST_F(AlertTest, EveryTableRowHasItsTexts) {
   MyAlertErrorKeys(-36, &format, &explanation);
   EXPECT_TRUE(CFEqual(format, CFSTR("unexpected error: %@")));
   EXPECT_EQ(explanation, nullptr);
+}
+
+// Every key an alert looks up: the stop alerts' rows and the confirmations.
+std::vector<CFStringRef> AlertKeys() {
+  std::vector<CFStringRef> keys = {CFSTR("Zap"), CFSTR("Cancel"),
+                                   CFSTR("cannot scan inside of %d folder(s), check access privileges.\n\n")};
+  const OSStatus statuses[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr, -36};
+  for (OSStatus err : statuses) {
+    CFStringRef format = nullptr, explanation = nullptr;
+    MyAlertErrorKeys(err, &format, &explanation);
+    keys.push_back(format);
+    if (explanation != nullptr && CFStringGetLength(explanation) > 0) keys.push_back(explanation);
+  }
+  for (bool data : {true, false}) {
+    for (bool recursive : {false, true}) {
+      for (bool over : {false, true}) {
+        MyFileCountInfo info = {};
+        info.timeOver = over;
+        CFStringRef message = nullptr, explanation = nullptr;
+        MyConfirmZapForkKeys(info, data, recursive, &message, &explanation);
+        keys.push_back(message);
+        keys.push_back(explanation);
+      }
+    }
+  }
+  for (int which = 1; which <= 3; which++) {
+    MyFileCountInfo info = {};
+    info.containsVolume = which & 1;
+    info.containsHomeDir = which & 2;
+    keys.push_back(MyConfirmVolumeOrHomeKey(info));
+  }
+  return keys;
+}
+
+std::string Specifiers(const std::u16string &text) {
+  std::string narrow;
+  for (char16_t c : text) narrow += c < 0x80 ? char(c) : '?';
+  std::string found;
+  static const std::regex spec("%[-+ #0-9.]*(l|ll|z)?[@dDiuxXsfgc%]");
+  for (auto it = std::sregex_iterator(narrow.begin(), narrow.end(), spec); it != std::sregex_iterator(); ++it) {
+    found += it->str() + " ";
+  }
+  return found;
+}
+
+// A key missing from a table shows the English key; a translation that drops
+// or reorders %@ or %d shows the wrong path or number.
+TEST(AlertTablesTest, EveryAlertKeyIsInBothTablesWithTheSameSpecifiers) {
+  std::map<std::string, tvcf::StringsTable> tables;
+  for (const char *language : {"en", "ja"}) {
+    std::ifstream in(std::string(TV_BUNDLE_DIR) + "/Contents/Resources/" + language + ".lproj/Localizable.strings",
+                     std::ios::binary);
+    ASSERT_TRUE(in) << language;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t line = 0;
+    ASSERT_TRUE(tvcf::ParseStringsFile(
+        std::span(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()), &tables[language], &line))
+        << language << " line " << line;
+  }
+  for (CFStringRef cfKey : AlertKeys()) {
+    ASSERT_NE(cfKey, nullptr);
+    CFIndex length = CFStringGetLength(cfKey);
+    std::u16string k(size_t(length), u'\0');
+    CFStringGetCharacters(cfKey, CFRangeMake(0, length), reinterpret_cast<UniChar *>(k.data()));
+    char key[512] = "";
+    CFStringGetCString(cfKey, key, sizeof key, kCFStringEncodingUTF8);
+    auto en = tables["en"].find(k);
+    auto ja = tables["ja"].find(k);
+    ASSERT_NE(en, tables["en"].end()) << "en lacks " << key;
+    ASSERT_NE(ja, tables["ja"].end()) << "ja lacks " << key;
+    EXPECT_EQ(Specifiers(en->second), Specifiers(ja->second)) << key;
+  }
 }
 
 OSStatus Custom(OSStatus, const FSRef *, CFStringRef *f, CFStringRef *e) {

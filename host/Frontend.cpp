@@ -134,6 +134,7 @@ void Frontend::Install() {
   TVSetAlertPresenter(&Frontend::Present, this);
   TVSetBeepHandler(&Frontend::Beep, this);
   TVSetKeyboardPoller(&Frontend::Poll, this);
+  TVSetConsoleSink(&Frontend::Console, this);
   TVRegisterProcess(FOUR_CHAR_CODE("FNDR"), FOUR_CHAR_CODE("MACS"), "tarrovel", &Frontend::Receive, this, &psn_);
   sInterrupts = 0;
   struct sigaction sa = {};
@@ -151,6 +152,7 @@ void Frontend::Uninstall() {
   raw_.reset();
   for (int sig : kStopSignals) signal(sig, SIG_DFL);
   TVUnregisterProcess(&psn_);
+  TVSetConsoleSink(nullptr, nullptr);
   TVSetKeyboardPoller(nullptr, nullptr);
   TVSetBeepHandler(nullptr, nullptr);
   TVSetAlertPresenter(nullptr, nullptr);
@@ -266,6 +268,18 @@ void Frontend::Beep(short, void *refcon) {
     fputc('\a', self->err_);
     fflush(self->err_);
   }
+}
+
+void Frontend::Console(const char *text, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  // A diagnostic takes the progress line's place rather than ending up
+  // glued to it; the next draw puts the progress line back below it.
+  if (self->progressShown_) {
+    fputs("\r\033[K", self->err_);
+    self->progressShown_ = false;
+  }
+  fputs(text, self->err_);
+  fflush(self->err_);
 }
 
 void Frontend::Poll(KeyMap keys, void *refcon) {

@@ -1,6 +1,6 @@
 // The host's front end: how alerts are shown and answered, how the cancel
-// keys and the beep reach the terminal, the progress line, and the receiver
-// of the plug-in's update events.
+// keys, the beep and the diagnostics reach the terminal, the progress line,
+// and the receiver of the plug-in's update events.
 #pragma once
 
 #include "host/Dialogs.h"
@@ -38,8 +38,9 @@ class Frontend {
   Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err);
   ~Frontend();
 
-  // Installs the presenter, beep, keyboard poller, SIGINT, SIGTERM and SIGHUP handling, and
-  // registers this process as the receiver of update events.
+  // Installs the presenter, beep, keyboard poller, the console (diagnostics
+  // on err), SIGINT, SIGTERM and SIGHUP handling, and registers this process
+  // as the receiver of update events.
   void Install();
   // The program that shows the dialogs in kDialogs mode.
   void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
@@ -55,6 +56,7 @@ class Frontend {
   static SInt32 Present(const TVAlertRequest *request, void *refcon);
   static void Beep(short duration, void *refcon);
   static void Poll(KeyMap keys, void *refcon);
+  static void Console(const char *text, void *refcon);
   static void Receive(const AppleEvent *event, void *refcon);
   SInt32 PresentOnTerminal(const TVAlertRequest &request);
   SInt32 PresentByLines(const TVAlertRequest &request);

@@ -1,6 +1,11 @@
 #include "host/Frontend.h"
 
+#include "platform/Console.h"
+
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace tarrovel {
 namespace {
@@ -46,6 +51,28 @@ TEST(FrontendTest, AlertTextShowsKindExplanationAndButtons) {
             "[caution] Zap the resource forks of 3 file(s)?\n"
             "        This cannot be undone.\n"
             "        [1) 消去]  2) キャンセル  \n");
+}
+
+// What the plug-in and the platform say reaches the front end's error stream
+// while it is installed, and standard error again once it is gone.
+TEST(FrontendTest, DiagnosticsGoToItsErrorStreamWhileInstalled) {
+  char *buffer = nullptr;
+  size_t size = 0;
+  FILE *err = open_memstream(&buffer, &size);
+  ASSERT_NE(err, nullptr);
+  testing::internal::CaptureStderr();
+  {
+    Frontend frontend(AlertMode::kYes, false, stdout, err);
+    frontend.Install();
+    TVConsolePrintf("tarrovel: cannot save preferences to %s: %s\n", "/x.plist", "Disk full");
+  }
+  TVConsolePrintf("tarrovel: after\n");
+  const std::string direct = testing::internal::GetCapturedStderr();
+  fclose(err);
+  const std::string through(buffer, size);
+  free(buffer);
+  EXPECT_EQ(through, "tarrovel: cannot save preferences to /x.plist: Disk full\n");
+  EXPECT_EQ(direct, "tarrovel: after\n");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// The confirmations and the pre-scan count on real trees, answered by a test
-// front end.
+// The confirmations, the pre-scan count and the zap traversal on real trees,
+// answered by a test front end with a clock and a keyboard of its own.
 #include "zap/MyConfirm.h"
 
 #include "platform/HostServices.h"
+#include "platform/forks/Fixtures.h"
 #include "plugin/MyCMXStatus.h"
 #include "support/MyCFAutoreleasePool.h"
 #include "selection/MyCMContext.h"
@@ -28,6 +29,8 @@ struct Seen {
   UInt32 ticks = 1000;
   UInt32 tickStep = 0;
   bool escape = false;
+  int looks = 0;         // how often the keyboard was looked at
+  int escapeOnLook = 0;  // the look that sees Escape (0: none)
 };
 Seen *sSeen = nullptr;
 
@@ -49,7 +52,8 @@ UInt32 Ticks(void *) {
 }
 void Keys(KeyMap keys, void *) {
   memset(keys, 0, sizeof(KeyMap));
-  if (sSeen->escape) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
+  sSeen->looks += 1;
+  if (sSeen->escape || sSeen->looks == sSeen->escapeOnLook) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
 }
 
 class ConfirmTest : public ::testing::Test {
@@ -82,6 +86,33 @@ class ConfirmTest : public ::testing::Test {
     AEDisposeDesc(&selection);
     return MyCMContextGetIterater(context);
   }
+  // A file with a 600-byte resource fork in a macOS sidecar.
+  std::string MacFile(const std::string &rel) {
+    namespace fx = tv::forks::fixtures;
+    std::string path = tree.file(rel, "data");
+    size_t slash = rel.rfind('/');
+    auto sidecar = fx::BuildMacOSKernelSidecar(fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), 0, 0),
+                                               fx::TypicalAttributes(), fx::MakeResourceFork(600));
+    tree.file(rel.substr(0, slash + 1) + "._" + rel.substr(slash + 1), std::string(sidecar.begin(), sidecar.end()));
+    return path;
+  }
+  static FSCatalogInfo Catalog(const std::string &path) {
+    FSRef ref = tvtest::RefFor(path);
+    FSCatalogInfo info = {};
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes | kFSCatInfoContentMod, &info, nullptr, nullptr, nullptr),
+              noErr)
+        << path;
+    return info;
+  }
+  // Resource-fork zaps of what is selected, with the settings given.
+  OSStatus ZapRsrc(const std::vector<std::string> &paths, Boolean recursive, Boolean keepModificationDate) {
+    MyFSDirIter iter = Iter(paths);
+    OSStatus err = ZapForkWithIter(iter, false, recursive, keepModificationDate);
+    MyCMContextDispose(context);
+    context = nullptr;
+    return err;
+  }
+
   tvtest::TempTree tree;
   Seen seen;
   MyCFAutoreleasePool pool = nullptr;
@@ -206,6 +237,7 @@ TEST_F(ConfirmTest, HeldEscapeCancelsTheCount) {
 }
 
 TEST_F(ConfirmTest, UnreadableFolderIsCountedDeniedAndLogged) {
+  TV_SKIP_UNLESS_ROOT("become user 65534");
   tree.file("top/locked/inside");
   tree.chmod("top/locked", 0700);
   std::string locked = tree.path("top/locked");
@@ -218,6 +250,101 @@ TEST_F(ConfirmTest, UnreadableFolderIsCountedDeniedAndLogged) {
     return ok ? 0 : 1;
   });
   EXPECT_EQ(status, 0);
+}
+
+// The clock passes 0xFFFFFFFF while counting: the time spent is what counts,
+// not which tick number is larger.
+TEST_F(ConfirmTest, TickCountWrappingDuringTheCountIsNotTimeOver) {
+  for (int i = 0; i < 5; i++) tree.file("deep/l" + std::to_string(i) + "/f");
+  MyFSDirIter iter = Iter({tree.path("deep")});
+  MyFileCountInfo info = {};
+  seen.ticks = 0xFFFFFFFFu - 25;
+  seen.tickStep = 10;
+  ASSERT_STATUS(noErr, CountFilesWithContextIter(iter, true, 120, &info));
+  EXPECT_LT(seen.ticks, 1000u);  // the clock did wrap
+  EXPECT_FALSE(info.timeOver);
+  EXPECT_EQ(info.fileCount, 5);
+  // Wrapped, and out of time all the same.
+  MyFSDirIterReset(iter);
+  seen.ticks = 0xFFFFFFFFu - 25;
+  seen.tickStep = 100;
+  ASSERT_STATUS(noErr, CountFilesWithContextIter(iter, true, 120, &info));
+  EXPECT_TRUE(info.timeOver);
+  EXPECT_LT(info.fileCount, 5);
+}
+
+// Escape seen once, at any look while zapping four folders: the zap stops
+// where it next looks, the folders before stay zapped, none after is touched,
+// and the user is told it was cancelled.
+TEST_F(ConfirmTest, EscapeOnTheNthLookStopsAtTheNextFolderAndKeepsWhatWasDone) {
+  int previous = 0;
+  bool partial = false, finished = false;
+  for (int n = 1; n <= 20 && !finished; n++) {
+    const std::string top = "run" + std::to_string(n);
+    for (int d = 0; d < 4; d++) MacFile(top + "/d" + std::to_string(d) + "/f");
+    seen.looks = 0;
+    seen.escapeOnLook = n;
+    seen.messages.clear();
+    OSStatus err = ZapRsrc({tree.path(top)}, true, false);
+    int zapped = 0;
+    bool untouchedSeen = false;
+    for (int d = 0; d < 4; d++) {
+      bool empty = Catalog(tree.path(top + "/d" + std::to_string(d) + "/f")).rsrcLogicalSize == 0;
+      EXPECT_FALSE(empty && untouchedSeen) << "Escape on look " << n << ": d" << d << " zapped after an untouched folder";
+      untouchedSeen = untouchedSeen || !empty;
+      zapped += empty;
+    }
+    EXPECT_GE(zapped, previous) << "Escape on look " << n;  // a later Escape never does less
+    previous = zapped;
+    if (seen.looks < n) {  // the zap ended before the look that sees Escape
+      EXPECT_STATUS(noErr, err);
+      EXPECT_EQ(zapped, 4);
+      EXPECT_TRUE(seen.messages.empty());
+      finished = true;
+      continue;
+    }
+    EXPECT_STATUS(noBeepErr, err) << "Escape on look " << n;
+    EXPECT_LT(zapped, 4) << "Escape on look " << n;
+    partial = partial || zapped > 0;
+    ASSERT_EQ(seen.messages.size(), 1u) << "Escape on look " << n;
+    EXPECT_EQ(seen.messages[0].rfind("canceled by user", 0), 0u) << seen.messages[0];
+  }
+  EXPECT_TRUE(finished) << "Escape stopped every run";
+  EXPECT_TRUE(partial) << "no Escape came between folders";
+}
+
+// A file whose metadata cannot be read stops the run at that file: those
+// before it are zapped, the stop alert names it, those after it are untouched.
+TEST_F(ConfirmTest, FailingFileMidFolderStopsThereNamesItAndLeavesTheRest) {
+  MacFile("dir/a");
+  std::string bad = tree.file("dir/b", "data");
+  tree.file("dir/._b", "not an AppleDouble file, and long enough to be read as one");
+  MacFile("dir/c");
+  const std::string badSidecar = tree.read("dir/._b");
+  const std::string laterSidecar = tree.read("dir/._c");
+  OSStatus err = ZapRsrc({tree.path("dir")}, true, false);
+  EXPECT_STATUS(noBeepErr, err);
+  EXPECT_EQ(Catalog(tree.path("dir/a")).rsrcLogicalSize, 0u);
+  ASSERT_EQ(seen.messages.size(), 1u);
+  EXPECT_EQ(seen.requests[0].type, kAlertStopAlert);
+  EXPECT_NE(seen.messages[0].find(bad), std::string::npos) << seen.messages[0];
+  EXPECT_EQ(tree.read("dir/._b"), badSidecar);
+  EXPECT_EQ(tree.read("dir/._c"), laterSidecar);
+}
+
+// Emptying a resource fork with the setting on leaves the file's
+// modification date exactly as it was, fraction of a second included.
+TEST_F(ConfirmTest, ResourceForkZapKeepsTheModificationDateWhenAsked) {
+  std::string f = MacFile("kept");
+  ASSERT_EQ(tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f}).status, 0);
+  const UTCDateTime before = Catalog(f).contentModDate;
+  ASSERT_NE(before.fraction, 0);
+  ASSERT_STATUS(noErr, ZapRsrc({f}, false, true));
+  const FSCatalogInfo after = Catalog(f);
+  EXPECT_EQ(after.rsrcLogicalSize, 0u);
+  EXPECT_EQ(after.contentModDate.highSeconds, before.highSeconds);
+  EXPECT_EQ(after.contentModDate.lowSeconds, before.lowSeconds);
+  EXPECT_EQ(after.contentModDate.fraction, before.fraction);
 }
 
 TEST(UserCanceledTest, EscapeOrCommandPeriodButNotEitherAlone) {

@@ -106,6 +106,7 @@ TEST_F(ForkTruncationTest, DataForkZapLeavesTheFlagAndTheResourceForkAlone) {
 }
 
 TEST_F(ForkTruncationTest, LockedFileGivesTheOpenStatusAndChangesNothing) {
+  TV_SKIP_UNLESS_ROOT("set the immutable flag");
   FSRef ref = File("l", 300, kHasCustomIcon);
   std::string sidecar = tree.read("._l");
   tree.setImmutable("l", true);
@@ -126,24 +127,28 @@ TEST_F(ForkTruncationTest, ForkIsClosedBeforeTheFileManagerHears) {
   EXPECT_STATUS(paramErr, ZapDataForkAtRef(nullptr));
 }
 
-TEST_F(ForkTruncationTest, RecordOpensAndClosesForksByNumber) {
+TEST_F(ForkTruncationTest, RecordGivesUsableForksAndClosesThemAll) {
   FSRef ref = File("r", 10, 0);
   MyFSFile file = nullptr;
   EXPECT_STATUS(paramErr, MyFSFileCreateWithFSRef(nullptr, &file));
   ASSERT_STATUS(noErr, MyFSFileCreateWithFSRef(&ref, &file));
-  EXPECT_EQ(file->dataForkRefNum, -1);
-  EXPECT_EQ(file->rsrcForkRefNum, -1);
-  EXPECT_STATUS(noErr, MyFSFileCloseDataFork(file));  // nothing open: nothing called
-  SInt16 num = 0;
-  ASSERT_STATUS(noErr, MyFSFileOpenDataFork(file, fsRdPerm, &num));
-  EXPECT_EQ(num, file->dataForkRefNum);
-  EXPECT_GT(num, 0);
-  ASSERT_STATUS(noErr, MyFSFileOpenRsrcFork(file, fsRdPerm, false, &num));
-  EXPECT_EQ(num, file->rsrcForkRefNum);
+  const size_t openBefore = tv::files::OpenForkCount();
+  EXPECT_STATUS(noErr, MyFSFileCloseDataFork(file));  // nothing open: nothing to do
+  SInt16 data = 0, rsrc = 0;
+  ASSERT_STATUS(noErr, MyFSFileOpenDataFork(file, fsRdPerm, &data));
+  ASSERT_STATUS(noErr, MyFSFileOpenRsrcFork(file, fsRdPerm, false, &rsrc));
+  SInt64 size = -1;
+  EXPECT_STATUS(noErr, FSGetForkSize(data, &size));
+  EXPECT_EQ(size, 9);  // "some data"
+  EXPECT_STATUS(noErr, FSGetForkSize(rsrc, &size));
+  EXPECT_EQ(size, 10);
   EXPECT_STATUS(noErr, MyFSFileCloseDataFork(file));
-  EXPECT_EQ(file->dataForkRefNum, -1);
+  EXPECT_STATUS(rfNumErr, FSGetForkSize(data, &size));
+  EXPECT_STATUS(noErr, FSGetForkSize(rsrc, &size));
   EXPECT_STATUS(noErr, MyFSFileDispose(file));  // closes the resource fork
-  EXPECT_STATUS(paramErr, MyFSFileOpenDataFork(nullptr, fsRdPerm, &num));
+  EXPECT_STATUS(rfNumErr, FSGetForkSize(rsrc, &size));
+  EXPECT_EQ(tv::files::OpenForkCount(), openBefore);
+  EXPECT_STATUS(paramErr, MyFSFileOpenDataFork(nullptr, fsRdPerm, &data));
 }
 
 class TimeStampTest : public ForkTruncationTest {};

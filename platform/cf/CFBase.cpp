@@ -3,10 +3,10 @@
 //
 // Single-threaded by contract (the host calls in on one thread), so counts
 // are plain integers.
+#include "platform/Console.h"
 #include "platform/cf/CFInternal.h"
 #include "platform/HostServices.h"
 
-#include <cstdio>
 #include <limits>
 #include <unordered_set>
 
@@ -82,7 +82,7 @@ void CFRelease(CFTypeRef cf) {
   if (!tvcf::IsObject(cf)) {
     // Releasing something already freed would corrupt memory: say so, leave
     // it, and count it so that a test's live count shows the imbalance.
-    std::fprintf(stderr, "tarrovel: CFRelease of an object that is not alive (%p)\n", cf);
+    TVConsolePrintf("tarrovel: CFRelease of an object that is not alive (%p)\n", cf);
     ++tvcf::TheRegistry().overReleases;
     return;
   }

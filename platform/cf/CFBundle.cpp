@@ -5,6 +5,7 @@
 //   <bundle>/Contents/Info.plist
 //   <bundle>/Contents/MacOS/<CFBundleExecutable>
 //   <bundle>/Contents/Resources/<language>.lproj/<table>.strings
+#include "platform/Console.h"
 #include "platform/cf/CFFileIO.h"
 #include "platform/cf/CFInternal.h"
 #include "platform/cf/CFStringEncodings.h"
@@ -15,7 +16,6 @@
 #include "platform/HostServices.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -142,9 +142,8 @@ const tvcf::StringsTable &Table(__CFBundle *b, const std::string &language, cons
     if (!tvcf::ParseStringsFile(std::span(data, bytes.size()), &parsed, &line)) {
       static auto *reported = new std::set<std::string>;
       if (reported->insert(path).second) {
-        std::fprintf(stderr,
-                     "tarrovel: %s:%zu: syntax error in strings file; showing untranslated texts\n",
-                     path.c_str(), line);
+        TVConsolePrintf("tarrovel: %s:%zu: syntax error in strings file; showing untranslated texts\n",
+                        path.c_str(), line);
       }
     }
   }

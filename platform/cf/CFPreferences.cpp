@@ -6,12 +6,12 @@
 // read never writes. A set rewrites the whole file atomically, keeping every
 // other key; a file that does not parse is first moved aside to
 // "<name>.plist.corrupt" so that nothing is lost silently.
+#include "platform/Console.h"
 #include "platform/cf/CFFileIO.h"
 #include "platform/cf/CFInternal.h"
 #include "platform/cf/PlistSupport.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
@@ -82,7 +82,7 @@ tvcf::PlistPtr CopyStoredValue(CFStringRef key, CFStringRef applicationID) {
 void ReportOnce(const std::string &path, const std::string &message) {
   static auto *reported = new std::set<std::string>;
   if (reported->insert(path + "\n" + message).second) {
-    std::fprintf(stderr, "tarrovel: %s\n", message.c_str());
+    TVConsolePrintf("tarrovel: %s\n", message.c_str());
   }
 }
 
@@ -206,8 +206,8 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
     plist_to_xml_free(xml);
     // Each lost change is worth a line, unlike the state of the file.
     if (int err = tvcf::WriteFileAtomically(path, content)) {
-      std::fprintf(stderr, "tarrovel: cannot save preferences to %s: %s\n", path.c_str(),
-                   tvcf::ErrorText(err).c_str());
+      TVConsolePrintf("tarrovel: cannot save preferences to %s: %s\n", path.c_str(),
+                      tvcf::ErrorText(err).c_str());
     }
   } catch (const std::exception &) {
   }

@@ -141,6 +141,7 @@ TEST(CatalogInfoTest, PermissionsAndUserAccessAsRoot) {
 }
 
 TEST(CatalogInfoTest, UserAccessIsThatOfTheEffectiveUnprivilegedUser) {
+  TV_SKIP_UNLESS_ROOT("become user 65534");
   tvtest::TempTree tree;
   tree.folder("open");
   tree.folder("noread");
@@ -237,6 +238,7 @@ TEST(CatalogInfoTest, RefusesWhatItCannotStore) {
 }
 
 TEST(CatalogInfoTest, DatesOfALockedFileGiveFLckdErr) {
+  TV_SKIP_UNLESS_ROOT("set the immutable flag");
   tvtest::TempTree tree;
   std::string path = tree.file("locked", "x");
   FSRef ref = RefFor(path);
@@ -287,14 +289,11 @@ TEST(CatalogInfoTest, SystemCallFailuresBecomeTheirStatus) {
   EXPECT_EQ(4, Permissions(info).userAccess);
 }
 
-TEST(CatalogInfoTest, ReadsNodeFlagsWithOneSystemCall) {
+TEST(CatalogInfoTest, NodeFlagsDoNotDependOnTheMetadata) {
   tvtest::TempTree tree;
   FSRef ref = RefFor(tree.file("f", "x"));
+  tree.file("._f", "not AppleDouble at all, but long enough to be taken for it");
   FSCatalogInfo info{};
-  sys::ResetCallCounts();
   ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
-  uint64_t total = 0;
-  for (unsigned i = 0; i < sys::kCallCount; i++) total += sys::CallCount(sys::Call(i));
-  EXPECT_EQ(1u, sys::CallCount(sys::Call::statx));
-  EXPECT_EQ(1u, total);
+  EXPECT_EQ(0, info.nodeFlags & kFSNodeIsDirectoryMask);
 }

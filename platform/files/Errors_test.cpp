@@ -28,6 +28,7 @@ TEST(ErrorsTest, TranslatesEachErrnoOfTheTable) {
 }
 
 TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
+  TV_SKIP_UNLESS_ROOT("set the immutable flag");
   tvtest::TempTree tree;
   tree.file("plain", "x");
   tree.file("immutable", "x");

@@ -148,6 +148,7 @@ TEST(ParseMountPointsTest, TakesTheFifthFieldAndUndoesEscapes) {
 }
 
 TEST(FSFindFolderTest, FindsHomeFromTheEnvironmentThenThePasswordDatabase) {
+  TV_SKIP_UNLESS_ROOT("find root's home folder in the password database");
   tvtest::TempTree tree;  // points HOME at its own "home" folder
   FSRef found, expected = RefFor(tree.home());
   ASSERT_STATUS(noErr, FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found));
@@ -181,6 +182,7 @@ TEST(FSFindFolderTest, FindsHomeFromTheEnvironmentThenThePasswordDatabase) {
 }
 
 TEST(FSFindFolderTest, NoHomeAnywhereIsNotFound) {
+  TV_SKIP_UNLESS_ROOT("become user 65534");
   tvtest::TempTree tree;
   std::string file = tree.file("not-a-folder", "x");
   // The unprivileged user's database home (/nonexistent on Debian) is no folder.

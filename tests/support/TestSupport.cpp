@@ -269,6 +269,8 @@ int InChildAsNobody(const std::function<int()> &fn) {
 }  // namespace tvtest
 
 namespace tvtest {
+bool IsRoot() { return geteuid() == 0; }
+
 void SleepMs(int ms) { usleep(useconds_t(ms) * 1000); }
 
 bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size) {

@@ -78,7 +78,14 @@ namespace tvtest {
 // Runs fn in a forked child as the unprivileged user 65534 (groups cleared)
 // and returns what it returned (0..255), or -1 if the child died.
 int InChildAsNobody(const std::function<int()> &fn);
+// Whether the tests run as root, as CI runs them.
+bool IsRoot();
 }  // namespace tvtest
+
+// First line of a test that needs root (chattr, mounts, becoming user 65534):
+// run by anyone else, the test is skipped and says why.
+#define TV_SKIP_UNLESS_ROOT(what) \
+  if (!::tvtest::IsRoot()) GTEST_SKIP() << "needs root to " what "; CI runs the tests as root"
 
 namespace tvtest {
 void SleepMs(int ms);
