@@ -12,7 +12,7 @@ namespace {
 
 // Names the manual page documents before `--help` shows them: each must
 // leave this list as soon as the command line learns it.
-const std::set<std::string> kAheadOfHelp = {"install", "uninstall", "--gui", "--user", "--"};
+const std::set<std::string> kAheadOfHelp = {};
 
 std::string ManualText() {
   std::ifstream in(std::string(TV_SOURCE_DIR) + "/doc/tarrovel.1");
