@@ -21,7 +21,8 @@ namespace {
 const char kUsage[] =
     "usage: tarrovel menu [--json] [--] PATH...\n"
     "       tarrovel run [--yes] [-v] [--gui] [--] ITEM PATH...\n"
-    "       tarrovel install [--user] | tarrovel uninstall [--user]\n"
+    "       tarrovel install [--user]\n"
+    "       tarrovel uninstall [--user]\n"
     "       tarrovel --help | --version\n"
     "\n"
     "  menu       show the submenu the plug-ins offer for the selected PATHs\n"
