@@ -37,7 +37,7 @@ const char kUsage[] =
     "  uninstall  remove what install wrote\n"
     "\n"
     "Exit status: 0 done (a cancelled confirmation too), 1 the item failed, 2 usage error,\n"
-    "130 interrupted by a second Ctrl-C.\n";
+    "128 + the signal after a second Ctrl-C, SIGTERM or SIGHUP (130 for Ctrl-C).\n";
 
 int Usage(FILE *err, const std::string &message) {
   if (!message.empty()) fprintf(err, "tarrovel: %s\n", message.c_str());
@@ -95,8 +95,8 @@ int LoadPlugIns(PlugInHost &host, FILE *err) {
   std::vector<std::string> bundles = FindBundles(PlugInFolders());
   host.Load(bundles);
   if (host.plugIns().empty()) {
-    fputs("tarrovel: no plug-in found (looked in $TARROVEL_PLUGIN_PATH, the user's plug-in folder, "
-          "the installed folder and the build tree)\n",
+    fputs("tarrovel: no plug-in found (looked in $TARROVEL_PLUGIN_PATH, the user's plug-in folder "
+          "and lib/tarrovel/plugins beside the command)\n",
           err);
     return kExitUsage;
   }
@@ -277,11 +277,18 @@ const Command kCommands[] = {
 bool ParseArguments(const Command &command, const std::vector<std::string> &args, Options *opt, std::string *error) {
   opt->command = command.name;
   bool optionsEnded = false;
+  bool separatorSeen = false;
   bool itemGiven = false;
   for (size_t i = 1; i < args.size(); i++) {
     const std::string &a = args[i];
     if (!optionsEnded && a == "--") {
-      optionsEnded = true;
+      optionsEnded = separatorSeen = true;
+      continue;
+    }
+    // `run ITEM -- PATH...`: a separator right after ITEM, where none came
+    // before, is a separator still; every later argument is a path.
+    if (itemGiven && !separatorSeen && opt->paths.empty() && a == "--" && args[i - 1] == opt->item) {
+      separatorSeen = true;
       continue;
     }
     if (!optionsEnded && a.size() > 1 && a[0] == '-') {

@@ -52,6 +52,15 @@ TEST(CommandLineTest, FilesNamedLikeOptionsAfterTheItemArePaths) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\"--yes\" is not offered"), std::string::npos) << r.err;
   EXPECT_TRUE(tree.read("dir/._-v") == before[1]);
+
+  // The file managers' form, `run ITEM -- PATH...`: a separator right after
+  // ITEM is still one; a second "--" would be a path.
+  r = Tarrovel({"run", "--yes", "-v", "2001", "--", dir + "-v"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dir + "-v\n");
+  r = Tarrovel({"run", "--yes", "2001", "--", "--", dir + "plain"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--: No such file"), std::string::npos) << r.err;
 }
 
 TEST(CommandLineTest, MenuTakesOptionsOnlyBeforeTheFirstPath) {

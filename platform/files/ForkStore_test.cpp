@@ -633,7 +633,9 @@ class ChattrGuard {
   ChattrGuard(std::string path, const char *flag) : path_(std::move(path)), flag_(flag) {
     ok_ = std::system(("chattr +" + flag_ + " '" + path_ + "'").c_str()) == 0;
   }
-  ~ChattrGuard() { std::system(("chattr -" + flag_ + " '" + path_ + "'").c_str()); }
+  ~ChattrGuard() {
+    if (std::system(("chattr -" + flag_ + " '" + path_ + "'").c_str()) != 0) ADD_FAILURE() << "chattr -" << flag_ << " failed";
+  }
   bool ok() const { return ok_; }
 
  private:
