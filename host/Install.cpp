@@ -467,7 +467,15 @@ int Install(bool user, FILE *out, FILE *err) {
   }
   int status = 0;
   size_t written = 0, unchanged = 0;
+  // A file is ours when we write it or an earlier install did: one that was
+  // already there as we would write it (a package's own copy, say) is left
+  // out of the manifest, so that uninstall never removes it.
+  auto ours = [&](const std::string &path) {
+    return std::any_of(old.begin(), old.end(), [&](const ManifestEntry &e) { return e.path == path; });
+  };
+  bool wroteLast = false;
   auto put = [&](const Wanted &w) {
+    wroteLast = false;
     if (AlreadyThere(w)) {
       unchanged++;
       return true;
@@ -478,6 +486,7 @@ int Install(bool user, FILE *out, FILE *err) {
     if (!ok) return false;
     fprintf(out, "wrote %s\n", w.path.c_str());
     written++;
+    wroteLast = true;
     return true;
   };
   for (const Wanted &w : wanted) {
@@ -485,7 +494,7 @@ int Install(bool user, FILE *out, FILE *err) {
       status = Fail(err, error);
       break;
     }
-    entries.push_back({w.kind, w.path});
+    if (wroteLast || ours(w.path)) entries.push_back({w.kind, w.path});
   }
 
   // Thunar: our actions merged into the user's own file, never a file that

@@ -131,6 +131,26 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   EXPECT_EQ(Snapshot(false), before);
 }
 
+// A file that was there before, just as install would write it (a package's
+// own copy, say), is not install's to remove.
+TEST_F(InstallTest, UninstallLeavesAFileThatWasAlreadyThere) {
+  const std::string ext = "home/.local/share/nemo-python/extensions/tarrovel_menu.py";
+  ASSERT_EQ(Install().status, 0);
+  std::string content = tree_.read(ext);
+  ASSERT_EQ(Uninstall().status, 0);
+  ASSERT_FALSE(tree_.exists(ext));
+
+  tree_.file(ext, content);
+  RunResult r = Install();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("wrote " + tree_.path(ext)), std::string::npos) << r.out;
+  r = Uninstall();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(tree_.exists(ext));
+  EXPECT_EQ(tree_.read(ext), content);
+  EXPECT_FALSE(tree_.exists("home/.local/bin/tarrovel"));
+}
+
 TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
   ASSERT_EQ(Install().status, 0);
   const std::string dolphinPath = "home/.local/share/kio/servicemenus/tarrovel.desktop";
