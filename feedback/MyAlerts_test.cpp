@@ -150,8 +150,8 @@ std::string Specifiers(const std::u16string &text) {
   std::string narrow;
   for (char16_t c : text) narrow += c < 0x80 ? char(c) : '?';
   std::string found;
-  static const std::regex spec("%[-+ #0-9.]*(l|ll|z)?[@dDiuxXsfgc%]");
-  for (auto it = std::sregex_iterator(narrow.begin(), narrow.end(), spec); it != std::sregex_iterator(); ++it) {
+  static const std::regex directive("%[-+ #0-9.]*(l|ll|z)?[@dDiuxXsfgc%]");
+  for (auto it = std::sregex_iterator(narrow.begin(), narrow.end(), directive); it != std::sregex_iterator(); ++it) {
     found += it->str() + " ";
   }
   return found;

@@ -161,9 +161,9 @@ def outside(build, case):
 
 
 def inside(case):
-    spec = importlib.util.spec_from_file_location("cases", os.path.join(HERE, "cases.py"))
-    cases = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(cases)
+    found = importlib.util.spec_from_file_location("cases", os.path.join(HERE, "cases.py"))
+    cases = importlib.util.module_from_spec(found)
+    found.loader.exec_module(cases)
     desk = cases.Desktop(os.environ["TARROVEL_BUILD_DIR"], os.environ["TARROVEL_DESKTOP_FOLDER"])
     try:
         getattr(cases, case)(desk)
