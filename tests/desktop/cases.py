@@ -9,6 +9,7 @@ the "Tarrovel" dialog and the files."""
 
 import json
 import os
+import signal
 import struct
 import subprocess
 
@@ -254,10 +255,10 @@ def nautilus_recursive_cancel(d):
     still parses, its fork whole or empty."""
     top = os.path.join(d.files, "Archive")
     folders = []
-    for i in range(40):
+    for i in range(80):
         sub = os.path.join(top, "Folder %02d" % i)
         os.makedirs(sub)
-        folders.append([os.path.join(sub, "file%03d" % j) for j in range(120)])
+        folders.append([os.path.join(sub, "file%03d" % j) for j in range(100)])
         for p in folders[-1]:
             mac_file(p, FORK)
     d.cli("run", "--yes", "--", "Show Zap Resource Fork Recursively Menu", top)
@@ -265,7 +266,18 @@ def nautilus_recursive_cancel(d):
     choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
     caution = answer(d, "Return", "caution")
     progress = dialog(other_than=(caution,))
-    click_cancel(progress)
+    # The zap is held still while Cancel is clicked, so that on a fast machine
+    # the click cannot land after its end; it sees the cancel at its next look
+    # at the keys once it goes on.
+    held = [int(p.split()[0]) for p in tarrovel_processes()]
+    for pid in held:
+        os.kill(pid, signal.SIGSTOP)
+    try:
+        click_cancel(progress)
+        wait_for(lambda: progress not in windows(name=DIALOG), 20, "the progress window to close")
+    finally:
+        for pid in held:
+            os.kill(pid, signal.SIGCONT)
     # The plug-in reports the cancel with its "canceled by user" stop alert.
     answer(d, "Return", "cancelled-alert")
     wait_tarrovel_done()
