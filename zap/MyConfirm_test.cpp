@@ -337,14 +337,20 @@ TEST_F(ConfirmTest, FailingFileMidFolderStopsThereNamesItAndLeavesTheRest) {
 TEST_F(ConfirmTest, ResourceForkZapKeepsTheModificationDateWhenAsked) {
   std::string f = MacFile("kept");
   ASSERT_EQ(tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f}).status, 0);
+  // The date's fields are packed: copied out before they are compared.
   const UTCDateTime before = Catalog(f).contentModDate;
-  ASSERT_NE(before.fraction, 0);
+  const UInt16 beforeHigh = before.highSeconds, beforeFraction = before.fraction;
+  const UInt32 beforeLow = before.lowSeconds;
+  ASSERT_NE(beforeFraction, 0);
   ASSERT_STATUS(noErr, ZapRsrc({f}, false, true));
   const FSCatalogInfo after = Catalog(f);
-  EXPECT_EQ(after.rsrcLogicalSize, 0u);
-  EXPECT_EQ(after.contentModDate.highSeconds, before.highSeconds);
-  EXPECT_EQ(after.contentModDate.lowSeconds, before.lowSeconds);
-  EXPECT_EQ(after.contentModDate.fraction, before.fraction);
+  const UInt64 rsrcSize = after.rsrcLogicalSize;
+  const UInt16 afterHigh = after.contentModDate.highSeconds, afterFraction = after.contentModDate.fraction;
+  const UInt32 afterLow = after.contentModDate.lowSeconds;
+  EXPECT_EQ(rsrcSize, 0u);
+  EXPECT_EQ(afterHigh, beforeHigh);
+  EXPECT_EQ(afterLow, beforeLow);
+  EXPECT_EQ(afterFraction, beforeFraction);
 }
 
 TEST(UserCanceledTest, EscapeOrCommandPeriodButNotEitherAlone) {
