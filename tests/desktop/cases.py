@@ -13,7 +13,7 @@ import signal
 import struct
 import subprocess
 
-from harness import (Failure, Shots, focus, key, mac_file, parse_sidecar, pids_with_env,
+from harness import (Failure, Shots, colour_pixels, focus, key, mac_file, parse_sidecar, pids_with_env,
                      pointer_away, poll, process_names, read_sidecar, run, sidecar_of, wait_for,
                      wait_window, window_name, windows, K_HAS_CUSTOM_ICON)
 
@@ -28,6 +28,15 @@ FILE_MANAGERS = {
     "nemo": (["nemo"], ["Up", "Up", "Right"]),
     "thunar": (["thunar"], ["Up", "Up", "Right"]),
 }
+
+# Nemo and Thunar name the folder in the title before it has loaded, and
+# select the file they were given only once it has; a context menu opened
+# before that is the folder's, where two steps up is "Show Hidden Files".
+# The selected item is drawn in GTK 3's selection colour: a label alone
+# takes well over a thousand pixels of it, the rest of the window (the zoom
+# slider) a few dozen.
+SELECTION_COLOUR = "#3584E4"
+SELECTION_PIXELS = 500
 
 
 class Desktop:
@@ -94,11 +103,14 @@ def open_file_manager(d, fm, path):
     cmd, _ = FILE_MANAGERS[fm]
     d.start(*cmd, path)
     w = wait_window(timeout=40, cls=fm)
-    # The window is mapped before its folder has loaded; the title names the
-    # folder once it has (Nautilus says "Loading..." until then).
+    # The window is mapped before its folder has loaded; Nautilus's title
+    # names the folder once it has (it says "Loading..." until then).
     folder = os.path.basename(os.path.dirname(path.rstrip("/")))
     wait_for(lambda: window_name(w).split(" - ")[0] == folder, 30,
              "the window title to name %r (it is %r)" % (folder, window_name(w)))
+    if fm in ("nemo", "thunar"):
+        wait_for(lambda: colour_pixels(w, SELECTION_COLOUR) >= SELECTION_PIXELS, 30,
+                 "the file to be drawn selected")
     return w
 
 
@@ -118,12 +130,14 @@ def choose(d, fm, w, path, title, label=None, publish=False):
             break
     else:
         raise Failure("no context menu after three presses of Shift+F10")
+    menu = set(windows())
     key(*FILE_MANAGERS[fm][1])
+    if fm != "nautilus":
+        # Nemo's and Thunar's submenus are windows of their own: wait for
+        # them before going down (Nautilus's slides into the popover).
+        wait_for(lambda: set(windows()) - menu, 5, "the submenu")
     key(*(["Down"] * titles.index(title)))
     if label:
-        # Nemo's and Thunar's submenus are windows of their own: wait for
-        # them before the picture (Nautilus's slides into the popover).
-        wait_for(lambda: len(set(windows()) - before) >= 2 or fm == "nautilus", 5, "the submenu")
         d.shots.take(label, publish)
     key("Return")
 

@@ -80,6 +80,22 @@ def pointer_away():
     run("xdotool", "mousemove", "1279", "799")
 
 
+def colour_pixels(w, colour):
+    """How many pixels of window w have exactly this colour."""
+    shot = subprocess.run(["import", "-window", str(w), "png:-"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL)
+    if shot.returncode != 0 or not shot.stdout:
+        return 0
+    count = subprocess.run(["convert", "png:-", "-fill", "black", "+opaque", colour, "-fill",
+                            "white", "-opaque", colour, "-format", "%[fx:round(mean*w*h)]",
+                            "info:"], input=shot.stdout, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+    try:
+        return int(count.stdout.decode().strip() or 0)
+    except ValueError:
+        return 0
+
+
 # ---- screenshots -----------------------------------------------------------
 
 class Shots:

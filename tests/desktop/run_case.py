@@ -156,6 +156,14 @@ def outside(build, case):
         # the screenshots' paths) among the file manager's messages.
         with open(log_path, errors="replace") as f:
             sys.stdout.write(f.read())
+        # The file manager's own log holds the extension's lines.
+        for name in sorted(os.listdir(folder)):
+            if name.endswith(".log") and name != "session.log":
+                with open(os.path.join(folder, name), errors="replace") as f:
+                    lines = f.read().splitlines()[-15:]
+                print("the end of %s:" % name)
+                for line in lines:
+                    print("  " + line)
         print("the test's folder is kept: " + folder)
     return status
 
