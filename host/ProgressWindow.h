@@ -3,7 +3,7 @@
 // no alert up, labelled with the items done (of how many, when that is known)
 // and the folder being worked on; its bar fills when the total is known and
 // pulses otherwise. A thread of its own shows it and watches it, since the
-// plug-in calls back only between folders and for updated items.
+// plug-in calls back only between folders and for each item.
 #pragma once
 
 #include "host/Dialogs.h"

@@ -72,7 +72,7 @@ void TVSetAESendFailure(UInt32 after, OSErr err);
 
 // ---- Progress ------------------------------------------------------------------------
 // Receives the plug-in's TVProgressBegin and TVProgressItemDone (Progress.h) on
-// its own thread; itemDone is called for every item, so it must be cheap.
+// the plug-in's thread; itemDone is called for every item, so it must be cheap.
 // NULL for both removes the receiver.
 typedef void (*TVProgressBeginHandler)(SInt64 itemCount, void *refcon);
 typedef void (*TVProgressItemHandler)(const FSRef *item, void *refcon);
