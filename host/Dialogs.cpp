@@ -169,13 +169,27 @@ std::string ZenityText(const TVAlertRequest &request) {
   return text;
 }
 
-std::vector<std::string> ProgressArguments() {
-  return {"--progress", "--title=Tarrovel", "--text=" + ProgressLabel(0, ""), "--pulsate", "--auto-close",
-          "--width=480"};
+std::vector<std::string> ProgressArguments(bool pulsing) {
+  std::vector<std::string> args = {"--progress", "--title=Tarrovel", "--text=" + ProgressLabel(0, kUnknownTotal, ""),
+                                   "--width=480"};
+  if (pulsing) args.push_back("--pulsate");
+  return args;
 }
 
-std::string ProgressLabel(unsigned long long updated, const std::string &folder) {
-  std::string label = std::to_string(updated) + (updated == 1 ? " item updated" : " items updated");
+int ProgressPercent(unsigned long long done, long long total) {
+  if (total <= 0) return -1;
+  auto all = static_cast<unsigned long long>(total);
+  if (done >= all) return 100;
+  return int(static_cast<unsigned __int128>(done) * 100 / all);
+}
+
+std::string ProgressLabel(unsigned long long done, long long total, const std::string &folder) {
+  std::string label = std::to_string(done);
+  if (total > 0 && done <= static_cast<unsigned long long>(total)) {
+    label += " of " + std::to_string(total) + (total == 1 ? " item done" : " items done");
+  } else {
+    label += done == 1 ? " item done" : " items done";
+  }
   if (folder.empty()) return label;
   // The end of a long path says most: "…/Photos/2019", cut at a folder.
   const size_t kMax = 60;

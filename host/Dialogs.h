@@ -40,10 +40,19 @@ int ButtonForDialogExit(DialogTool tool, const TVAlertRequest &request, int exit
 // Pure: zenity's text: the message in bold, the explanation below, markup and
 // backslashes escaped (zenity expands backslash escapes in its text).
 std::string ZenityText(const TVAlertRequest &request);
-// Pure: the arguments of zenity's pulsing progress window, and the label it
-// shows for the items updated so far and the folder being worked on.
-std::vector<std::string> ProgressArguments();
-std::string ProgressLabel(unsigned long long updated, const std::string &folder);
+// The progress window's state: items done, of how many (kUnknownTotal when
+// the plug-in did not say, or its count gave up), and the folder worked on.
+constexpr long long kUnknownTotal = -1;
+// Pure: the arguments of zenity's progress window, its bar pulsing or filling.
+// No --auto-close: the bar may be full while the zap still runs (the tree
+// grew after the count), and the host closes the window at the end.
+std::vector<std::string> ProgressArguments(bool pulsing);
+// Pure: the bar's percentage, or -1 for a pulsing bar (total unknown or 0).
+// Rounded down, so that 100 means every item counted is done; never past it.
+int ProgressPercent(unsigned long long done, long long total);
+// Pure: the label: "3 of 10 items done, in /path", without "of" when the total
+// is unknown or already passed.
+std::string ProgressLabel(unsigned long long done, long long total, const std::string &folder);
 
 // Reads the environment: whether there is a display to show dialogs on, and
 // the dialog program to use. false with *why set (a sentence for standard

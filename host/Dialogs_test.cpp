@@ -1,5 +1,6 @@
 #include "host/Dialogs.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace tarrovel {
@@ -109,18 +110,41 @@ TEST(DialogsTest, KDialogFirstUnderKDEEachFallsBackToTheOther) {
   EXPECT_EQ(DialogToolOrder("")[0], DialogTool::kZenity);
 }
 
-TEST(DialogsTest, ProgressLabelCountsAndKeepsTheEndOfALongFolder) {
-  EXPECT_EQ(ProgressLabel(0, ""), "0 items updated");
-  EXPECT_EQ(ProgressLabel(1, "/"), "1 item updated, in /");
+TEST(DialogsTest, ProgressLabelCountsOfTheTotalAndKeepsTheEndOfALongFolder) {
+  EXPECT_EQ(ProgressLabel(0, kUnknownTotal, ""), "0 items done");
+  EXPECT_EQ(ProgressLabel(1, kUnknownTotal, "/"), "1 item done, in /");
+  EXPECT_EQ(ProgressLabel(1, 1, ""), "1 of 1 item done");
+  EXPECT_EQ(ProgressLabel(3, 4800, "/m"), "3 of 4800 items done, in /m");
+  // A total of nothing, or one the tree outgrew after the count, is not shown.
+  EXPECT_EQ(ProgressLabel(0, 0, ""), "0 items done");
+  EXPECT_EQ(ProgressLabel(11, 10, ""), "11 items done");
   std::string deep = "/media/stick/" + std::string(80, 'x') + "/Fotos/2019";
-  EXPECT_EQ(ProgressLabel(12, deep), "12 items updated, in \u2026/Fotos/2019");
+  EXPECT_EQ(ProgressLabel(12, 20, deep), "12 of 20 items done, in \u2026/Fotos/2019");
   // One long name: cut inside it, never inside a character.
   std::string name = "/";
   for (int i = 0; i < 40; i++) name += "\u00e9";  // two bytes each
-  std::string label = ProgressLabel(2, name + "x");
+  std::string label = ProgressLabel(2, kUnknownTotal, name + "x");
   std::string shown = label.substr(label.find("\u2026") + 3);
   EXPECT_LE(shown.size(), 60u);
   EXPECT_NE(static_cast<unsigned char>(shown[0]) & 0xC0, 0x80) << shown;
+}
+
+TEST(DialogsTest, ProgressBarFillsOnlyWhenTheTotalIsKnownAndIsFullOnlyWhenAllIsDone) {
+  EXPECT_EQ(ProgressPercent(0, kUnknownTotal), -1);
+  EXPECT_EQ(ProgressPercent(5, 0), -1);  // folders without files: nothing to measure
+  EXPECT_EQ(ProgressPercent(0, 3), 0);
+  EXPECT_EQ(ProgressPercent(1, 3), 33);
+  EXPECT_EQ(ProgressPercent(4799, 4800), 99);
+  EXPECT_EQ(ProgressPercent(4800, 4800), 100);
+  EXPECT_EQ(ProgressPercent(4801, 4800), 100);  // the tree grew after the count
+  EXPECT_EQ(ProgressPercent((1ull << 62) - 1, 1ll << 62), 99);  // no overflow
+  auto has = [](const std::vector<std::string> &args, const char *arg) {
+    return std::find(args.begin(), args.end(), arg) != args.end();
+  };
+  EXPECT_TRUE(has(ProgressArguments(true), "--pulsate"));
+  EXPECT_FALSE(has(ProgressArguments(false), "--pulsate"));
+  // zenity would close a full bar by itself, and the zap may still be running.
+  EXPECT_FALSE(has(ProgressArguments(false), "--auto-close"));
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ void Frontend::Install() {
   TVSetKeyboardPoller(&Frontend::Poll, this);
   TVSetConsoleSink(&Frontend::Console, this);
   TVRegisterProcess(FOUR_CHAR_CODE("FNDR"), FOUR_CHAR_CODE("MACS"), "tarrovel", &Frontend::Receive, this, &psn_);
+  TVSetProgressReceiver(&Frontend::ProgressBegin, &Frontend::ProgressItemDone, this);
   sInterrupts = 0;
   struct sigaction sa = {};
   sa.sa_handler = OnInterrupt;
@@ -151,6 +152,7 @@ void Frontend::Uninstall() {
   FinishProgress();
   raw_.reset();
   for (int sig : kStopSignals) signal(sig, SIG_DFL);
+  TVSetProgressReceiver(nullptr, nullptr, nullptr);
   TVUnregisterProcess(&psn_);
   TVSetConsoleSink(nullptr, nullptr);
   TVSetKeyboardPoller(nullptr, nullptr);
@@ -305,6 +307,16 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
 
 namespace {
 
+// The path of ref, or "". Paths have no length limit here: grow until it fits.
+std::string PathOfRef(const FSRef &ref) {
+  std::vector<UInt8> path(4096);
+  OSStatus made;
+  while ((made = FSRefMakePath(&ref, path.data(), UInt32(path.size()))) == errFSBadBuffer &&
+         path.size() < (size_t(1) << 24))
+    path.resize(path.size() * 4);
+  return made == noErr ? reinterpret_cast<char *>(path.data()) : "";
+}
+
 // The path of the item an update event names, or "".
 std::string PathOfUpdate(const AppleEvent *event) {
   std::string result;
@@ -316,21 +328,21 @@ std::string PathOfUpdate(const AppleEvent *event) {
     Handle h = NewHandle(size);
     FSRef ref;
     Boolean changed = false;
-    // Paths have no length limit here: grow until the path fits.
-    std::vector<UInt8> path(4096);
-    OSStatus made = paramErr;
     if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
         FSResolveAlias(nullptr, h, &ref, &changed) == noErr) {
-      while ((made = FSRefMakePath(&ref, path.data(), UInt32(path.size()))) == errFSBadBuffer &&
-             path.size() < (size_t(1) << 24))
-        path.resize(path.size() * 4);
+      result = PathOfRef(ref);
     }
-    if (made == noErr) result = reinterpret_cast<char *>(path.data());
     DisposeHandle(h);
   }
   AEDisposeDesc(&alias);
   AEDisposeDesc(&list);
   return result;
+}
+
+// The folder of an item's path: "/" for an item at the root.
+std::string FolderOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 }  // namespace
@@ -348,16 +360,38 @@ void Frontend::Receive(const AppleEvent *event, void *refcon) {
       fprintf(self->out_, "%s\n", path.c_str());
     }
   }
-  // The window's folder: the parent of an updated item, looked up ten times a
-  // second at most, since resolving a path costs more than the update itself.
+  // Without the plug-in's own progress the window counts these. Its folder:
+  // the parent of an updated item, looked up ten times a second at most,
+  // since resolving a path costs more than the update itself.
   UInt32 now = TickCount();
-  if (self->window_ != nullptr && (self->updates_ == 1 || now - self->lastFolderTicks_ >= 6)) {
-    self->lastFolderTicks_ = now;
-    std::string path = PathOfUpdate(event);
-    size_t slash = path.rfind('/');
-    self->window_->Update(self->updates_, slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash));
+  if (self->window_ != nullptr && !self->progressReported_) {
+    self->window_->Update(self->updates_, kUnknownTotal);
+    if (self->updates_ == 1 || now - self->lastFolderTicks_ >= 6) {
+      self->lastFolderTicks_ = now;
+      self->window_->SetFolder(FolderOf(PathOfUpdate(event)));
+    }
   }
   self->DrawProgress(false);
+}
+
+void Frontend::ProgressBegin(SInt64 itemCount, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  self->progressReported_ = true;
+  self->itemsDone_ = 0;
+  self->itemTotal_ = itemCount < 0 ? kUnknownTotal : itemCount;
+  if (self->window_ != nullptr) self->window_->Update(0, self->itemTotal_);
+}
+
+void Frontend::ProgressItemDone(const FSRef *item, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  self->itemsDone_ += 1;
+  if (self->window_ == nullptr) return;
+  self->window_->Update(self->itemsDone_, self->itemTotal_);
+  UInt32 now = TickCount();
+  if (item != nullptr && (self->itemsDone_ == 1 || now - self->lastFolderTicks_ >= 6)) {
+    self->lastFolderTicks_ = now;
+    self->window_->SetFolder(FolderOf(PathOfRef(*item)));
+  }
 }
 
 void Frontend::StartProgress() {
@@ -365,6 +399,9 @@ void Frontend::StartProgress() {
   startTicks_ = TickCount();
   lastDrawTicks_ = startTicks_;
   updates_ = 0;
+  progressReported_ = false;
+  itemsDone_ = 0;
+  itemTotal_ = kUnknownTotal;
   if (mode_ == AlertMode::kDialogs && window_ == nullptr) {
     // kdialog's progress bar is driven over D-Bus; zenity's, where there is
     // one, through a pipe.

@@ -1,6 +1,6 @@
 // The host's front end: how alerts are shown and answered, how the cancel
 // keys, the beep and the diagnostics reach the terminal, the progress line,
-// and the receiver of the plug-in's update events.
+// and the receivers of the plug-in's update events and progress.
 #pragma once
 
 #include "host/Dialogs.h"
@@ -40,7 +40,7 @@ class Frontend {
 
   // Installs the presenter, beep, keyboard poller, the console (diagnostics
   // on err), SIGINT, SIGTERM and SIGHUP handling, and registers this process
-  // as the receiver of update events.
+  // as the receiver of update events and of the plug-in's progress.
   void Install();
   // The program that shows the dialogs in kDialogs mode.
   void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
@@ -58,6 +58,8 @@ class Frontend {
   static void Poll(KeyMap keys, void *refcon);
   static void Console(const char *text, void *refcon);
   static void Receive(const AppleEvent *event, void *refcon);
+  static void ProgressBegin(SInt64 itemCount, void *refcon);
+  static void ProgressItemDone(const FSRef *item, void *refcon);
   SInt32 PresentOnTerminal(const TVAlertRequest &request);
   SInt32 PresentByLines(const TVAlertRequest &request);
   void DrawProgress(bool force);
@@ -77,6 +79,11 @@ class Frontend {
   DialogProgram dialogs_;
   std::unique_ptr<ProgressWindow> window_;  // kDialogs, while the command runs
   UInt32 lastFolderTicks_ = 0;
+  // What the plug-in says of its progress; until it says anything, the
+  // window counts the update events instead.
+  bool progressReported_ = false;
+  UInt64 itemsDone_ = 0;
+  long long itemTotal_ = kUnknownTotal;
 };
 
 }  // namespace tarrovel

@@ -1,6 +1,5 @@
 #include "host/ProgressWindow.h"
 
-#include "host/Dialogs.h"
 #include "platform/Events.h"
 
 #include <cerrno>
@@ -27,14 +26,21 @@ void ProgressWindow::Start() {
   if (running_) return;
   running_ = true;
   since_ = TickCount();
-  label_ = ProgressLabel(0, "");
+  done_ = 0;
+  total_ = kUnknownTotal;
+  folder_.clear();
   thread_ = std::thread(&ProgressWindow::Loop, this);
 }
 
-void ProgressWindow::Update(unsigned long long updated, const std::string &folder) {
-  std::string label = ProgressLabel(updated, folder);
+void ProgressWindow::Update(unsigned long long done, long long total) {
   std::lock_guard<std::mutex> guard(lock_);
-  label_ = std::move(label);
+  done_ = done;
+  total_ = total;
+}
+
+void ProgressWindow::SetFolder(const std::string &folder) {
+  std::lock_guard<std::mutex> guard(lock_);
+  folder_ = folder;
 }
 
 void ProgressWindow::Hide() {
@@ -54,6 +60,8 @@ void ProgressWindow::Finish() {
     std::lock_guard<std::mutex> guard(lock_);
     if (!running_) return;
     running_ = false;
+    Watch();
+    Send();  // a finished zap ends on a full bar
     Close();
   }
   wake_.notify_all();
@@ -76,17 +84,35 @@ void ProgressWindow::Loop() {
     if (pid_ < 0 && !hidden_ && !gaveUp_ && !cancelled_ && TickCount() - since_ >= kDelayTicks) {
       Open();
     }
-    if (pid_ >= 0 && label_ != shownLabel_) {
-      std::string line = "#" + label_ + "\n";
-      if (write(input_, line.data(), line.size()) == ssize_t(line.size())) shownLabel_ = label_;
+    // zenity's bar cannot change its kind once shown: a window that pulsed
+    // before the total was known is shown again with a bar that fills.
+    if (pid_ >= 0 && (ProgressPercent(done_, total_) < 0) != shownPulsing_) {
+      Close();
+      if (!cancelled_) Open();
     }
+    Send();
+  }
+}
+
+void ProgressWindow::Send() {
+  if (pid_ < 0) return;
+  std::string label = ProgressLabel(done_, total_, folder_);
+  if (label != shownLabel_) {
+    std::string line = "#" + label + "\n";
+    if (write(input_, line.data(), line.size()) == ssize_t(line.size())) shownLabel_ = label;
+  }
+  int percent = ProgressPercent(done_, total_);
+  if (percent >= 0 && percent != shownPercent_) {
+    std::string line = std::to_string(percent) + "\n";
+    if (write(input_, line.data(), line.size()) == ssize_t(line.size())) shownPercent_ = percent;
   }
 }
 
 void ProgressWindow::Open() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
-  pid_ = SpawnDialogProgram(path_, ProgressArguments(), fds[0]);
+  shownPulsing_ = ProgressPercent(done_, total_) < 0;
+  pid_ = SpawnDialogProgram(path_, ProgressArguments(shownPulsing_), fds[0]);
   close(fds[0]);
   if (pid_ < 0) {
     close(fds[1]);
@@ -95,6 +121,7 @@ void ProgressWindow::Open() {
   }
   input_ = fds[1];
   shownLabel_.clear();
+  shownPercent_ = -1;
 }
 
 void ProgressWindow::Watch() {

@@ -1,10 +1,12 @@
-// The desktop's progress window for `run --gui`: zenity's pulsing progress
-// dialog with a Cancel button, shown once the command has run for half a
-// second with no alert up, labelled with the items updated and the folder
-// being worked on. A thread of its own shows it and watches it, since the
-// plug-in calls back only between folders and for updated items.
+// The desktop's progress window for `run --gui`: zenity's progress dialog
+// with a Cancel button, shown once the command has run for half a second with
+// no alert up, labelled with the items done (of how many, when that is known)
+// and the folder being worked on; its bar fills when the total is known and
+// pulses otherwise. A thread of its own shows it and watches it, since the
+// plug-in calls back only between folders and for each item.
 #pragma once
 
+#include "host/Dialogs.h"
 #include "platform/MacTypes.h"
 
 #include <atomic>
@@ -25,15 +27,18 @@ class ProgressWindow {
 
   // Starts the half-second clock.
   void Start();
-  // What the label says from now on.
-  void Update(unsigned long long updated, const std::string &folder);
+  // What the window shows from now on: the items done, of total
+  // (kUnknownTotal or the items the work holds), and the folder worked on.
+  // Called for every item: it only stores them, the window's thread shows them.
+  void Update(unsigned long long done, long long total);
+  void SetFolder(const std::string &folder);
   // Closes the window while an alert is up, and keeps it closed until Show,
   // which starts the clock again.
   void Hide();
   void Show();
   // The user pressed Cancel (or closed the window): true from then on.
   bool cancelled() const { return cancelled_; }
-  // Closes the window and stops the thread.
+  // Shows the last state, closes the window and stops the thread.
   void Finish();
 
  private:
@@ -41,6 +46,7 @@ class ProgressWindow {
   void Open();   // with lock_ held
   void Close();  // with lock_ held
   void Watch();  // with lock_ held: notices the window's end
+  void Send();   // with lock_ held: writes what changed since the last time
 
   std::string path_;
   std::mutex lock_;
@@ -50,7 +56,11 @@ class ProgressWindow {
   bool hidden_ = false;
   bool gaveUp_ = false;  // the window would not start: no second try
   UInt32 since_ = 0;  // ticks
-  std::string label_, shownLabel_;
+  unsigned long long done_ = 0;
+  long long total_ = kUnknownTotal;
+  std::string folder_, shownLabel_;
+  int shownPercent_ = -1;
+  bool shownPulsing_ = true;  // the open window's kind of bar
   int pid_ = -1;
   int input_ = -1;  // the window's standard input
   std::atomic<bool> cancelled_{false};

@@ -11,3 +11,4 @@
 #include "MacMemory.h"
 #include "MacTypes.h"
 #include "Processes.h"
+#include "Progress.h"

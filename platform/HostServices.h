@@ -1,7 +1,8 @@
 // What only the host and the tests call: opening bundles, backing alerts, the
 // keyboard and the beep with a front end, registering the process that
-// receives update events, the console sink, and the counters and overrides
-// through which tests watch the platform. The plug-in never calls these.
+// receives update events, the console sink, the progress receiver, and the
+// counters and overrides through which tests watch the platform. The plug-in
+// never calls these.
 #pragma once
 
 #include "Alerts.h"
@@ -9,6 +10,7 @@
 #include "CoreFoundation.h"
 #include "Events.h"
 #include "Processes.h"
+#include "Progress.h"
 
 // ---- Bundles ------------------------------------------------------------------
 // Opens the bundle folder at path: reads Contents/Info.plist (CFBundleIdentifier,
@@ -67,6 +69,14 @@ OSErr TVUnregisterProcess(const ProcessSerialNumber *psn);
 // Makes the next AESend calls fail: after `after` more successful sends, every
 // send fails with err until reset with err 0 (tests).
 void TVSetAESendFailure(UInt32 after, OSErr err);
+
+// ---- Progress ------------------------------------------------------------------------
+// Receives the plug-in's TVProgressBegin and TVProgressItemDone (Progress.h) on
+// the plug-in's thread; itemDone is called for every item, so it must be cheap.
+// NULL for both removes the receiver.
+typedef void (*TVProgressBeginHandler)(SInt64 itemCount, void *refcon);
+typedef void (*TVProgressItemHandler)(const FSRef *item, void *refcon);
+void TVSetProgressReceiver(TVProgressBeginHandler begin, TVProgressItemHandler itemDone, void *refcon);
 
 // ---- Termination ---------------------------------------------------------------------
 // Removes the temporary files of the metadata rewrites in flight. Makes only

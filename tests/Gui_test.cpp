@@ -6,6 +6,7 @@
 #include "tests/support/Tarrovel.h"
 
 #include <csignal>
+#include <sstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -18,17 +19,19 @@ class GuiTest : public ::testing::Test {
   void SetUp() override {
     // Each call appends its arguments to the log, each ended by a unit
     // separator, and a record separator after the last. The progress window
-    // logs the labels it is sent (to the log's ".progress" file) until one
-    // names a folder, then answers as its Cancel button does.
+    // logs the lines it is sent (to the log's ".progress" file) until a label
+    // names a folder, then answers as its Cancel button does; with
+    // FAKE_PROGRESS_WATCH it logs every line until the host closes it.
     tree.file("fakebin/zenity",
               "#!/bin/sh\n"
               "log=\"$FAKE_DIALOG_LOG\"\n"
               "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$log\"; done\n"
               "printf '\\036' >> \"$log\"\n"
               "if [ \"$1\" = --progress ]; then\n"
+              "  [ -n \"$FAKE_PROGRESS_WATCH\" ] && trap '' TERM\n"
               "  while IFS= read -r line; do\n"
               "    printf '%s\\n' \"$line\" >> \"$log.progress\"\n"
-              "    case \"$line\" in *', in '*) exit 1;; esac\n"
+              "    [ -z \"$FAKE_PROGRESS_WATCH\" ] && case \"$line\" in *', in '*) exit 1;; esac\n"
               "  done\n"
               "fi\n"
               "[ -n \"$FAKE_DIALOG_WAIT\" ] && exec /bin/sleep \"$FAKE_DIALOG_WAIT\"\n"
@@ -209,10 +212,56 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   ASSERT_FALSE(progress.empty()) << r.err;
   EXPECT_TRUE(Has(progress, "--pulsate"));
   EXPECT_TRUE(Has(progress, "--title=Tarrovel"));
-  // The label it was sent: the items updated so far ("1 item" when the
-  // window came up right after the first), and their folder.
+  // The count gave up (2000 folders take longer than its two seconds on this
+  // clock): the bar pulses, and the label says the items done so far ("1
+  // item" when the window came up right after the first), and their folder.
   std::string labels = tree.read("dialog.log.progress");
-  EXPECT_NE(labels.find(" updated, in " + tree.path("big/d1")), std::string::npos) << labels;
+  EXPECT_NE(labels.find(" done, in " + tree.path("big/d1")), std::string::npos) << labels;
+  EXPECT_EQ(labels.find(" of "), std::string::npos) << labels;
+}
+
+TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
+  // One folder inside another, both entered before the count's clock can
+  // run out: the count is known. A file without a fork is done without being
+  // changed; a symbolic link is neither counted nor done.
+  const int kForks = 1500;
+  for (int i = 0; i < kForks; i++) MacFile("tree/deep/f" + std::to_string(i));
+  tree.file("tree/deep/plain", "no fork");
+  tree.symlink("tree/deep/link", "plain");
+  tvtest::WriteSettings(tree, false, true, false);
+  std::vector<std::string> env = Desktop(0);
+  // A clock a little over three times as fast: the count's two seconds and
+  // the window's half second both lie far from what the count and the zap
+  // take here.
+  env.push_back("TARROVEL_TICKS_PER_SECOND=200");
+  env.push_back("FAKE_PROGRESS_WATCH=1");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RsrcSize(tree.path("tree/deep/f0")), 0u);
+
+  std::vector<std::string> progress;
+  for (const auto &call : Calls()) {
+    if (!call.empty() && call[0] == "--progress") progress = call;
+  }
+  ASSERT_FALSE(progress.empty()) << "no progress window: " << r.err;
+  EXPECT_FALSE(Has(progress, "--pulsate"));
+  std::string total = std::to_string(kForks + 1);
+  std::string lastLabel;
+  int lastPercent = -1;
+  std::istringstream lines(tree.read("dialog.log.progress"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("#", 0) == 0) {
+      lastLabel = line.substr(1);
+    } else {
+      int percent = std::stoi(line);
+      EXPECT_LE(percent, 100);
+      EXPECT_GE(percent, lastPercent) << "the bar went back";
+      lastPercent = percent;
+    }
+  }
+  EXPECT_EQ(lastPercent, 100);
+  EXPECT_EQ(lastLabel.rfind(total + " of " + total + " items done, in ", 0), 0u) << lastLabel;
+  EXPECT_EQ(lastLabel.substr(lastLabel.size() - 10), "/tree/deep") << lastLabel;
 }
 
 }  // namespace

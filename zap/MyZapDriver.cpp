@@ -28,5 +28,6 @@ OSStatus DoZapFork(MyFSDirIter iter, Boolean isDataFork, Boolean recursive, Bool
   // The count walked the iterator to its end; the zap walks the whole
   // selection again, whatever the count saw.
   MyFSDirIterReset(iter);
+  TVProgressBegin(count.timeOver ? SInt64(kTVProgressUnknown) : SInt64(count.fileCount));
   return ZapForkWithIter(iter, isDataFork, recursive, keepModificationDate);
 }

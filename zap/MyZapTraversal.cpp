@@ -52,6 +52,7 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       err = SetTimeStampForRef(ref, nullptr, &savedModDate);
       if (err != noErr) return err;
     }
+    TVProgressItemDone(ref);  // the unit the count counted: every file, with a fork or not
   }
   return noErr;
 }
