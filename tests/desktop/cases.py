@@ -308,6 +308,12 @@ def nautilus_toggle_shows_item(d):
     toggle_shows_item(d, "nautilus", reselect=True)
 
 
+def nautilus_toggle_next_click(d):
+    """The plain next right-click on the same selection shows the item: the
+    extension has Nautilus read the selection's information anew."""
+    toggle_shows_item(d, "nautilus")
+
+
 def nautilus_recursive_cancel(d):
     """A recursive zap of a large tree, cancelled through the progress
     window: it stops between two folders before the end, and every sidecar
