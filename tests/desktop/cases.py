@@ -258,10 +258,11 @@ def wait_dolphin_selection(w, name, timeout=20):
 
 def dolphin_zap(d):
     """Dolphin's service menu, in a KDE session (run_case.py says so), so
-    that the caution comes from kdialog."""
-    path, before = d.mac_file("Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
+    that the caution comes from kdialog. The name has a space, as the
+    folder's has, to prove the quoting of the menu's Exec line."""
+    path, before = d.mac_file("Old Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
     w = open_file_manager(d, "dolphin", path)
-    wait_dolphin_selection(w, "Report")
+    wait_dolphin_selection(w, "Old")
     choose(d, "dolphin", w, path, "Zap Resource Fork...", "dolphin-submenu")
     answer_kdialog(d, "Return", "dolphin-caution")
     expect_zapped(path, before)
