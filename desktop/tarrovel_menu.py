@@ -252,13 +252,13 @@ def _build(entries, paths, prefix, tarrovel, provider):
 
 def _activate(_item, command, paths, tarrovel, provider):
     # Python threads do not run while the file manager's main loop holds the
-    # interpreter, so the main loop reaps the run. The file managers ask for
-    # items when the selection changes: once the run (a toggle, say) has
-    # ended, they are told that the items may differ.
+    # interpreter, so the main loop reaps the run. Once the run (a toggle,
+    # say) has ended, the file manager is told that the items may differ.
     def watch(proc):
         def ended(_pid, status):
             proc.returncode = status  # reaped here; subprocess must not wait for it
             provider.emit_items_updated_signal()
+            provider.selection_may_differ()
 
         GLib.child_watch_add(GLib.PRIORITY_DEFAULT, proc.pid, ended)
 
@@ -269,12 +269,22 @@ def _activate(_item, command, paths, tarrovel, provider):
 
 
 if FileManager is not None:
+    # Nautilus 43 builds the context menu when the selection changes and
+    # ignores items-updated; it builds it again when a selected file changes,
+    # which an extension can cause, without touching the file, by having the
+    # extension information of the selection read anew. That needs an info
+    # provider. Nemo asks at each right-click and needs neither.
+    _nautilus = FileManager.__name__.endswith("Nautilus")
+    _providers = [FileManager.MenuProvider] + ([FileManager.InfoProvider] if _nautilus else [])
 
-    class TarrovelMenuProvider(GObject.GObject, FileManager.MenuProvider):
+    class TarrovelMenuProvider(GObject.GObject, *_providers):
+        _selection = []
+
         # Nautilus 43 calls get_file_items(files), Nemo get_file_items(window, files).
         def get_file_items(self, *args):
             try:
                 files = args[-1]
+                self._selection = list(files)
                 uris = [f.get_uri() for f in files]
                 entries, paths = menu_for_uris(uris, TARROVEL)
                 return _build(entries, paths, "Tarrovel", TARROVEL, self)
@@ -284,3 +294,15 @@ if FileManager is not None:
 
         def get_background_items(self, *args):
             return []
+
+        def update_file_info(self, _file):
+            return FileManager.OperationResult.COMPLETE
+
+        def selection_may_differ(self):
+            if not _nautilus:
+                return
+            try:
+                for f in self._selection:
+                    f.invalidate_extension_info()
+            except Exception as e:  # never into the file manager
+                log("cannot refresh the menu: %r" % e)

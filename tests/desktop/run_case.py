@@ -30,7 +30,7 @@ COMMANDS = ["Xvfb", "xvfb-run", "xauth", "dbus-run-session", "xdotool", "import"
 
 
 def missing_packages(case):
-    need = COMMANDS + [case.split("_")[0]]
+    need = COMMANDS + [case.split("_")[0]] + (["kdialog"] if case.startswith("dolphin") else [])
     missing = [c for c in need if shutil.which(c) is None]
     probe = {"nautilus": "gi.require_version('Nautilus', '4.0')",
              "nemo": "gi.require_version('Nemo', '3.0')"}.get(case.split("_")[0])
@@ -123,6 +123,9 @@ def outside(build, case):
     mask_services(env["XDG_DATA_HOME"])
     if case.endswith("_japanese"):
         env.update(japanese_locale(folder))
+    if case.startswith("dolphin"):
+        # Dolphin's users are in KDE, where the product shows kdialog's dialogs.
+        env["XDG_CURRENT_DESKTOP"] = "KDE"
     start = time.monotonic()
     log_path = os.path.join(folder, "session.log")
     for attempt in range(3):
