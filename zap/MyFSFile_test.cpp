@@ -3,7 +3,7 @@
 #include "zap/MyFSFile.h"
 
 #include "platform/HostServices.h"
-#include "platform/files/Forks.h"
+#include "platform/files/OpenForks.h"
 #include "platform/files/Syscalls.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/Selection.h"

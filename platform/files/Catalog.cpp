@@ -7,7 +7,7 @@
 
 #include "platform/files/CatalogConvert.h"
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStoreSeam.h"
+#include "platform/files/CatalogMetadata.h"
 #include "platform/files/Listing.h"
 #include "platform/files/Syscalls.h"
 

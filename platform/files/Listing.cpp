@@ -10,7 +10,7 @@
 #include <sys/statfs.h>
 
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 #include "platform/files/Syscalls.h"
 #include "platform/files/Volumes.h"
 

@@ -1,6 +1,6 @@
 // FSOpenFork, FSGetForkSize, FSReadFork, FSSetForkSize, FSCloseFork and the
 // small part of the Resource Manager built on them.
-#include "platform/files/Forks.h"
+#include "platform/files/OpenForks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
 #include "platform/files/Syscalls.h"
 #include "platform/forks/StreamXattrs.h"

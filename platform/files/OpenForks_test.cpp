@@ -6,7 +6,7 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Forks.h"
+#include "platform/files/OpenForks.h"
 #include "platform/files/Syscalls.h"
 #include "platform/forks/Fixtures.h"
 

@@ -1,6 +1,6 @@
 // The fork stores on disk: an item's "._name" sidecar and its metadata
 // attributes, read into a snapshot for the decisions of
-// platform/forks/ForkStores.h, and the plans those decisions make carried
+// platform/forks/StoreDecisions.h, and the plans those decisions make carried
 // out so that a sidecar parses as its old or its new content at every
 // instant (see ApplyForkStorePlan).
 //
@@ -18,7 +18,7 @@
 
 #include "platform/MacTypes.h"
 #include "platform/files/Refs.h"
-#include "platform/forks/ForkStores.h"
+#include "platform/forks/StoreDecisions.h"
 
 namespace tv::files {
 

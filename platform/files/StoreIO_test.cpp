@@ -11,8 +11,8 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/ForkStore.h"
-#include "platform/files/Forks.h"
+#include "platform/files/StoreIO.h"
+#include "platform/files/OpenForks.h"
 #include "platform/files/Syscalls.h"
 #include "platform/forks/ForkTestSupport.h"
 #include "tests/support/ForkCalls.h"

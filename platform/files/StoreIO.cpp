@@ -1,4 +1,4 @@
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 
 #include <algorithm>
 #include <atomic>
