@@ -413,7 +413,7 @@ OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8
   return result;
 }
 
-OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
+OSStatus CarryOutSidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
   OSStatus result = noErr;
   SidecarPlanKind kind = plan.kind;
   // A sidecar with other names (deduplicated trees, cp -al, rsync snapshots)
@@ -622,7 +622,7 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
   auto sidecar = [&] {
     if (result != noErr || plan.sidecar.kind == SidecarPlanKind::kNothing) return;
     if (!stores.sidecar) result = paramErr;  // a plan for a sidecar that was not read
-    else result = ApplySidecarPlan(*stores.sidecar, plan.sidecar);
+    else result = CarryOutSidecarPlan(*stores.sidecar, plan.sidecar);
   };
   if (order == PlanOrder::kResourceFork) {
     xattr(tv::forks::kAfpResourceXattrName, plan.afpResource);
