@@ -3,7 +3,7 @@
 
 #include "menu/MyCMCmdList.h"
 #include "platform/HostServices.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "plugin/MyCMXStatus.h"
 #include "selection/MyCMContext.h"
 #include "support/MyCFAutoreleasePool.h"

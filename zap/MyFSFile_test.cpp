@@ -4,7 +4,7 @@
 
 #include "platform/HostServices.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"

@@ -9,7 +9,7 @@
 #include "platform/files/Errors.h"
 #include "platform/files/CatalogMetadata.h"
 #include "platform/files/Listing.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 namespace tv::files {
 

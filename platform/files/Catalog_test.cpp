@@ -8,7 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 using namespace tvfiles_test;
 namespace sys = tv::files::sys;

@@ -8,7 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/ForkCalls.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/files/Errors.h"
 #include "platform/files/StoreIO.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/files/Volumes.h"
 
 namespace tv::files {

@@ -7,7 +7,7 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 using namespace tvfiles_test;
 using tv::files::FolderEntry;

@@ -14,7 +14,7 @@
 #include "platform/files/Errors.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/StreamXattrs.h"
 
 namespace tv::files {

@@ -7,7 +7,7 @@
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/Fixtures.h"
 
 using namespace tvfiles_test;

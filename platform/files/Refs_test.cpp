@@ -10,7 +10,7 @@
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 using namespace tvfiles_test;
 namespace sys = tv::files::sys;

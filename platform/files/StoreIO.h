@@ -4,7 +4,7 @@
 // out so that a sidecar parses as its old or its new content at every
 // instant (see ApplyForkStorePlan).
 //
-// Every system call goes through platform/files/Syscalls.h and every errno
+// Every system call goes through platform/files/CallTable.h and every errno
 // becomes a status in platform/files/Errors.cpp. A sidecar or attribute that
 // does not parse gives kForkStoreDamagedErr and is never rewritten.
 #pragma once

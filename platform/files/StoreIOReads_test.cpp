@@ -1,7 +1,7 @@
 // The two savings of a walk's reads: the listing's word on sidecars, and the
 // attribute names of the item read just before.
 #include "platform/Files.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

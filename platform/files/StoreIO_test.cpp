@@ -13,7 +13,7 @@
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "platform/forks/ForkTestSupport.h"
 #include "tests/support/ForkCalls.h"
 

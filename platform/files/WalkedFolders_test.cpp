@@ -2,7 +2,7 @@
 // is there now when a folder was replaced or a link on the way points
 // elsewhere.
 #include "platform/Files.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

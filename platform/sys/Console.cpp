@@ -4,7 +4,7 @@
 #include "platform/Console.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/ServiceCalls.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "platform/Console.h"
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/ServiceCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ class ConsoleTest : public ::testing::Test {
     tvsys::Sys().write = FakeWrite;
   }
   void TearDown() override {
-    tvsys::RestoreSysCalls();
+    tvsys::RestoreServiceCalls();
     TVSetConsoleSink(nullptr, nullptr);
   }
   static std::string Joined() {

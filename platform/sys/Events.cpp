@@ -3,7 +3,7 @@
 #include "platform/Events.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/ServiceCalls.h"
 #include "platform/sys/SystemInfo.h"
 
 #include <climits>

@@ -1,6 +1,6 @@
 #include "platform/Events.h"
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/ServiceCalls.h"
 #include "platform/sys/SystemInfo.h"
 #include "tests/support/TestSupport.h"
 
@@ -45,7 +45,7 @@ class EventsTest : public ::testing::Test {
     unsetenv("TARROVEL_SYSTEM_VERSION");
   }
   void TearDown() override {
-    tvsys::RestoreSysCalls();
+    tvsys::RestoreServiceCalls();
     TVSetTickSource(nullptr, nullptr);
     TVSetKeyboardPoller(nullptr, nullptr);
     TVSetBeepHandler(nullptr, nullptr);
@@ -74,7 +74,7 @@ TEST_F(EventsTest, TickCountReadsTheMonotonicClock) {
   tvsys::Sys().clockGettime = FakeClock;
   EXPECT_EQ(630u, TickCount());
   EXPECT_EQ(CLOCK_MONOTONIC, sClockAsked);
-  tvsys::RestoreSysCalls();
+  tvsys::RestoreServiceCalls();
   UInt32 a = TickCount();
   usleep(50 * 1000);
   UInt32 b = TickCount();

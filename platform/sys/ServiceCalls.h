@@ -9,16 +9,16 @@
 
 namespace tvsys {
 
-struct SysCalls {
+struct ServiceCalls {
   int (*clockGettime)(clockid_t clock, struct timespec *ts);
   ssize_t (*write)(int fd, const void *buf, size_t count);
   int (*isatty)(int fd);
 };
 
 // The table in use; tests replace entries and put the real ones back with
-// RestoreSysCalls().
-SysCalls &Sys();
-void RestoreSysCalls();
+// RestoreServiceCalls().
+ServiceCalls &Sys();
+void RestoreServiceCalls();
 
 // Writes all of buf to fd, retrying after EINTR and short writes. False when
 // the descriptor refuses the rest (the caller has nowhere to report it).

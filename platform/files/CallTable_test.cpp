@@ -1,4 +1,4 @@
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The table of system calls and its fault hooks. Only generic Linux code
 // belongs here: no decisions, no status codes.
-#include "platform/files/Syscalls.h"
+#include "platform/files/CallTable.h"
 
 #include <atomic>
 #include <cerrno>

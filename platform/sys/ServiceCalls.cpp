@@ -1,5 +1,5 @@
 // The system-call table of the small system services (clock, console, beep).
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/ServiceCalls.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -7,15 +7,15 @@
 namespace tvsys {
 namespace {
 
-SysCalls RealSysCalls() { return SysCalls{::clock_gettime, ::write, ::isatty}; }
+ServiceCalls RealServiceCalls() { return ServiceCalls{::clock_gettime, ::write, ::isatty}; }
 
-SysCalls sTable = RealSysCalls();
+ServiceCalls sTable = RealServiceCalls();
 
 }  // namespace
 
-SysCalls &Sys() { return sTable; }
+ServiceCalls &Sys() { return sTable; }
 
-void RestoreSysCalls() { sTable = RealSysCalls(); }
+void RestoreServiceCalls() { sTable = RealServiceCalls(); }
 
 bool WriteAll(int fd, const char *buf, size_t count) {
   while (count > 0) {
