@@ -4,7 +4,7 @@
 
 #include "platform/HostServices.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/CallTable.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
@@ -15,7 +15,7 @@
 namespace {
 
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 

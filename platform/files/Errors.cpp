@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "platform/files/CallTable.h"
+#include "platform/sys/CallTable.h"
 
 namespace tv::files {
 

@@ -7,12 +7,12 @@
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/CallTable.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 
 using namespace tvfiles_test;
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/OpenForks.h"
-#include "platform/files/CallTable.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/ForkTestSupport.h"
 #include "tests/support/ForkCalls.h"
 
 using namespace tvfiles_test;
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 using tv::forks::AppleDoubleView;
 using tv::forks::FinderInfoBytes;
 
