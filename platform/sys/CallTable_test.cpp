@@ -8,7 +8,7 @@
 
 namespace sys = tv::sys;
 
-TEST(SyscallTableTest, FailsTheNthCallOnceOrFromThenOnAndCountsEveryCall) {
+TEST(CallTableTest, FailsTheNthCallOnceOrFromThenOnAndCountsEveryCall) {
   sys::FaultScope faults;
   struct stat st;
   sys::ResetCallCounts();
@@ -56,7 +56,7 @@ ssize_t AcceptsNothing(int, const void *, size_t) { return 0; }
 
 }  // namespace
 
-TEST(SyscallTableTest, PreadAllGathersShortAndInterruptedReadsAndStopsAtTheEnd) {
+TEST(CallTableTest, PreadAllGathersShortAndInterruptedReadsAndStopsAtTheEnd) {
   char path[] = "/tmp/tv-preadall-XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
@@ -83,7 +83,7 @@ TEST(SyscallTableTest, PreadAllGathersShortAndInterruptedReadsAndStopsAtTheEnd) 
   close(fd);
 }
 
-TEST(SyscallTableTest, WriteAllFailsWhereTheFileAcceptsNothing) {
+TEST(CallTableTest, WriteAllFailsWhereTheFileAcceptsNothing) {
   sys::SubstituteScope restore(sys::RealCalls());
   sys::SubstituteCall(&sys::CallTable::write, AcceptsNothing);
   errno = 0;
