@@ -3,7 +3,7 @@
 
 #include "menu/MyCMCmdList.h"
 #include "platform/HostServices.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 #include "plugin/MyCMXStatus.h"
 #include "selection/MyCMContext.h"
 #include "support/MyCFAutoreleasePool.h"
@@ -14,7 +14,7 @@
 
 namespace {
 
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 class CompositionTest : public ::testing::Test {
  protected:

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "platform/Files.h"
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ForkCalls.h"

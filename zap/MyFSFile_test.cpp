@@ -3,8 +3,8 @@
 #include "zap/MyFSFile.h"
 
 #include "platform/HostServices.h"
-#include "platform/files/Forks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/OpenForks.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
@@ -15,7 +15,7 @@
 namespace {
 
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 

@@ -180,9 +180,10 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
         return;  // never replace what we could not read
       case Stored::kCorrupt: {
         const std::string aside = AsideName(path);
-        if (aside.empty() || tvcf::Calls().rename(path.c_str(), aside.c_str()) != 0) {
+        const int err = aside.empty() ? 0 : tvcf::RenameFile(path, aside);
+        if (aside.empty() || err != 0) {
           ReportOnce(path, "cannot move aside unreadable " + path + ": " +
-                               (aside.empty() ? std::string("too many earlier copies") : tvcf::ErrorText(errno)));
+                               (aside.empty() ? std::string("too many earlier copies") : tvcf::ErrorText(err)));
           return;
         }
         ReportOnce(path, path + " was not a valid preferences file; moved it to " + aside);

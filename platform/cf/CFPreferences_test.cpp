@@ -1,5 +1,7 @@
 // Preferences through a real file in a temporary tree.
 #include "platform/cf/CFFileIO.h"
+#include "platform/sys/CallTable.h"
+#include "platform/sys/FileReplacement.h"
 #include "platform/cf/CFTestFixture.h"
 #include "tests/support/TestSupport.h"
 
@@ -10,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using tvtest::CFOwned;
 using tvtest::Utf8;
@@ -27,15 +31,40 @@ std::string Plist(const std::string &dictBody) {
          "</dict></plist>\n";
 }
 
-// Puts the original system calls back when it goes.
-class ScopedFileCalls {
- public:
-  ScopedFileCalls() : saved_(tvcf::Calls()) {}
-  ~ScopedFileCalls() { tvcf::Calls() = saved_; }
+namespace sys = tv::sys;
 
- private:
-  tvcf::FileCalls saved_;
-};
+// Standard error stays writable while a test fails the other writes, so that
+// the message about the lost change is seen.
+ssize_t FailWrite(int fd, const void *buf, size_t n, ssize_t answer, int err) {
+  if (fd == STDERR_FILENO) return sys::RealCalls().write(fd, buf, n);
+  errno = err;
+  return answer;
+}
+
+// Opens what is there; creates nothing (as on a read-only folder).
+int OpenRefusingToCreate(int dirFd, const char *path, int flags, ...) {
+  if (!(flags & O_CREAT)) return sys::RealCalls().openat(dirFd, path, flags);
+  errno = EROFS;
+  return -1;
+}
+
+// The temporaries of the shared replacement in the preferences folder, seen
+// while the new file is flushed; each with whether another open of it could
+// take it (it must not: its writer holds it locked).
+std::string sPreferencesFolder;
+std::vector<std::pair<std::string, bool>> sTemporariesSeen;
+int FsyncLookingAtTheFolder(int fd) {
+  std::error_code ec;
+  for (const auto &e : fs::directory_iterator(sPreferencesFolder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.find("plist") != std::string::npos) continue;
+    const int other = open(e.path().c_str(), O_RDONLY | O_CLOEXEC);
+    const bool free = other >= 0 && sys::RealCalls().ofdlock(other, F_RDLCK, false) == 0;
+    if (other >= 0) close(other);
+    sTemporariesSeen.emplace_back(name, free);
+  }
+  return sys::RealCalls().fsync(fd);
+}
 
 class CFPreferencesTest : public tvtest::CFBalanceTest {
  protected:
@@ -199,17 +228,22 @@ TEST_F(CFPreferencesTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
   const std::string good = tree.read(kRel);
   struct Failure {
     const char *what;
-    void (*inject)(tvcf::FileCalls &);
+    void (*inject)();
   } failures[] = {
-      {"write", [](tvcf::FileCalls &c) { c.write = [](int, const void *, unsigned long) -> long { errno = ENOSPC; return -1; }; }},
-      {"short write", [](tvcf::FileCalls &c) { c.write = [](int, const void *, unsigned long) -> long { return 0; }; }},
-      {"fsync", [](tvcf::FileCalls &c) { c.fsync = [](int) { errno = EIO; return -1; }; }},
-      {"rename", [](tvcf::FileCalls &c) { c.rename = [](const char *, const char *) { errno = EACCES; return -1; }; }},
-      {"mkstemp", [](tvcf::FileCalls &c) { c.mkstemp = [](char *) { errno = EROFS; return -1; }; }},
+      {"write", [] {
+         sys::SubstituteCall(&sys::CallTable::write, +[](int fd, const void *b, size_t n) { return FailWrite(fd, b, n, -1, ENOSPC); });
+       }},
+      {"short write", [] {
+         sys::SubstituteCall(&sys::CallTable::write, +[](int fd, const void *b, size_t n) { return FailWrite(fd, b, n, 0, 0); });
+       }},
+      {"fsync", [] { sys::FailCall(sys::Call::fsync, 1, EIO); }},
+      {"rename", [] { sys::FailCall(sys::Call::renameat, 1, EACCES); }},
+      {"temporary", [] { sys::SubstituteCall(&sys::CallTable::openat, OpenRefusingToCreate); }},
   };
   for (const Failure &f : failures) {
-    ScopedFileCalls restore;
-    f.inject(tvcf::Calls());
+    sys::FaultScope faults;
+    sys::SubstituteScope restore(sys::RealCalls());
+    f.inject();
     testing::internal::CaptureStderr();
     CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanFalse, kApp);
     const std::string err = testing::internal::GetCapturedStderr();
@@ -220,14 +254,29 @@ TEST_F(CFPreferencesTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
   EXPECT_TRUE(GetBool(CFSTR("ShowDataForkMenu")).first);
 }
 
+TEST_F(CFPreferencesTest, SavesThroughTheSharedLockedTemporary) {
+  CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanTrue, kApp);
+  sPreferencesFolder = tree.path("home/.config/tarrovel");
+  sTemporariesSeen.clear();
+  {
+    sys::SubstituteScope restore(sys::RealCalls());
+    sys::SubstituteCall(&sys::CallTable::fsync, FsyncLookingAtTheFolder);
+    CFPreferencesSetAppValue(CFSTR("ShowDataForkMenu"), kCFBooleanFalse, kApp);
+  }
+  ASSERT_FALSE(sTemporariesSeen.empty());
+  for (const auto &[name, free] : sTemporariesSeen) {
+    EXPECT_TRUE(sys::IsTemporaryName(name)) << name;
+    EXPECT_FALSE(free) << name << " could be taken by a cleanup while it was written";
+  }
+  EXPECT_FALSE(GetBool(CFSTR("ShowDataForkMenu")).first);
+  EXPECT_EQ((std::set<std::string>{"org.tarrovel.Test.plist"}), FolderNames());
+}
+
 TEST_F(CFPreferencesTest, UnreadableFileIsNeverReplaced) {
   tree.file(kRel, Plist("<key>ShowDataForkMenu</key><true/>"));
   const std::string before = tree.read(kRel);
-  ScopedFileCalls restore;
-  tvcf::Calls().open = [](const char *, int, unsigned) {
-    errno = EACCES;
-    return -1;
-  };
+  sys::FaultScope faults;
+  sys::FailCall(sys::Call::openat, 1, EACCES, true);
   testing::internal::CaptureStderr();
   EXPECT_EQ(std::make_pair(Boolean(false), Boolean(false)), GetBool(CFSTR("ShowDataForkMenu")));
   CFPreferencesSetAppValue(CFSTR("keepModificationDate"), kCFBooleanTrue, kApp);

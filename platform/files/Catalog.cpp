@@ -7,9 +7,9 @@
 
 #include "platform/files/CatalogConvert.h"
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStoreSeam.h"
+#include "platform/files/CatalogMetadata.h"
 #include "platform/files/Listing.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 namespace tv::files {
 
@@ -107,6 +107,7 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
 }  // namespace tv::files
 
 using namespace tv::files;
+namespace sys = tv::sys;
 
 OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfo,
                        HFSUniStr255 *outName, FSSpecPtr fsSpec, FSRef *parentRef) {

@@ -8,12 +8,12 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/ForkCalls.h"
 
 using namespace tvfiles_test;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 namespace tv::files {
 

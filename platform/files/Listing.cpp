@@ -10,8 +10,8 @@
 #include <sys/statfs.h>
 
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStore.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/StoreIO.h"
+#include "platform/sys/CallTable.h"
 #include "platform/files/Volumes.h"
 
 namespace tv::files {
@@ -218,7 +218,7 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
       if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
       const char *name = buf + pos + 19;
       entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino});
-      if (name[0] == '.' && name[1] == 't' && IsRewriteTemporaryName(entries.back().name))
+      if (name[0] == '.' && name[1] == 't' && sys::IsTemporaryName(entries.back().name))
         leftovers.push_back(entries.back().name);
       pos += reclen;
     }

@@ -7,12 +7,12 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 using namespace tvfiles_test;
 using tv::files::FolderEntry;
 using tv::files::VisibleEntries;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 namespace tv::files {
 namespace {

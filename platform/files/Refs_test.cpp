@@ -10,10 +10,10 @@
 #include "platform/files/FilesTestSupport.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 using namespace tvfiles_test;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 namespace {
 

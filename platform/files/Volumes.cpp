@@ -6,7 +6,7 @@
 #include <poll.h>
 #include <set>
 
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 namespace tv::files {
 

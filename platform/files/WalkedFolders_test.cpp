@@ -2,7 +2,7 @@
 // is there now when a folder was replaced or a link on the way points
 // elsewhere.
 #include "platform/Files.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,12 +21,12 @@ TEST(WalkedFoldersTest, SecondItemOfAFolderCostsTwoStats) {
   tree.file("a/one");
   tree.file("a/two");
   ASSERT_EQ(Resolve(tree.path("a/one")), tree.path("a/one"));
-  tv::files::sys::ResetCallCounts();
+  tv::sys::ResetCallCounts();
   FSRef ref;
   std::string two = tree.path("a/two");
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8 *>(two.c_str()), &ref, nullptr), noErr);
-  EXPECT_EQ(tv::files::sys::CallCount(tv::files::sys::Call::statx), 2u);
-  EXPECT_EQ(tv::files::sys::CallCount(tv::files::sys::Call::openat), 0u);
+  EXPECT_EQ(tv::sys::CallCount(tv::sys::Call::statx), 2u);
+  EXPECT_EQ(tv::sys::CallCount(tv::sys::Call::openat), 0u);
 }
 
 TEST(WalkedFoldersTest, ReplacedFoldersAndRetargetedLinksAreNoticed) {

@@ -12,7 +12,7 @@
 
 #include "platform/forks/ByteOrder.h"
 #include "platform/forks/FinderInfo.h"
-#include "platform/forks/ForkError.h"
+#include "platform/forks/FormatError.h"
 
 namespace tv::forks {
 

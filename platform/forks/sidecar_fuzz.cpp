@@ -7,7 +7,7 @@
 
 #include "platform/forks/AppleDouble.h"
 #include "platform/forks/Fixtures.h"
-#include "platform/forks/ForkStores.h"
+#include "platform/forks/StoreDecisions.h"
 #include "platform/forks/SidecarPlan.h"
 #include "platform/forks/StreamXattrs.h"
 

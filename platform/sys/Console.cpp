@@ -4,7 +4,7 @@
 #include "platform/Console.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/CallTable.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -37,7 +37,7 @@ void WriteLines(const std::string &text) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     end = end == std::string::npos ? text.size() : end + 1;
-    tvsys::WriteAll(STDERR_FILENO, text.data() + start, end - start);
+    tv::sys::WriteAll(STDERR_FILENO, text.data() + start, end - start);
     start = end;
   }
 }

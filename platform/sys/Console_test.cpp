@@ -1,6 +1,6 @@
 #include "platform/Console.h"
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/CallTable.h"
 
 #include <gtest/gtest.h>
 
@@ -36,10 +36,10 @@ class ConsoleTest : public ::testing::Test {
     sWrites.clear();
     sMaxChunk = 0;
     sInterrupts = 0;
-    tvsys::Sys().write = FakeWrite;
+    tv::sys::SubstituteCall(&tv::sys::CallTable::write, FakeWrite);
   }
   void TearDown() override {
-    tvsys::RestoreSysCalls();
+    tv::sys::ClearSubstitutes();
     TVSetConsoleSink(nullptr, nullptr);
   }
   static std::string Joined() {

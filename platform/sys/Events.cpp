@@ -3,7 +3,7 @@
 #include "platform/Events.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/CallTable.h"
 #include "platform/sys/SystemInfo.h"
 
 #include <climits>
@@ -110,7 +110,7 @@ UInt32 TickCount() {
   Hooks hooks = CurrentHooks();
   if (hooks.tickSource != nullptr) return hooks.tickSource(hooks.tickRefcon);
   struct timespec now {};
-  if (tvsys::Sys().clockGettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  if (tv::sys::ClockGettime(CLOCK_MONOTONIC, &now) != 0) return 0;
   return tvsys::TicksFromClock(now.tv_sec, now.tv_nsec, tvsys::TicksPerSecond());
 }
 
@@ -141,7 +141,7 @@ void SysBeep(short duration) {
     hooks.beep(duration, hooks.beepRefcon);
     return;
   }
-  if (tvsys::Sys().isatty(STDERR_FILENO) == 1) tvsys::WriteAll(STDERR_FILENO, "\a", 1);
+  if (tv::sys::Isatty(STDERR_FILENO) == 1) tv::sys::WriteAll(STDERR_FILENO, "\a", 1);
 }
 
 void TVSetBeepHandler(TVBeepHandler handler, void *refcon) {

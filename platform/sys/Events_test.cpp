@@ -1,6 +1,6 @@
 #include "platform/Events.h"
 #include "platform/HostServices.h"
-#include "platform/sys/SysCalls.h"
+#include "platform/sys/CallTable.h"
 #include "platform/sys/SystemInfo.h"
 #include "tests/support/TestSupport.h"
 
@@ -45,7 +45,7 @@ class EventsTest : public ::testing::Test {
     unsetenv("TARROVEL_SYSTEM_VERSION");
   }
   void TearDown() override {
-    tvsys::RestoreSysCalls();
+    tv::sys::ClearSubstitutes();
     TVSetTickSource(nullptr, nullptr);
     TVSetKeyboardPoller(nullptr, nullptr);
     TVSetBeepHandler(nullptr, nullptr);
@@ -71,10 +71,10 @@ TEST(TicksFromClockTest, CountsSixtiethsAndWraps) {
 }
 
 TEST_F(EventsTest, TickCountReadsTheMonotonicClock) {
-  tvsys::Sys().clockGettime = FakeClock;
+  tv::sys::SubstituteCall(&tv::sys::CallTable::clockgettime, FakeClock);
   EXPECT_EQ(630u, TickCount());
   EXPECT_EQ(CLOCK_MONOTONIC, sClockAsked);
-  tvsys::RestoreSysCalls();
+  tv::sys::ClearSubstitutes();
   UInt32 a = TickCount();
   usleep(50 * 1000);
   UInt32 b = TickCount();
@@ -89,7 +89,7 @@ TEST_F(EventsTest, TickSourceReplacesTheClockUntilCleared) {
   now = 0xFFFFFFFFu;
   EXPECT_EQ(0xFFFFFFFFu, TickCount());
   TVSetTickSource(nullptr, nullptr);
-  tvsys::Sys().clockGettime = FakeClock;
+  tv::sys::SubstituteCall(&tv::sys::CallTable::clockgettime, FakeClock);
   EXPECT_EQ(630u, TickCount());
 }
 
@@ -120,13 +120,13 @@ TEST_F(EventsTest, GetKeysIsAllUpWithoutPollerAndReportsPolledKeys) {
 TEST_F(EventsTest, SysBeepGoesToHandlerOrToTerminalOnly) {
   static short heard = -1;
   TVSetBeepHandler([](short duration, void *) { heard = duration; }, nullptr);
-  tvsys::Sys().write = RecordWrite;
+  tv::sys::SubstituteCall(&tv::sys::CallTable::write, RecordWrite);
   SysBeep(7);
   EXPECT_EQ(7, heard);
   EXPECT_TRUE(sWritten.empty());
 
   TVSetBeepHandler(nullptr, nullptr);
-  tvsys::Sys().isatty = FakeIsatty;
+  tv::sys::SubstituteCall(&tv::sys::CallTable::isatty, FakeIsatty);
   sIsTty = 0;
   SysBeep(0);
   EXPECT_TRUE(sWritten.empty()) << "no bell into a pipe or file";

@@ -1,6 +1,7 @@
-// The system calls of the File Manager and the fork stores, reached through
-// one table so that tests can make any of them fail and count how often each
-// one runs.
+// Every system call of the platform (the File Manager, the fork stores,
+// CoreFoundation's files, the console and the clock), reached through one
+// table so that tests can make any of them fail and count how often each one
+// runs.
 //
 // Every wrapper behaves like the call it wraps (-1 and errno on failure). A
 // test arms a fault with FailCall(call, n, err): the n-th call of that kind
@@ -19,8 +20,9 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
+#include <time.h>
 
-namespace tv::files::sys {
+namespace tv::sys {
 
 enum class Call : unsigned {
   fstat,
@@ -57,6 +59,8 @@ enum class Call : unsigned {
   poll,
   syncrange,  // sync_file_range
   ofdlock,    // fcntl(F_OFD_SETLK / F_OFD_SETLKW)
+  clockgettime,
+  isatty,
   count_
 };
 constexpr unsigned kCallCount = unsigned(Call::count_);
@@ -108,6 +112,19 @@ int SyncRange(int fd, off_t offset, off_t length);
 // process: another descriptor of the same process conflicts too, and
 // closing the file releases it.
 int OfdLock(int fd, short type, bool wait);
+int ClockGettime(clockid_t clock, struct timespec *ts);
+int Isatty(int fd);
+
+// ---- Whole transfers ---------------------------------------------------------
+// Each retries after EINTR and a short transfer, through the wrappers above.
+
+// Reads `size` bytes at `offset`: the count read (fewer only at the end of
+// the file) or -1 and errno.
+ssize_t PreadAll(int fd, void *buf, size_t size, uint64_t offset);
+// Writes all of buf (at `offset`); 0, or -1 and errno. A write that
+// accepts nothing fails with EIO rather than looping.
+int WriteAll(int fd, const void *buf, size_t size);
+int PwriteAll(int fd, const void *buf, size_t size, uint64_t offset);
 
 // ---- Test hooks --------------------------------------------------------------
 
@@ -147,6 +164,8 @@ struct CallTable {
   int (*poll)(struct pollfd *, nfds_t, int);
   int (*syncrange)(int, off_t, off_t);
   int (*ofdlock)(int, short, bool);
+  int (*clockgettime)(clockid_t, struct timespec *);
+  int (*isatty)(int);
 };
 // The kernel's calls.
 const CallTable &RealCalls();
@@ -154,6 +173,15 @@ const CallTable &RealCalls();
 // replace what the test needs); faults still come first.
 void SubstituteCalls(const CallTable &calls);
 void ClearSubstitutes();
+// The table the wrappers call now.
+const CallTable &ActiveCalls();
+// Puts `fake` in the place of one call, keeping the substitutes in place.
+template <class F>
+void SubstituteCall(F CallTable::*call, F fake) {
+  CallTable calls = ActiveCalls();
+  calls.*call = fake;
+  SubstituteCalls(calls);
+}
 
 // Puts the real calls back when it goes out of scope.
 struct SubstituteScope {
@@ -179,4 +207,4 @@ struct FaultScope {
   ~FaultScope() { ClearFaults(); }
 };
 
-}  // namespace tv::files::sys
+}  // namespace tv::sys

@@ -1,10 +1,10 @@
 // The catalog's two questions to the fork stores: what the resource fork's
 // size and the FinderInfo are, and how FinderInfo is written.
-#include "platform/files/ForkStoreSeam.h"
+#include "platform/files/CatalogMetadata.h"
 
 #include <cstring>
 
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 
 namespace tv::files {
 

@@ -1,7 +1,7 @@
 // The two savings of a walk's reads: the listing's word on sidecars, and the
 // attribute names of the item read just before.
 #include "platform/Files.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 namespace fx = tv::forks::fixtures;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }

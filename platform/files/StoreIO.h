@@ -1,10 +1,10 @@
 // The fork stores on disk: an item's "._name" sidecar and its metadata
 // attributes, read into a snapshot for the decisions of
-// platform/forks/ForkStores.h, and the plans those decisions make carried
+// platform/forks/StoreDecisions.h, and the plans those decisions make carried
 // out so that a sidecar parses as its old or its new content at every
 // instant (see ApplyForkStorePlan).
 //
-// Every system call goes through platform/files/Syscalls.h and every errno
+// Every system call goes through platform/sys/CallTable.h and every errno
 // becomes a status in platform/files/Errors.cpp. A sidecar or attribute that
 // does not parse gives kForkStoreDamagedErr and is never rewritten.
 #pragma once
@@ -18,7 +18,8 @@
 
 #include "platform/MacTypes.h"
 #include "platform/files/Refs.h"
-#include "platform/forks/ForkStores.h"
+#include "platform/forks/StoreDecisions.h"
+#include "platform/sys/FileReplacement.h"
 
 namespace tv::files {
 
@@ -26,22 +27,18 @@ namespace tv::files {
 // file's metadata cannot be read, and nothing is written.
 constexpr OSStatus kForkStoreDamagedErr = ioErr;
 
-// Temporary files of sidecar rewrites are named this and 16 lowercase hex
-// digits. One left behind by a process that died between creating and
-// renaming it holds no item's metadata (its name never starts with "._"),
-// is never listed, and goes when a zap walks its folder.
-constexpr char kTemporaryPrefix[] = ".tarrovel-tmp-";
-bool IsRewriteTemporaryName(std::string_view name);
+// Sidecar rewrites go through the shared replacement (FileReplacement.h),
+// whose temporaries are named this and 16 lowercase hex digits. One left
+// behind by a process that died between creating and renaming it holds no
+// item's metadata (its name never starts with "._"), is never listed, and
+// goes when a zap walks its folder.
+using tv::sys::kTemporaryPrefix;
 
 // Removes the entry `name` of the open folder dirFd when it is a leftover of
 // a rewrite: named as our temporaries are, a regular file no live process
 // holds locked (a writer holds its temporary locked until it is renamed),
 // and an AppleDouble file. Anything else stays; failures are ignored.
 void RemoveLeftoverTemporary(int dirFd, const char *name);
-
-// Unlinks the temporaries of the rewrites in flight; async-signal-safe. For
-// a handler of a signal that ends the process (TVRemoveTemporariesInFlight).
-void RemoveTemporariesInFlight();
 
 // How the calls reach the item's extended attributes: through a descriptor of
 // the item when the caller holds one (it cannot be swapped underneath),
@@ -113,9 +110,10 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
 // that an error part way leaves what reading sees unchanged for as long as
 // possible. Sidecar plans:
 //   in place  the patch is written, flushed, and only then is the file cut;
-//   rewrite   a temporary sibling with the sidecar's owner, mode, extended
-//             attributes and ACL, flushed, renamed over the sidecar (on
-//             failure it is removed again; a sidecar whose owner, group or
+//   rewrite   the shared replacement (FileReplacement.h): a temporary
+//             sibling with the sidecar's owner, mode, extended attributes
+//             and ACL, flushed, renamed over the sidecar, the folder flushed
+//             (on failure it is removed again; a sidecar whose owner, group or
 //             attributes the user cannot give to a new file is left as it
 //             is, with the status of that failure: permErr for EPERM);
 //             an in-place plan for a sidecar with more than one link is

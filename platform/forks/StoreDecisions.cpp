@@ -1,4 +1,4 @@
-#include "platform/forks/ForkStores.h"
+#include "platform/forks/StoreDecisions.h"
 
 namespace tv::forks {
 

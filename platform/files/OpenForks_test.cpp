@@ -6,13 +6,13 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/Forks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/OpenForks.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/Fixtures.h"
 
 using namespace tvfiles_test;
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/forks/ForkError.h"
+#include "platform/forks/FormatError.h"
 
 namespace tv::forks {
 

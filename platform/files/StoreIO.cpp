@@ -1,9 +1,7 @@
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -12,11 +10,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "platform/HostServices.h"
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Listing.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
+#include "platform/sys/FileReplacement.h"
 
 namespace tv::files {
 
@@ -40,7 +38,6 @@ constexpr size_t kForkReadLimit = 4096;  // smaller forks are read (the blank on
 // The furthest a sound AppleDouble file can reach: a 32-bit offset plus a
 // 32-bit length. Anything larger is no sidecar.
 constexpr uint64_t kMaxSidecarSize = (uint64_t(1) << 33) + (uint64_t(1) << 16);
-constexpr size_t kMaxXattrSize = size_t(64) << 10;  // XATTR_SIZE_MAX
 
 // The attributes of ours, in the order of ItemStores.
 struct XattrSlot {
@@ -59,12 +56,6 @@ OSStatus ItemStatus(int err, const ItemLocation &where) {
   return StatusFromErrnoAt(err, where.dirFd, where.itemPath.c_str());
 }
 
-ssize_t GetXattr(const XattrTarget &t, const char *name, void *value, size_t size) {
-  return t.fd >= 0 ? sys::Fgetxattr(t.fd, name, value, size) : sys::Lgetxattr(t.path.c_str(), name, value, size);
-}
-ssize_t ListXattr(const XattrTarget &t, char *list, size_t size) {
-  return t.fd >= 0 ? sys::Flistxattr(t.fd, list, size) : sys::Llistxattr(t.path.c_str(), list, size);
-}
 int SetXattr(const XattrTarget &t, const char *name, const std::vector<UInt8> &value) {
   return t.fd >= 0 ? sys::Fsetxattr(t.fd, name, value.data(), value.size(), 0)
                    : sys::Lsetxattr(t.path.c_str(), name, value.data(), value.size(), 0);
@@ -73,100 +64,15 @@ int RemoveXattr(const XattrTarget &t, const char *name) {
   return t.fd >= 0 ? sys::Fremovexattr(t.fd, name) : sys::Lremovexattr(t.path.c_str(), name);
 }
 
-bool NoAttributesHere(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
-
-// The names of the attributes, 0-separated; empty where the file system
-// keeps none. 0 or an errno.
-int ListXattrNames(const XattrTarget &target, std::vector<char> *names) {
-  std::vector<char> list(1024);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = ListXattr(target, list.data(), list.size());
-    if (n >= 0) {
-      list.resize(size_t(n));
-      *names = std::move(list);
-      return 0;
-    }
-    int err = errno;
-    if (NoAttributesHere(err)) {
-      names->clear();
-      return 0;
-    }
-    if (err == EINTR) continue;
-    if (err != ERANGE) return err;
-    // The list grew since we asked: ask its size, then read it again.
-    ssize_t need = ListXattr(target, nullptr, 0);
-    if (need < 0) return errno;
-    list.resize(size_t(need) + 256);
-  }
-  return EIO;
-}
-
-// One attribute's whole value; *out stays empty when it is not there.
-// 0 or an errno.
-int ReadXattrValue(const XattrTarget &target, const char *name, std::optional<std::vector<UInt8>> *out) {
-  std::vector<UInt8> value(kMaxXattrSize);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = GetXattr(target, name, value.data(), value.size());
-    if (n >= 0) {
-      value.resize(size_t(n));
-      *out = std::move(value);
-      return 0;
-    }
-    int err = errno;
-    if (err == ENODATA || NoAttributesHere(err)) return 0;  // removed since the listing
-    if (err == EINTR) continue;
-    if (err != ERANGE) return err;
-    ssize_t need = GetXattr(target, name, nullptr, 0);
-    if (need < 0) return errno == ENODATA ? 0 : errno;
-    value.resize(size_t(need));
-  }
-  return EIO;
-}
-
 OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::vector<char> *names) {
-  int err = ListXattrNames(target, names);
+  int err = sys::ListXattrNames(target.fd, target.path.c_str(), names);
   return err ? ItemStatus(err, where) : noErr;
 }
 
 OSStatus ReadXattr(const ItemLocation &where, const XattrTarget &target, const char *name,
                    std::optional<std::vector<UInt8>> *out) {
-  int err = ReadXattrValue(target, name, out);
+  int err = sys::ReadXattrValue(target.fd, target.path.c_str(), name, out);
   return err ? ItemStatus(err, where) : noErr;
-}
-
-// Reads `size` bytes at `offset`; fewer only at the end of the file.
-ssize_t PreadAll(int fd, UInt8 *buf, size_t size, uint64_t offset) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = sys::Pread(fd, buf + done, size - done, off_t(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += size_t(n);
-  }
-  return ssize_t(done);
-}
-
-int PwriteAll(int fd, const UInt8 *buf, size_t size, uint64_t offset) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = sys::Pwrite(fd, buf + done, size - done, off_t(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    done += size_t(n);
-  }
-  return 0;
-}
-
-int WriteAll(int fd, const UInt8 *buf, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = sys::Write(fd, buf + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    done += size_t(n);
-  }
-  return 0;
 }
 
 // Where the resource fork's data lies according to the descriptors in `head`
@@ -198,7 +104,7 @@ OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
   OSStatus result = noErr;
   auto readRange = [&](uint64_t from, uint64_t to) {
     if (result != noErr || from >= to) return;
-    ssize_t n = PreadAll(file->fd, buffer.get() + from, size_t(to - from), from);
+    ssize_t n = sys::PreadAll(file->fd, buffer.get() + from, size_t(to - from), from);
     if (n < 0) result = StatusFromErrnoAt(errno, file->dirFd, file->path.c_str());
     else if (uint64_t(n) < to - from) result = kForkStoreDamagedErr;  // cut short while we read it
   };
@@ -222,198 +128,15 @@ OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
   return result;
 }
 
-uint64_t NextRandom() {
-  static std::atomic<uint64_t> counter{0};
-  uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) +
-               counter.fetch_add(0x9E3779B97F4A7C15ull) + uint64_t(reinterpret_cast<uintptr_t>(&counter));
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
-std::string FolderPrefixOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The temporaries of the rewrites in flight, for RemoveTemporariesInFlight,
-// which a handler of a signal that ends the process calls. A handler may
-// neither lock nor allocate, so each slot is fixed storage published by an
-// atomic state: the handler reads a path only once it is complete. Slots
-// run out only with more rewrites at once than there are slots; such a
-// rewrite's temporary is then left to the cleanup of a later zap.
-enum : int { kSlotFree, kSlotFilling, kSlotPublished };
-struct InFlightSlot {
-  std::atomic<int> state{kSlotFree};
-  int dirFd = -1;
-  char path[4096] = {};
-};
-InFlightSlot sInFlight[4];
-static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
-
-// Publishes one temporary for the time the object lives.
-class TemporaryInFlight {
- public:
-  TemporaryInFlight(int dirFd, const std::string &path) {
-    if (path.size() >= sizeof slot_->path) return;
-    for (InFlightSlot &slot : sInFlight) {
-      int expected = kSlotFree;
-      if (!slot.state.compare_exchange_strong(expected, kSlotFilling, std::memory_order_acquire)) continue;
-      slot.dirFd = dirFd;
-      std::memcpy(slot.path, path.c_str(), path.size() + 1);
-      slot.state.store(kSlotPublished, std::memory_order_release);
-      slot_ = &slot;
-      return;
-    }
-  }
-  ~TemporaryInFlight() {
-    if (slot_) slot_->state.store(kSlotFree, std::memory_order_release);
-  }
-  TemporaryInFlight(const TemporaryInFlight &) = delete;
-  TemporaryInFlight &operator=(const TemporaryInFlight &) = delete;
-
- private:
-  InFlightSlot *slot_ = nullptr;
-};
-
-// Where a file system keeps no such locks (some network and FUSE file
-// systems), a rewrite goes on without one.
-bool NoLocksHere(int err) { return err == ENOLCK || err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP; }
-
-constexpr char kAccessAclXattr[] = "system.posix_acl_access";
-
-// One extended attribute of a file, whole.
-struct NamedValue {
-  std::string name;
-  std::vector<UInt8> value;
-};
-
-// What a rewritten file keeps of the old one beyond its bytes.
-struct KeptAttributes {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  mode_t mode = 0;
-  // Every extended attribute of the old file: user.* (Samba's DOSATTRIB),
-  // security.* (its NTACL), and the POSIX ACLs, which the kernel hands over
-  // as system.posix_acl_*. Null for a file that is new.
-  const std::vector<NamedValue> *xattrs = nullptr;
-};
-
-// Every extended attribute the open file has, read before a rewrite
-// replaces it. 0 or an errno.
-int ReadAllXattrs(int fd, std::vector<NamedValue> *out) {
-  const XattrTarget target{fd, {}};
-  std::vector<char> names;
-  int err = ListXattrNames(target, &names);
-  std::string_view list(names.data(), names.size());
-  while (err == 0 && !list.empty()) {
-    size_t end = list.find('\0');
-    std::string name(list.substr(0, end));
-    list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
-    std::optional<std::vector<UInt8>> value;
-    if (name.empty()) continue;
-    err = ReadXattrValue(target, name.c_str(), &value);
-    if (err == 0 && value) out->push_back(NamedValue{std::move(name), std::move(*value)});
-  }
-  return err;
-}
-
-// Sets one attribute on the temporary. Where we may not set it (security.*
-// as an ordinary user), one that the new file already holds with the same
-// value (a label the system gives every new file) is no loss. 0 or an errno.
-int CopyXattr(int fd, const NamedValue &attribute) {
-  if (sys::Fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) == 0) return 0;
-  const int err = errno;
-  if (err != EPERM && err != EACCES && !NoAttributesHere(err)) return err;
-  std::optional<std::vector<UInt8>> held;
-  const XattrTarget target{fd, {}};
-  return ReadXattrValue(target, attribute.name.c_str(), &held) == 0 && held == attribute.value ? 0 : err;
-}
-
-// Gives the temporary the old file's attributes, its ACL and its mode.
-// The temporary was made 0600; a default ACL of its folder gave it an ACL
-// masked by that 0600. The old ACL (or none) goes on before the mode, so
-// that no one gains access for an instant: the mask only ever becomes the
-// old one, and chmod then changes nothing but the special bits.
-// 0 or an errno.
-int CarryOverAttributes(int fd, const KeptAttributes &keep) {
-  if (keep.xattrs) {
-    const NamedValue *acl = nullptr;
-    for (const NamedValue &attribute : *keep.xattrs) {
-      if (attribute.name == kAccessAclXattr) {
-        acl = &attribute;
-        continue;
-      }
-      if (int err = CopyXattr(fd, attribute)) return err;
-    }
-    if (acl) {
-      if (int err = CopyXattr(fd, *acl)) return err;
-    } else if (sys::Fremovexattr(fd, kAccessAclXattr) != 0 && errno != ENODATA && !NoAttributesHere(errno)) {
-      return errno;  // the one the folder's default ACL gave
-    }
-  }
-  return sys::Fchmod(fd, keep.mode & 07777) == 0 ? 0 : errno;
-}
-
-// Replaces the file at (dirFd, path) by one holding `content` with the kept
-// owner, group, mode, attributes and ACL, through a temporary sibling that
-// is flushed and then renamed over it: the file is the old or the new one at
-// every instant, and other hard links of the old file keep the old content.
-//
-// The temporary is locked while it lives (RemoveLeftoverTemporary takes only
-// temporaries nobody holds) and published for RemoveTemporariesInFlight: a
-// second termination signal ends the process at once, and its handler
-// removes the temporary first. Blocking the signals across the rewrite
-// instead would hold a large rewrite on a slow disk past a second Ctrl-C,
-// and would not cover a signal another thread takes.
+// Replaces the file at (dirFd, path) through the shared crash-safe
+// replacement; its errno becomes a status here.
 OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content,
-                     const KeptAttributes &keep) {
-  const std::string folder = FolderPrefixOf(path);
-  std::string temp;
-  int fd = -1;
-  std::optional<TemporaryInFlight> inFlight;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "%s%016llx", kTemporaryPrefix, static_cast<unsigned long long>(NextRandom()));
-    temp = folder + name;
-    // Published before it exists: a signal is taken on the way out of the
-    // call that creates it.
-    inFlight.emplace(dirFd, temp);
-    fd = sys::Openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) break;
-    inFlight.reset();
-    if (errno != EEXIST) break;
-  }
-  if (fd < 0) return StatusFromErrnoAt(errno, dirFd, path.c_str());
-
-  int err = 0;
-  auto step = [&](int r) {
-    if (err == 0 && r != 0) err = errno;
-  };
-  // Waits only while a cleanup looks at the new, empty file.
-  if (sys::OfdLock(fd, F_WRLCK, true) != 0 && !NoLocksHere(errno)) err = errno;
-  step(err == 0 ? WriteAll(fd, content.data(), content.size()) : 0);
-  // Owner before attributes: a change of owner drops security.capability.
-  step(err == 0 ? sys::Fchown(fd, keep.uid, keep.gid) : 0);
-  if (err == 0) err = CarryOverAttributes(fd, keep);
-  step(err == 0 ? sys::Fsync(fd) : 0);
-  OSStatus result = err ? StatusFromErrnoAt(err, dirFd, temp.c_str()) : noErr;
-  if (result == noErr && sys::Renameat(dirFd, temp.c_str(), dirFd, path.c_str()) != 0)
-    result = StatusFromErrnoAt(errno, dirFd, path.c_str());
-  if (result != noErr) {
-    int saved = errno;
-    sys::Unlinkat(dirFd, temp.c_str(), 0);
-    errno = saved;
-  }
-  // Closed (and unlocked) only once the name is gone. The bytes are on the
-  // disk already: a failing close changes nothing any more.
-  sys::Close(fd);
-  return result;
+                     const sys::KeptAttributes &keep) {
+  const sys::ReplaceResult r = sys::ReplaceFile(dirFd, path, content.data(), content.size(), &keep);
+  return r.err ? StatusFromErrnoAt(r.err, dirFd, r.failedAt.c_str()) : noErr;
 }
 
-OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
+OSStatus CarryOutSidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
   OSStatus result = noErr;
   SidecarPlanKind kind = plan.kind;
   // A sidecar with other names (deduplicated trees, cp -al, rsync snapshots)
@@ -436,7 +159,7 @@ OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
       // out the patched range orders the two for the disk at a fraction of
       // what an fsync costs (an fsync per sidecar would double the time of
       // a large zap); only a volatile disk cache could still reorder them.
-      if (PwriteAll(file.fd, plan.patch.data(), plan.patch.size(), plan.patchOffset) != 0) {
+      if (sys::PwriteAll(file.fd, plan.patch.data(), plan.patch.size(), plan.patchOffset) != 0) {
         result = StatusFromErrnoAt(errno, file.dirFd, file.path.c_str());
       } else if (plan.truncateTo != file.size &&
                  (sys::SyncRange(file.fd, off_t(plan.patchOffset), off_t(plan.patch.size())) != 0 ||
@@ -446,15 +169,15 @@ OSStatus ApplySidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
         // nothing (the file parses either way).
         if (plan.patchOffset + plan.patch.size() <= file.size) {
           int saved = errno;
-          PwriteAll(file.fd, file.buffer.get() + plan.patchOffset, plan.patch.size(), plan.patchOffset);
+          sys::PwriteAll(file.fd, file.buffer.get() + plan.patchOffset, plan.patch.size(), plan.patchOffset);
           errno = saved;
         }
       }
       break;
     case SidecarPlanKind::kRewrite: {
-      std::vector<NamedValue> xattrs;
-      if (int err = ReadAllXattrs(file.fd, &xattrs)) return StatusFromErrnoAt(err, file.dirFd, file.path.c_str());
-      const KeptAttributes keep{file.st.st_uid, file.st.st_gid, file.st.st_mode, &xattrs};
+      std::vector<sys::NamedValue> xattrs;
+      if (int err = sys::ReadAllXattrs(file.fd, &xattrs)) return StatusFromErrnoAt(err, file.dirFd, file.path.c_str());
+      const sys::KeptAttributes keep{file.st.st_uid, file.st.st_gid, file.st.st_mode, &xattrs};
       result = ReplaceFile(file.dirFd, file.path, kind == plan.kind ? plan.content : asNewFile, keep);
       break;
     }
@@ -579,15 +302,8 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   return result;
 }
 
-bool IsRewriteTemporaryName(std::string_view name) {
-  constexpr size_t kPrefixLength = sizeof kTemporaryPrefix - 1;
-  return name.size() == kPrefixLength + 16 && name.compare(0, kPrefixLength, kTemporaryPrefix) == 0 &&
-         std::all_of(name.begin() + kPrefixLength, name.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
 void RemoveLeftoverTemporary(int dirFd, const char *name) {
-  if (!IsRewriteTemporaryName(name)) return;
+  if (!sys::IsTemporaryName(name)) return;
   SidecarFile file;  // closes the descriptor, and with it the lock, on every way out
   file.dirFd = dirFd;
   file.path = name;
@@ -608,11 +324,6 @@ void RemoveLeftoverTemporary(int dirFd, const char *name) {
   sys::Unlinkat(dirFd, name, 0);
 }
 
-void RemoveTemporariesInFlight() {
-  for (InFlightSlot &slot : sInFlight)
-    if (slot.state.load(std::memory_order_acquire) == kSlotPublished) sys::Unlinkat(slot.dirFd, slot.path, 0);
-}
-
 OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
                             ItemStores &stores, const ForkStorePlan &plan, PlanOrder order) {
   OSStatus result = noErr;
@@ -622,7 +333,7 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
   auto sidecar = [&] {
     if (result != noErr || plan.sidecar.kind == SidecarPlanKind::kNothing) return;
     if (!stores.sidecar) result = paramErr;  // a plan for a sidecar that was not read
-    else result = ApplySidecarPlan(*stores.sidecar, plan.sidecar);
+    else result = CarryOutSidecarPlan(*stores.sidecar, plan.sidecar);
   };
   if (order == PlanOrder::kResourceFork) {
     xattr(tv::forks::kAfpResourceXattrName, plan.afpResource);
@@ -639,14 +350,14 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
     // attributes (FAT, exFAT) it goes into a new sidecar instead, as macOS
     // would write it there.
     if (SetXattr(target, tv::forks::kFinderInfoXattrName, plan.finderInfoXattr.value) == 0) return noErr;
-    if (!NoAttributesHere(errno)) return ItemStatus(errno, where);
+    if (!sys::NoAttributesHere(errno)) return ItemStatus(errno, where);
     tv::forks::FinderInfoBytes info{};
     std::memcpy(info.data(), plan.finderInfoXattr.value.data(),
                 std::min(info.size(), plan.finderInfoXattr.value.size()));
     // From now on readers must look for the sidecar this makes.
     PathNodes().SetHints(where.node, PathNodes().Hints(where.node) | PathNodeTable::kHintSidecar);
     return ReplaceFile(where.dirFd, SidecarPathOf(where, st), tv::forks::BuildSidecarWithFinderInfo(info),
-                       KeptAttributes{st.st_uid, st.st_gid, mode_t(st.st_mode & 0666), nullptr});
+                       sys::KeptAttributes{st.st_uid, st.st_gid, mode_t(st.st_mode & 0666), nullptr});
   }
   xattr(tv::forks::kFinderInfoXattrName, plan.finderInfoXattr);
   return result;
@@ -702,5 +413,3 @@ OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int
 }
 
 }  // namespace tv::files
-
-void TVRemoveTemporariesInFlight() { tv::files::RemoveTemporariesInFlight(); }

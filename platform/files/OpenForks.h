@@ -3,7 +3,7 @@
 // A fork reference number is an index (1 and up) into one process-wide table
 // of open forks; a closed number is handed out again. The data fork is the
 // regular file itself, opened without following a link; the resource fork is
-// a handle on the item's fork stores (ForkStore.h), which it reads from the
+// a handle on the item's fork stores (StoreIO.h), which it reads from the
 // primary store and, when emptied, empties in every store. Each call on a
 // resource fork reads the stores afresh (another program may change them
 // between calls), so it is best read in large pieces.

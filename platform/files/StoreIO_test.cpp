@@ -11,15 +11,15 @@
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
-#include "platform/files/ForkStore.h"
-#include "platform/files/Forks.h"
-#include "platform/files/Syscalls.h"
+#include "platform/files/StoreIO.h"
+#include "platform/files/OpenForks.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/ForkTestSupport.h"
 #include "tests/support/ForkCalls.h"
 
 using namespace tvfiles_test;
 namespace fx = tv::forks::fixtures;
-namespace sys = tv::files::sys;
+namespace sys = tv::sys;
 using tv::forks::AppleDoubleView;
 using tv::forks::FinderInfoBytes;
 

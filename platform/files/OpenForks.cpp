@@ -1,6 +1,6 @@
 // FSOpenFork, FSGetForkSize, FSReadFork, FSSetForkSize, FSCloseFork and the
 // small part of the Resource Manager built on them.
-#include "platform/files/Forks.h"
+#include "platform/files/OpenForks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/files/Errors.h"
-#include "platform/files/ForkStore.h"
+#include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 #include "platform/forks/StreamXattrs.h"
 
 namespace tv::files {
@@ -174,14 +174,9 @@ OSStatus ReadResourceFork(const OpenFork &fork, SInt64 position, UInt32 count, U
   using tv::forks::ForkStore;
   switch (place.store) {
     case ForkStore::kSidecar: {
-      size_t done = 0;
-      while (done < n) {
-        ssize_t got = sys::Pread(stores.sidecar->fd, buffer + done, n - done, off_t(place.offset + start + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return StatusFromErrno(errno);
-        if (got == 0) return kForkStoreDamagedErr;  // cut short since it was read
-        done += size_t(got);
-      }
+      const ssize_t got = sys::PreadAll(stores.sidecar->fd, buffer, n, place.offset + start);
+      if (got < 0) return StatusFromErrno(errno);
+      if (size_t(got) < n) return kForkStoreDamagedErr;  // cut short since it was read
       break;
     }
     case ForkStore::kResourceForkXattr:
@@ -238,6 +233,7 @@ size_t OpenForkCount() {
 }  // namespace tv::files
 
 using namespace tv::files;
+namespace sys = tv::sys;
 
 OSErr FSGetDataForkName(HFSUniStr255 *dataForkName) {
   if (!dataForkName) return paramErr;

@@ -1,6 +1,6 @@
 // The table of system calls and its fault hooks. Only generic Linux code
 // belongs here: no decisions, no status codes.
-#include "platform/files/Syscalls.h"
+#include "platform/sys/CallTable.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-namespace tv::files::sys {
+namespace tv::sys {
 namespace {
 
 ssize_t RealGetdents64(int fd, void *buf, size_t size) { return syscall(SYS_getdents64, fd, buf, size); }
@@ -40,7 +40,7 @@ const CallTable kReal = {
     ::ftruncate,  ::fsync,     ::renameat,  ::unlinkat,     ::linkat,       ::mkdirat,
     ::fchown,     ::fchmod,    ::utimensat, ::faccessat,    ::lgetxattr,    ::fgetxattr,
     ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
-    RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,
+    RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,  ::clock_gettime, ::isatty,
 };
 
 // The table the wrappers call: the real one unless a test substituted its own.
@@ -80,7 +80,7 @@ const char *CallName(Call call) {
       "ftruncate",  "fsync",     "renameat",   "unlinkat",   "linkat",       "mkdirat",
       "fchown",     "fchmod",    "utimensat",  "faccessat",  "lgetxattr",    "fgetxattr",
       "lsetxattr",  "fsetxattr", "llistxattr", "flistxattr", "lremovexattr", "fremovexattr",
-      "getflags",   "poll",      "sync_file_range", "ofdlock"};
+      "getflags",   "poll",      "sync_file_range", "ofdlock", "clock_gettime", "isatty"};
   unsigned i = unsigned(call);
   return i < kCallCount ? names[i] : "?";
 }
@@ -148,8 +148,55 @@ int Fremovexattr(int fd, const char *name) { return TV_CALL(fremovexattr, fd, na
 int GetFlags(int fd, unsigned *flags) { return TV_CALL(getflags, fd, flags); }
 int Poll(struct pollfd *fds, nfds_t count, int timeoutMs) { return TV_CALL(poll, fds, count, timeoutMs); }
 int OfdLock(int fd, short type, bool wait) { return TV_CALL(ofdlock, fd, type, wait); }
+int ClockGettime(clockid_t clock, struct timespec *ts) { return TV_CALL(clockgettime, clock, ts); }
+// isatty's failure is 0, not -1.
+int Isatty(int fd) { return Injected(Call::isatty) ? 0 : sActive.load(std::memory_order_relaxed)->isatty(fd); }
 
 #undef TV_CALL
+
+ssize_t PreadAll(int fd, void *buf, size_t size, uint64_t offset) {
+  auto *p = static_cast<unsigned char *>(buf);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = Pread(fd, p + done, size - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  return ssize_t(done);
+}
+
+namespace {
+
+// Writes through `write` until all of buf is out.
+template <class WriteSome>
+int WriteLoop(const void *buf, size_t size, WriteSome write) {
+  const auto *p = static_cast<const unsigned char *>(buf);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(p + done, size - done, done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = EIO;
+      return -1;
+    }
+    done += size_t(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int WriteAll(int fd, const void *buf, size_t size) {
+  return WriteLoop(buf, size, [fd](const unsigned char *p, size_t n, size_t) { return Write(fd, p, n); });
+}
+
+int PwriteAll(int fd, const void *buf, size_t size, uint64_t offset) {
+  return WriteLoop(buf, size,
+                   [fd, offset](const unsigned char *p, size_t n, size_t done) { return Pwrite(fd, p, n, off_t(offset + done)); });
+}
 
 const CallTable &RealCalls() { return kReal; }
 
@@ -160,6 +207,8 @@ void SubstituteCalls(const CallTable &calls) {
 }
 
 void ClearSubstitutes() { sActive.store(&kReal); }
+
+const CallTable &ActiveCalls() { return *sActive.load(); }
 
 void FailCall(Call call, unsigned n, int err, bool persistent) {
   unsigned i = unsigned(call);
@@ -182,4 +231,4 @@ void ResetCallCounts() {
   for (auto &c : sCounts) c.store(0);
 }
 
-}  // namespace tv::files::sys
+}  // namespace tv::sys

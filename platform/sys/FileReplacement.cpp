@@ -1,0 +1,259 @@
+#include "platform/sys/FileReplacement.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+#include "platform/HostServices.h"
+#include "platform/sys/CallTable.h"
+
+namespace tv::sys {
+namespace {
+
+constexpr size_t kMaxXattrSize = size_t(64) << 10;  // XATTR_SIZE_MAX
+constexpr char kAccessAclXattr[] = "system.posix_acl_access";
+
+ssize_t GetXattr(int fd, const char *path, const char *name, void *value, size_t size) {
+  return fd >= 0 ? Fgetxattr(fd, name, value, size) : Lgetxattr(path, name, value, size);
+}
+ssize_t ListXattr(int fd, const char *path, char *list, size_t size) {
+  return fd >= 0 ? Flistxattr(fd, list, size) : Llistxattr(path, list, size);
+}
+
+uint64_t NextRandom() {
+  static std::atomic<uint64_t> counter{0};
+  uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) +
+               counter.fetch_add(0x9E3779B97F4A7C15ull) + uint64_t(reinterpret_cast<uintptr_t>(&counter));
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// "dir/" of "dir/name"; "" for a bare name.
+std::string FolderPrefixOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The temporaries of the replacements in flight, for
+// RemoveTemporariesInFlight, which a handler of a signal that ends the
+// process calls. A handler may neither lock nor allocate, so each slot is
+// fixed storage published by an atomic state: the handler reads a path only
+// once it is complete. Slots run out only with more replacements at once
+// than there are slots; such a temporary is then left to the cleanup of a
+// later zap.
+enum : int { kSlotFree, kSlotFilling, kSlotPublished };
+struct InFlightSlot {
+  std::atomic<int> state{kSlotFree};
+  int dirFd = -1;
+  char path[4096] = {};
+};
+InFlightSlot sInFlight[4];
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+
+// Publishes one temporary for the time the object lives.
+class TemporaryInFlight {
+ public:
+  TemporaryInFlight(int dirFd, const std::string &path) {
+    if (path.size() >= sizeof slot_->path) return;
+    for (InFlightSlot &slot : sInFlight) {
+      int expected = kSlotFree;
+      if (!slot.state.compare_exchange_strong(expected, kSlotFilling, std::memory_order_acquire)) continue;
+      slot.dirFd = dirFd;
+      std::memcpy(slot.path, path.c_str(), path.size() + 1);
+      slot.state.store(kSlotPublished, std::memory_order_release);
+      slot_ = &slot;
+      return;
+    }
+  }
+  ~TemporaryInFlight() {
+    if (slot_) slot_->state.store(kSlotFree, std::memory_order_release);
+  }
+  TemporaryInFlight(const TemporaryInFlight &) = delete;
+  TemporaryInFlight &operator=(const TemporaryInFlight &) = delete;
+
+ private:
+  InFlightSlot *slot_ = nullptr;
+};
+
+// Sets one attribute on the temporary. Where we may not set it (security.*
+// as an ordinary user), one that the new file already holds with the same
+// value (a label the system gives every new file) is no loss. 0 or an errno.
+int CopyXattr(int fd, const NamedValue &attribute) {
+  if (Fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) == 0) return 0;
+  const int err = errno;
+  if (err != EPERM && err != EACCES && !NoAttributesHere(err)) return err;
+  std::optional<std::vector<unsigned char>> held;
+  return ReadXattrValue(fd, nullptr, attribute.name.c_str(), &held) == 0 && held == attribute.value ? 0 : err;
+}
+
+// Gives the temporary the old file's attributes, its ACL and its mode.
+// The temporary was made 0600; a default ACL of its folder gave it an ACL
+// masked by that 0600. The old ACL (or none) goes on before the mode, so
+// that no one gains access for an instant: the mask only ever becomes the
+// old one, and chmod then changes nothing but the special bits.
+// 0 or an errno.
+int CarryOverAttributes(int fd, const KeptAttributes &keep) {
+  if (keep.xattrs) {
+    const NamedValue *acl = nullptr;
+    for (const NamedValue &attribute : *keep.xattrs) {
+      if (attribute.name == kAccessAclXattr) {
+        acl = &attribute;
+        continue;
+      }
+      if (int err = CopyXattr(fd, attribute)) return err;
+    }
+    if (acl) {
+      if (int err = CopyXattr(fd, *acl)) return err;
+    } else if (Fremovexattr(fd, kAccessAclXattr) != 0 && errno != ENODATA && !NoAttributesHere(errno)) {
+      return errno;  // the one the folder's default ACL gave
+    }
+  }
+  return Fchmod(fd, keep.mode & 07777) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+bool IsTemporaryName(std::string_view name) {
+  constexpr size_t kPrefixLength = sizeof kTemporaryPrefix - 1;
+  return name.size() == kPrefixLength + 16 && name.compare(0, kPrefixLength, kTemporaryPrefix) == 0 &&
+         std::all_of(name.begin() + kPrefixLength, name.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+void RemoveTemporariesInFlight() {
+  for (InFlightSlot &slot : sInFlight)
+    if (slot.state.load(std::memory_order_acquire) == kSlotPublished) Unlinkat(slot.dirFd, slot.path, 0);
+}
+
+bool NoLocksHere(int err) { return err == ENOLCK || err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP; }
+
+bool NoAttributesHere(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
+
+int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
+  std::vector<char> list(1024);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t n = ListXattr(fd, path, list.data(), list.size());
+    if (n >= 0) {
+      list.resize(size_t(n));
+      *names = std::move(list);
+      return 0;
+    }
+    int err = errno;
+    if (NoAttributesHere(err)) {
+      names->clear();
+      return 0;
+    }
+    if (err == EINTR) continue;
+    if (err != ERANGE) return err;
+    // The list grew since we asked: ask its size, then read it again.
+    ssize_t need = ListXattr(fd, path, nullptr, 0);
+    if (need < 0) return errno;
+    list.resize(size_t(need) + 256);
+  }
+  return EIO;
+}
+
+int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std::vector<unsigned char>> *out) {
+  std::vector<unsigned char> value(kMaxXattrSize);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t n = GetXattr(fd, path, name, value.data(), value.size());
+    if (n >= 0) {
+      value.resize(size_t(n));
+      *out = std::move(value);
+      return 0;
+    }
+    int err = errno;
+    if (err == ENODATA || NoAttributesHere(err)) return 0;  // removed since the listing
+    if (err == EINTR) continue;
+    if (err != ERANGE) return err;
+    ssize_t need = GetXattr(fd, path, name, nullptr, 0);
+    if (need < 0) return errno == ENODATA ? 0 : errno;
+    value.resize(size_t(need));
+  }
+  return EIO;
+}
+
+int ReadAllXattrs(int fd, std::vector<NamedValue> *out) {
+  std::vector<char> names;
+  int err = ListXattrNames(fd, nullptr, &names);
+  std::string_view list(names.data(), names.size());
+  while (err == 0 && !list.empty()) {
+    size_t end = list.find('\0');
+    std::string name(list.substr(0, end));
+    list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
+    std::optional<std::vector<unsigned char>> value;
+    if (name.empty()) continue;
+    err = ReadXattrValue(fd, nullptr, name.c_str(), &value);
+    if (err == 0 && value) out->push_back(NamedValue{std::move(name), std::move(*value)});
+  }
+  return err;
+}
+
+// The temporary is locked while it lives (a cleanup takes only temporaries
+// nobody holds) and published for RemoveTemporariesInFlight: a second
+// termination signal ends the process at once, and its handler removes the
+// temporary first. Blocking the signals across the replacement instead would
+// hold a large one on a slow disk past a second Ctrl-C, and would not cover a
+// signal another thread takes.
+ReplaceResult ReplaceFile(int dirFd, const std::string &path, const void *content, size_t size,
+                          const KeptAttributes *keep) {
+  const std::string folder = FolderPrefixOf(path);
+  std::string temp;
+  int fd = -1;
+  std::optional<TemporaryInFlight> inFlight;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%s%016llx", kTemporaryPrefix, static_cast<unsigned long long>(NextRandom()));
+    temp = folder + name;
+    // Published before it exists: a signal is taken on the way out of the
+    // call that creates it.
+    inFlight.emplace(dirFd, temp);
+    fd = Openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) break;
+    inFlight.reset();
+    if (errno != EEXIST) break;
+  }
+  if (fd < 0) return {errno, path};
+
+  int err = 0;
+  auto step = [&](int r) {
+    if (err == 0 && r != 0) err = errno;
+  };
+  // Waits only while a cleanup looks at the new, empty file.
+  if (OfdLock(fd, F_WRLCK, true) != 0 && !NoLocksHere(errno)) err = errno;
+  step(err == 0 ? WriteAll(fd, content, size) : 0);
+  if (keep) {
+    // Owner before attributes: a change of owner drops security.capability.
+    step(err == 0 ? Fchown(fd, keep->uid, keep->gid) : 0);
+    if (err == 0) err = CarryOverAttributes(fd, *keep);
+  }
+  step(err == 0 ? Fsync(fd) : 0);
+  ReplaceResult result;
+  if (err != 0) result = {err, temp};
+  else if (Renameat(dirFd, temp.c_str(), dirFd, path.c_str()) != 0) result = {errno, path};
+  if (result.err != 0) Unlinkat(dirFd, temp.c_str(), 0);
+  // Closed (and unlocked) only once the name is gone. The bytes are on the
+  // disk already: a failing close changes nothing any more.
+  Close(fd);
+  if (result.err == 0) {
+    // The rename itself reaches the disk with the folder.
+    const int folderFd = Openat(dirFd, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+      Fsync(folderFd);
+      Close(folderFd);
+    }
+  }
+  return result;
+}
+
+}  // namespace tv::sys
+
+void TVRemoveTemporariesInFlight() { tv::sys::RemoveTemporariesInFlight(); }
