@@ -18,6 +18,7 @@ static void ClearCache(MyFSDirIter iter) {
   iter->isFile = false;
   iter->itemInfoValid = false;
   iter->userAccessValid = false;
+  iter->catalogInfoValid = false;
 }
 
 // Appends one reference to the snapshot as a new 80-byte CFData.
@@ -127,10 +128,17 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   // Points into the snapshot's own storage, which lives as long as the iterator.
   iter->currentRef = reinterpret_cast<FSRef *>(const_cast<UInt8 *>(CFDataGetBytePtr(data)));
   ClearCache(iter);
-  // The mode comes with the same look at the item as the node flags.
-  FSCatalogInfo info;
-  if (FSGetCatalogInfo(iter->currentRef, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr, nullptr,
-                       nullptr) == noErr) {
+  // The mode comes with the same look at the item as the node flags, and so
+  // does whatever the walker wanted beside them.
+  const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions;
+  FSCatalogInfo &info = iter->catalogInfo;
+  OSStatus err = FSGetCatalogInfo(iter->currentRef, kind | iter->wantedInfo, &info, nullptr, nullptr, nullptr);
+  iter->catalogInfoValid = err == noErr;
+  // What was wanted beside the kind may fail alone (FinderInfo that does not
+  // parse): the kind must still be known.
+  if (err != noErr && iter->wantedInfo != 0)
+    err = FSGetCatalogInfo(iter->currentRef, kind, &info, nullptr, nullptr, nullptr);
+  if (err == noErr) {
     iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
     UInt16 mode = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->mode;
     iter->isFile = (mode & kModeKindMask) == kModeRegularFile;
@@ -138,6 +146,15 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
     iter->isFile = true;
   }
   return iter->currentRef;
+}
+
+void MyFSDirIterWantCatalogInfo(MyFSDirIter iter, FSCatalogInfoBitmap whichInfo) {
+  if (iter != nullptr) iter->wantedInfo = whichInfo;
+}
+
+const FSCatalogInfo *MyFSDirIterGetCatalogInfo(MyFSDirIter iter) {
+  if (iter == nullptr || iter->currentRef == nullptr || !iter->catalogInfoValid) return nullptr;
+  return &iter->catalogInfo;
 }
 
 Boolean MyFSDirIterIsContainer(MyFSDirIter iter) { return iter != nullptr && iter->isContainer; }

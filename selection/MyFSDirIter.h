@@ -20,6 +20,9 @@ struct MyFSDirIterRecord {
   Boolean isFile;  // a regular file (or one whose kind could not be read)
   Boolean itemInfoValid;
   Boolean userAccessValid;
+  FSCatalogInfoBitmap wantedInfo;  // asked for in each entry's look, beside the kind
+  Boolean catalogInfoValid;
+  FSCatalogInfo catalogInfo;  // what that look read, when catalogInfoValid
 };
 typedef MyFSDirIterRecord *MyFSDirIter;
 
@@ -38,6 +41,13 @@ void MyFSDirIterReset(MyFSDirIter iter);
 // The next entry (valid until the iterator is disposed of), or NULL at the end.
 const FSRef *MyFSDirIterNext(MyFSDirIter iter);
 Boolean MyFSDirIterIsContainer(MyFSDirIter iter);
+// More catalog information to read in the one look each entry gets when the
+// walk reaches it (the look that finds its kind), so that a walker acting on
+// every entry needs no second look. Applies from the next entry on.
+void MyFSDirIterWantCatalogInfo(MyFSDirIter iter, FSCatalogInfoBitmap whichInfo);
+// The current entry's information from that look (kind, mode and what was
+// wanted), or NULL when the look could not read all of it.
+const FSCatalogInfo *MyFSDirIterGetCatalogInfo(MyFSDirIter iter);
 // Whether the current entry is a file that has forks: false for folders and
 // for symbolic links, FIFOs, sockets and devices. An entry whose kind could
 // not be read counts as a file, so that zapping it reports why.

@@ -92,6 +92,17 @@ TEST_F(ZapTest, RecursiveZapOfAnOrdinaryFolderAsksOnce) {
   EXPECT_EQ(RsrcSize(tree.path("top/sub/y")), 0u);
 }
 
+// The walk reads each file's fork in the look that finds its kind; a folder
+// whose own metadata cannot be read is still a folder, walked into.
+TEST_F(ZapTest, RecursiveZapWalksIntoAFolderWhoseMetadataDoesNotParse) {
+  MacFile("top/sub/y");
+  tree.file("top/._sub", std::string(4096, '\xA5'));
+  tvtest::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")});
+  EXPECT_EQ(RsrcSize(tree.path("top/sub/y")), 0u) << r.err;
+}
+
 TEST_F(ZapTest, HomeFolderAsksTwiceAndCancelInTheSecondChangesNothing) {
   std::string f = MacFile("home/doc");
   std::string before = tree.read("home/._doc");

@@ -73,10 +73,16 @@ OSStatus MyFSFileDispose(MyFSFile file) {
   return noErr;
 }
 
-OSStatus ZapDataForkAtRef(const FSRef *ref) {
+OSStatus ZapDataForkAtRef(const FSRef *ref) { return ZapDataForkAtRefWithInfo(ref, nullptr); }
+
+OSStatus ZapDataForkAtRefWithInfo(const FSRef *ref, const FSCatalogInfo *given) {
   if (ref == nullptr) return paramErr;
   FSCatalogInfo info;
-  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr);
+  OSStatus err = noErr;
+  if (given != nullptr)
+    info = *given;
+  else
+    err = FSGetCatalogInfo(ref, kZapDataForkInfo, &info, nullptr, nullptr, nullptr);
   if (err != noErr) return err;
   if (info.dataLogicalSize == 0) return noErr;
 
@@ -101,12 +107,18 @@ static Boolean ClearUseCustomIconBitIn(const FSRef *ref, FSCatalogInfo *info) {
   return FSSetCatalogInfo(ref, kFSCatInfoFinderInfo, info) == noErr;
 }
 
-OSStatus ZapRsrcForkAtRef(const FSRef *ref) {
+OSStatus ZapRsrcForkAtRef(const FSRef *ref) { return ZapRsrcForkAtRefWithInfo(ref, nullptr); }
+
+OSStatus ZapRsrcForkAtRefWithInfo(const FSRef *ref, const FSCatalogInfo *given) {
   if (ref == nullptr) return paramErr;
   // The fork's size and the flag from one look at the item's stores, taken
-  // now: a fork that is there when the zap reaches the file is zapped.
+  // when the zap reaches the file: a fork that is there then is zapped.
   FSCatalogInfo info;
-  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
+  OSStatus err = noErr;
+  if (given != nullptr)
+    info = *given;
+  else
+    err = FSGetCatalogInfo(ref, kZapRsrcForkInfo, &info, nullptr, nullptr, nullptr);
   const bool haveFinderInfo = err == noErr;
   // FinderInfo that does not parse must not keep the fork from being zapped.
   if (!haveFinderInfo) err = FSGetCatalogInfo(ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr);

@@ -24,5 +24,13 @@ OSStatus ZapDataForkAtRef(const FSRef *ref);
 // Empties the resource fork and clears the custom-icon flag; the file manager
 // hears of it at most once.
 OSStatus ZapRsrcForkAtRef(const FSRef *ref);
+// The same two, given what a look at the item taken just now read (the data
+// size, or the resource size and FinderInfo), so that they need no look of
+// their own; NULL info: they take their own.
+OSStatus ZapDataForkAtRefWithInfo(const FSRef *ref, const FSCatalogInfo *info);
+OSStatus ZapRsrcForkAtRefWithInfo(const FSRef *ref, const FSCatalogInfo *info);
+// What those two need in the look they are given.
+constexpr FSCatalogInfoBitmap kZapDataForkInfo = kFSCatInfoDataSizes;
+constexpr FSCatalogInfoBitmap kZapRsrcForkInfo = kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo;
 // true only when it cleared the flag.
 Boolean ClearUseCustomIconBit(const FSRef *ref);

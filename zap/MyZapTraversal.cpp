@@ -26,6 +26,9 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
     if (shown != noErr) return shown;
   }
   CFAbsoluteTime savedModDate = 0;
+  // Each file's fork is read in the same look that finds its kind, when the
+  // walk reaches it.
+  MyFSDirIterWantCatalogInfo(iter, isDataFork ? kZapDataForkInfo : kZapRsrcForkInfo);
   while (const FSRef *ref = MyFSDirIterNext(iter)) {
     if (MyFSDirIterIsContainer(iter)) {
       if (!recursive) continue;
@@ -45,7 +48,8 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       err = GetTimeStampForRef(ref, nullptr, &savedModDate);
       if (err != noErr) return err;
     }
-    err = isDataFork ? ZapDataForkAtRef(ref) : ZapRsrcForkAtRef(ref);
+    const FSCatalogInfo *info = MyFSDirIterGetCatalogInfo(iter);
+    err = isDataFork ? ZapDataForkAtRefWithInfo(ref, info) : ZapRsrcForkAtRefWithInfo(ref, info);
     err = MyAlertError(err, ref, nullptr);
     if (err != noErr) return err;
     if (keepModificationDate) {
