@@ -5,17 +5,22 @@
 #include "platform/HostServices.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarrovel {
 
 namespace {
+
+// How long one trial may take.
+constexpr int kTrialMilliseconds = 5000;
 
 const StaticItem *Find(const std::vector<StaticItem> &items, const std::string &choice) {
   for (const StaticItem &item : items) {
@@ -113,11 +118,21 @@ bool TrialBringsIn(PlugInHost &host, const StaticItem &item, const std::string &
       _exit(0);
     }
     close(fds[1]);
+    // A plug-in whose item never returns costs the hint, not the command.
+    pollfd wait = {fds[0], POLLIN, 0};
     char buffer[512];
-    ssize_t n;
-    while (pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) != 0) {
+    ssize_t n = 0;
+    while (pid > 0) {
+      int ready = poll(&wait, 1, kTrialMilliseconds);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) {
+        kill(pid, SIGKILL);
+        answer.clear();
+        break;
+      }
+      n = read(fds[0], buffer, sizeof buffer);
       if (n > 0) answer.append(buffer, size_t(n));
-      else if (errno != EINTR) break;
+      else if (n == 0 || errno != EINTR) break;
     }
     close(fds[0]);
     while (pid > 0 && waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -151,8 +166,7 @@ std::string HowToOffer(PlugInHost &host, const std::string &choice) {
   for (const StaticItem &item : now) {
     StaticItem found;
     if (item.separator || !TrialBringsIn(host, item, choice, &found)) continue;
-    // The title as offered: the choice may have been a command ID.
-    found.command = 0;
+    // found has the title as offered: the choice may have been a command ID.
     return OfferHint(found.title, now, item.command, {found});
   }
   return "";
