@@ -1,9 +1,9 @@
 #include "feedback/MyAlerts.h"
 
-#include "menu/MyCMXMenu.h"
-#include "plugin/MyCMXStatus.h"
+#include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
 #include "support/MyLog.h"
+#include "support/MyStatus.h"
 
 OSStatus MyStandardAlert(AlertType alertType, CFStringRef message, CFStringRef explanation,
                          CFStringRef defaultText, CFStringRef cancelText, CFStringRef otherText,

@@ -2,8 +2,9 @@
 
 #include "platform/HostServices.h"
 #include "platform/cf/StringsFile.h"
-#include "plugin/MyCMXStatus.h"
+#include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
+#include "support/MyStatus.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 #include "zap/MyConfirm.h"

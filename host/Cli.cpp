@@ -4,6 +4,7 @@
 #include "host/Frontend.h"
 #include "host/Install.h"
 #include "host/MenuModel.h"
+#include "host/OfferHint.h"
 #include "host/PlugInHost.h"
 #include "platform/Files.h"
 
@@ -131,17 +132,6 @@ int Menu(const Options &opt, FILE *out, FILE *err) {
   return kExitOK;
 }
 
-// Why a zap item may be missing from the menu, for the usage message. The
-// toggles' titles are not named: they read "Show..." or "Hide..." by the
-// setting, and may be in another language.
-std::string HowToOffer(const std::string &choice) {
-  if (choice == "2000" || choice.find("Data Fork") != std::string::npos)
-    return "the data-fork item is offered for files, once switched on with the toggle [2011]";
-  if (choice == "2002" || choice.find("Recursively...") != std::string::npos)
-    return "the recursive item is offered for folders, once switched on with the toggle [2010]";
-  return "";
-}
-
 // The titles and command IDs offered, one line each, for a dialog.
 void OfferedLines(const std::vector<MenuItem> &items, std::string *lines) {
   for (const MenuItem &item : items) {
@@ -223,7 +213,7 @@ int Run(const Options &opt, FILE *out, FILE *err) {
     if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
     std::string message = "\"" + opt.item + "\" is not offered for this selection";
     fprintf(err, "tarrovel: %s\n", message.c_str());
-    std::string hint = HowToOffer(opt.item);
+    std::string hint = HowToOffer(host, opt.item);
     if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
     if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
     // The dialog names what is offered, toggles included: they are how an

@@ -328,10 +328,12 @@ bool MakeFolders(const std::string &dir, std::vector<std::string> *created, std:
   return true;
 }
 
+}  // namespace
+
 // --- what the plug-in offers -------------------------------------------------
 
 // The plug-in's menu for a selection of one item.
-bool OfferedFor(PlugInHost &host, const std::string &path, std::vector<MenuItem> *items, std::string *error) {
+static bool OfferedFor(PlugInHost &host, const std::string &path, std::vector<MenuItem> *items, std::string *error) {
   AEDescList list = {typeNull, nullptr};
   AliasHandle alias = nullptr;
   bool ok = AECreateList(nullptr, 0, false, &list) == noErr && TVNewAliasFromPath(path.c_str(), &alias) == noErr &&
@@ -369,6 +371,8 @@ bool CurrentStaticItems(PlugInHost &host, std::vector<StaticItem> *items, std::s
   if (ok) *items = StaticItemsFor(forFile, forFolder);
   return ok;
 }
+
+namespace {
 
 bool LoadedHost(PlugInHost &host, std::string *error) {
   host.Load(FindBundles(PlugInFolders()));

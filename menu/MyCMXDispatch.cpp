@@ -1,8 +1,8 @@
 #include "menu/MyCMXDispatch.h"
 
 #include "menu/MyCMXMenu.h"
-#include "plugin/MyCMXStatus.h"
 #include "selection/MyCMContext.h"
+#include "support/MyStatus.h"
 #include "zap/MyZapDriver.h"
 
 OSStatus MyCMXHandleSelectionSelf(AEDesc *inContext, SInt32 inCommandID, MyCMXYourData *yourData) {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/Carbon.h"
-#include "plugin/MyCMXInstance.h"
+#include "support/MyCMXSettings.h"
 
 // Runs the zap commands through the zap driver and flips the toggles in memory
 // and in the preferences. noErr for IDs it does not know.

@@ -3,8 +3,9 @@
 #include "menu/MyCMXDispatch.h"
 
 #include "platform/HostServices.h"
-#include "plugin/MyCMXStatus.h"
+#include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
+#include "support/MyStatus.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,21 +1,9 @@
 #include "menu/MyCMXMenu.h"
 
 #include "menu/MyCMCmdList.h"
-#include "plugin/MyCMXStatus.h"
 #include "selection/MyCMContext.h"
-#include "support/MyCFAutoreleasePool.h"
-
-static CFBundleRef myCFBundleRef = nullptr;
-
-CFBundleRef GetMyBundle(CFStringRef bundleIdentifier) {
-  if (myCFBundleRef == nullptr) myCFBundleRef = CFBundleGetBundleWithIdentifier(bundleIdentifier);
-  return myCFBundleRef;
-}
-
-CFStringRef MyCopyLocalizedAutoreleased(CFStringRef key) {
-  CFBundleRef bundle = GetMyBundle(kMyBundleIdentifier);
-  return MyCFAutoreleaseT(CFBundleCopyLocalizedString(bundle, key, key, nullptr));
-}
+#include "support/MyBundle.h"
+#include "support/MyStatus.h"
 
 // One command item titled by the localization of key.
 static OSStatus AddCommand(MyCMCmdList list, CFStringRef key, SInt32 commandID) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/Carbon.h"
-#include "plugin/MyCMXInstance.h"
+#include "support/MyCMXSettings.h"
 
 enum : SInt32 {
   kCmdZapDataFork = 2000,
@@ -18,8 +18,3 @@ enum : SInt32 {
 // resolves; noErr also when nothing was added.
 OSStatus MyCMXExamineContextSelf(const AEDesc *inContext, AEDescList *outCommandPairs,
                                  MyCMXYourData *yourData);
-// The plug-in's bundle, looked up once found; borrowed, never released.
-CFBundleRef GetMyBundle(CFStringRef bundleIdentifier);
-// The localized text for key, handed to the current autorelease pool; NULL when
-// none can be made.
-CFStringRef MyCopyLocalizedAutoreleased(CFStringRef key);

@@ -4,7 +4,6 @@
 #include "menu/MyCMCmdList.h"
 #include "platform/HostServices.h"
 #include "platform/sys/CallTable.h"
-#include "plugin/MyCMXStatus.h"
 #include "selection/MyCMContext.h"
 #include "support/MyCFAutoreleasePool.h"
 #include "tests/support/Selection.h"

@@ -3,13 +3,7 @@
 #pragma once
 
 #include "platform/Carbon.h"
-
-// The three settings, one byte each (0 false, 1 true).
-struct MyCMXYourData {
-  Boolean showDataForkMenu;
-  Boolean showRsrcForkRecursiveMenu;
-  Boolean keepModificationDate;
-};
+#include "support/MyCMXSettings.h"
 
 // The last entry point that set the phase; read only by the error funnel.
 enum MyCMXPhase : SInt32 {
@@ -47,16 +41,6 @@ void MyCMXPostMenuCleanup(void *thisInstance);
 void MyCMXHandleError(OSStatus err, MyCMXInstance *instance);
 void MyCMXHandleErrorSelf(OSStatus err, SInt32 phase);
 void MyCMXPostMenuCleanupSelf(MyCMXYourData *yourData);
-
-// Settings: a new zero-filled record (NULL when memory is short); disposal
-// accepts NULL; loading reloads the three keys from the preferences.
-MyCMXYourData *MyCMXCreateYourData();
-void MyCMXDisposeYourData(MyCMXYourData *data);
-OSStatus MyCMXQueryInterfaceSelf(MyCMXYourData *data);
-// Stores value as a CFBoolean under key for the application ID.
-void MyPreferencesSetBoolValue(CFStringRef key, Boolean value, CFStringRef applicationID);
-// Flips one setting and writes it back; the key names which.
-void MyCMXToggleSetting(MyCMXYourData *data, Boolean *field, CFStringRef key);
 
 // How many times the cleanup worker has run in this process (tests watch the
 // outermost-menu rule through it).

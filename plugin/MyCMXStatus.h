@@ -1,17 +1,10 @@
-// The plug-in's own status codes and identity.
+// The plug-in's identity: its status codes and bundle identifier (shared with
+// the folders below, so kept in support/) and the factory it registers.
 #pragma once
 
 #include "platform/Carbon.h"
-
-// A needed object or text is missing.
-constexpr OSStatus nilPointerErr = OSStatus(FOUR_CHAR_CODE("NilP"));
-// The error has already been shown to the user; stay silent.
-constexpr OSStatus noBeepErr = OSStatus(FOUR_CHAR_CODE("NBep"));
-// The pre-scan count ran out of time (only inside the count).
-constexpr OSStatus timeOverErr = OSStatus(FOUR_CHAR_CODE("TMOV"));
-
-// The bundle identifier, which is also the application ID of the preferences.
-#define kMyBundleIdentifier CFSTR("org.tarrovel.Tarrovel")
+#include "support/MyBundle.h"
+#include "support/MyStatus.h"
 
 // The factory UUID under which Info.plist registers MyCMMFactory:
 // 5C3A9E21-7B4D-4F0A-9E62-1D8B7C4A2F90.

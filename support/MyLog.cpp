@@ -1,7 +1,7 @@
 #include "support/MyLog.h"
 
-#include "plugin/MyCMXStatus.h"
 #include "support/MyCFAutoreleasePool.h"
+#include "support/MyStatus.h"
 
 #include <cstdlib>
 

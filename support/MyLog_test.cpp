@@ -1,8 +1,8 @@
 #include "support/MyLog.h"
 
-#include "plugin/MyCMXStatus.h"
 #include "platform/HostServices.h"
 #include "support/MyCFAutoreleasePool.h"
+#include "support/MyStatus.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>

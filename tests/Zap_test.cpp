@@ -191,6 +191,35 @@ TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
   EXPECT_EQ(r.status, 2);
 }
 
+// The host finds where an item is offered by trying the offered items in a
+// child process: the toggle is named in any language, and the trials leave no
+// setting, alert or temporary folder behind.
+TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndTheTrialsLeaveNothing) {
+  std::string f = MacFile("f");
+  std::string folder = tree.folder("folder");
+  tvtest::WriteSettings(tree, false, false, true);
+  const std::string settings = tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist");
+  std::string tmp = tree.folder("tmp");
+  tvtest::RunResult r = Tarrovel({"run", "2000", f}, "", {"TMPDIR=" + tmp, "LANG=ja_JP.UTF-8"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("\"データフォークを消去...\" is offered for files, once switched on with the toggle [2011]\n"),
+            std::string::npos)
+      << r.err;
+  r = Tarrovel({"run", "Zap Resource Fork...", folder}, "", {"TMPDIR=" + tmp});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("\"Zap Resource Fork...\" is offered for files\n"), std::string::npos) << r.err;
+  r = Tarrovel({"run", "2005", f}, "", {"TMPDIR=" + tmp});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.find("is offered for"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;  // the trial of 2001 was asked, and cancelled
+
+  EXPECT_EQ(tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist"), settings);
+  EXPECT_EQ(RsrcSize(f), 600u);
+  EXPECT_EQ(tvtest::Run({"find", tmp, "-mindepth", "1"}).out, "");
+  r = Tarrovel({"menu", "--json", f});
+  EXPECT_NE(r.out.find("\"Show Zap Data Fork Menu\", \"command\": 2011"), std::string::npos) << r.out;
+}
+
 TEST_F(ZapTest, JapaneseAlertsUnderAJapaneseLocale) {
   std::string a = MacFile("a");
   tvtest::RunResult r = Tarrovel({"run", "リソースフォークを消去...", a}, "キャンセル\n", {"LANG=ja_JP.UTF-8"});

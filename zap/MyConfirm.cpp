@@ -1,7 +1,7 @@
 #include "zap/MyConfirm.h"
 
 #include "feedback/MyAlerts.h"
-#include "menu/MyCMXMenu.h"
+#include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
 
 void MyConfirmZapForkKeys(const MyFileCountInfo &info, Boolean isDataFork, Boolean recursive,

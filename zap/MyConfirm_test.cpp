@@ -4,9 +4,9 @@
 
 #include "platform/HostServices.h"
 #include "platform/forks/Fixtures.h"
-#include "plugin/MyCMXStatus.h"
-#include "support/MyCFAutoreleasePool.h"
 #include "selection/MyCMContext.h"
+#include "support/MyCFAutoreleasePool.h"
+#include "support/MyStatus.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 #include "zap/MyZapTraversal.h"

@@ -1,7 +1,7 @@
 #include "zap/MyFileCount.h"
 
-#include "plugin/MyCMXStatus.h"
 #include "support/MyLog.h"
+#include "support/MyStatus.h"
 #include "zap/MyZapTraversal.h"
 
 #include <cstdlib>

@@ -1,7 +1,8 @@
 // The three settings, kept in the user's preferences under the bundle
 // identifier and in a small record owned by the instance.
-#include "plugin/MyCMXInstance.h"
-#include "plugin/MyCMXStatus.h"
+#include "support/MyCMXSettings.h"
+
+#include "support/MyBundle.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The three settings through the real preferences file.
-#include "plugin/MyCMXInstance.h"
-#include "plugin/MyCMXStatus.h"
+#include "support/MyBundle.h"
+#include "support/MyCMXSettings.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
