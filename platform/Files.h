@@ -151,6 +151,20 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
                            FSCatalogInfo *catalogInfos, FSRef *refs, FSSpecPtr specs,
                            HFSUniStr255 *names);
 
+// Not in Carbon: what the listing that made ref (FSGetCatalogInfoBulk) said
+// the item was, known without another look at it. A walk that only tells
+// files from folders and other items (a count) needs no call per entry.
+// Unknown for a ref that no listing made (a path, an alias), or where the
+// file system's listing does not tell kinds; and for a bad ref.
+typedef UInt8 TVListedKind;
+enum : TVListedKind {
+  kTVListedKindUnknown = 0,
+  kTVListedKindFolder = 1,
+  kTVListedKindFile = 2,   // a regular file
+  kTVListedKindOther = 3,  // a symbolic link, FIFO, socket or device
+};
+TVListedKind TVGetListedKind(const FSRef *ref);
+
 // noErr when both name the same item; diffVolErr or errFSRefsDifferent otherwise.
 OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2);
 

@@ -128,16 +128,26 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   // Points into the snapshot's own storage, which lives as long as the iterator.
   iter->currentRef = reinterpret_cast<FSRef *>(const_cast<UInt8 *>(CFDataGetBytePtr(data)));
   ClearCache(iter);
+  // The listing that made the entry has told its kind. A file or another
+  // item needs no look of its own unless the walker wants its catalog
+  // information; a folder is looked at for its kind alone (whether it is
+  // entered depends on it as it is now, and its own information is read
+  // after its contents).
+  const TVListedKind listed = TVGetListedKind(iter->currentRef);
+  if (listed == kTVListedKindOther || (listed == kTVListedKindFile && iter->wantedInfo == 0)) {
+    iter->isFile = listed == kTVListedKindFile;
+    return iter->currentRef;
+  }
+  const FSCatalogInfoBitmap wanted = listed == kTVListedKindFolder ? 0 : iter->wantedInfo;
   // The mode comes with the same look at the item as the node flags, and so
   // does whatever the walker wanted beside them.
   const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions;
   FSCatalogInfo &info = iter->catalogInfo;
-  OSStatus err = FSGetCatalogInfo(iter->currentRef, kind | iter->wantedInfo, &info, nullptr, nullptr, nullptr);
-  iter->catalogInfoValid = err == noErr;
+  OSStatus err = FSGetCatalogInfo(iter->currentRef, kind | wanted, &info, nullptr, nullptr, nullptr);
+  iter->catalogInfoValid = err == noErr && wanted == iter->wantedInfo;
   // What was wanted beside the kind may fail alone (FinderInfo that does not
   // parse): the kind must still be known.
-  if (err != noErr && iter->wantedInfo != 0)
-    err = FSGetCatalogInfo(iter->currentRef, kind, &info, nullptr, nullptr, nullptr);
+  if (err != noErr && wanted != 0) err = FSGetCatalogInfo(iter->currentRef, kind, &info, nullptr, nullptr, nullptr);
   if (err == noErr) {
     iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
     UInt16 mode = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->mode;

@@ -41,12 +41,15 @@ void MyFSDirIterReset(MyFSDirIter iter);
 // The next entry (valid until the iterator is disposed of), or NULL at the end.
 const FSRef *MyFSDirIterNext(MyFSDirIter iter);
 Boolean MyFSDirIterIsContainer(MyFSDirIter iter);
-// More catalog information to read in the one look each entry gets when the
-// walk reaches it (the look that finds its kind), so that a walker acting on
-// every entry needs no second look. Applies from the next entry on.
+// More catalog information to read in the one look each file gets when the
+// walk reaches it, so that a walker acting on every file needs no second
+// look. Applies from the next entry on. Without it, an entry whose kind its
+// listing told (a file, a link) is not looked at at all; a folder is looked
+// at for its kind only.
 void MyFSDirIterWantCatalogInfo(MyFSDirIter iter, FSCatalogInfoBitmap whichInfo);
 // The current entry's information from that look (kind, mode and what was
-// wanted), or NULL when the look could not read all of it.
+// wanted), or NULL when the look could not read all of it, and for entries
+// not looked at for it (folders and other items the listing told).
 const FSCatalogInfo *MyFSDirIterGetCatalogInfo(MyFSDirIter iter);
 // Whether the current entry is a file that has forks: false for folders and
 // for symbolic links, FIFOs, sockets and devices. An entry whose kind could

@@ -19,6 +19,8 @@ UInt8 UserAccessAt(const ItemLocation &where, const struct stat &st) {
   // as itself (its own mode, the folder it is in), never as what it points at.
   int flags = AT_EACCESS | (S_ISLNK(st.st_mode) ? AT_SYMLINK_NOFOLLOW : 0);
   const char *path = where.itemPath.c_str();
+  // A folder is nearly always open to all three: one question then.
+  if (S_ISDIR(st.st_mode) && sys::Faccessat(where.dirFd, path, R_OK | W_OK | X_OK, flags) == 0) return 7;
   UInt8 access = 0;
   if (sys::Faccessat(where.dirFd, path, R_OK, flags) == 0) access |= 4;
   if (sys::Faccessat(where.dirFd, path, W_OK, flags) == 0) access |= 2;

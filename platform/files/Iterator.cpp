@@ -1,5 +1,6 @@
 // FSOpenIterator, FSGetCatalogInfoBulk and FSCloseIterator: a flat listing
 // read once, when the iterator is opened, and handed out in name order.
+#include <dirent.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -37,9 +38,29 @@ bool IsOpen(FSIterator it) {
   return Live().open.count(it) != 0;
 }
 
+// The kind a listing's DT_* value tells.
+TVListedKind ListedKindOf(uint8_t type) {
+  switch (type) {
+    case DT_UNKNOWN:
+      return kTVListedKindUnknown;
+    case DT_DIR:
+      return kTVListedKindFolder;
+    case DT_REG:
+      return kTVListedKindFile;
+    default:
+      return kTVListedKindOther;
+  }
+}
+
 }  // namespace
 
 using namespace tv::files;
+
+TVListedKind TVGetListedKind(const FSRef *ref) {
+  RefFields fields;
+  if (DecodeRef(ref, &fields) != noErr) return kTVListedKindUnknown;
+  return fields.listedKind;
+}
 
 // A non-folder gives dirNFErr, as ENOTDIR does everywhere else; only flat
 // iteration exists.
@@ -97,7 +118,7 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
       if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
       nodes.SetHints(node, PathNodeTable::kHintListed | (e.hasSidecar ? PathNodeTable::kHintSidecar : 0),
                      e.sidecarName);
-      FSRef ref = EncodeRef(RefFields{e.device, e.inode, node});
+      FSRef ref = EncodeRef(RefFields{e.device, e.inode, node, ListedKindOf(e.type)});
       if (catalogInfos && whichInfo != kFSCatInfoNone) {
         ItemLocation where;
         ItemStat st;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <linux/fs.h>
 #include <memory>
 #include <unordered_map>
@@ -217,7 +218,8 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
       std::memcpy(&reclen, buf + pos + 16, 2);
       if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
       const char *name = buf + pos + 19;
-      entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino});
+      entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino,
+                                    static_cast<uint8_t>(buf[pos + 18])});
       if (name[0] == '.' && name[1] == 't' && sys::IsTemporaryName(entries.back().name))
         leftovers.push_back(entries.back().name);
       pos += reclen;
@@ -227,8 +229,11 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   // never for the menu: the temporaries a killed rewrite left here go now,
   // at the cost of a few calls for each such name and none for other names.
   for (const std::string &name : leftovers) RemoveLeftoverTemporary(dir.fd, name.c_str());
+  // Whether the folder is a volume's root matters only to a "._." in it.
+  const bool volumeMetadata = std::any_of(entries.begin(), entries.end(),
+                                          [](const FolderEntry &e) { return e.name == "._."; });
   std::vector<FolderEntry> visible = VisibleEntries(
-      std::move(entries), IsVolumeRoot(where, st.st),
+      std::move(entries), volumeMetadata && IsVolumeRoot(where, st.st),
       [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
 
   // Entries whose identity the listing cannot tell are looked at one by one;
@@ -253,6 +258,7 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
       if (err == 0) {
         e.device = uint64_t(item.st.st_dev);
         e.inode = uint64_t(item.st.st_ino);
+        e.type = uint8_t(IFTODT(item.st.st_mode));
       }
       checked.push_back(std::move(e));
     }

@@ -16,6 +16,7 @@ struct FolderEntry {
   std::string name;
   uint64_t device = 0;
   uint64_t inode = 0;
+  uint8_t type = 0;         // the listing's DT_* value (DT_UNKNOWN where it does not say)
   bool hasSidecar = false;  // a "._name" sidecar stood beside it
   // The sidecar's name on disk when it is not "._" + name: in a folder that
   // ignores case, "._mixed.txt" is the sidecar of "Mixed.TXT".

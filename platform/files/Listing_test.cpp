@@ -4,6 +4,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 
 #include "platform/Files.h"
 #include "platform/files/FilesTestSupport.h"
@@ -258,6 +259,42 @@ TEST(FolderListingTest, SystemCallFailuresWhileListingBecomeTheirStatus) {
   EXPECT_EQ(before, after);
 }
 
+TEST(FolderListingTest, RefsFromAListingTellTheKindItReported) {
+  tvtest::TempTree tree;
+  tree.file("f/doc");
+  tree.folder("f/sub");
+  tree.symlink("f/link", tree.path("f/doc"));
+  tree.symlink("f/linkToFolder", tree.path("f/sub"));
+  ASSERT_EQ(0, mkfifo(tree.path("f/pipe").c_str(), 0644));
+  const TVListedKind expected[] = {kTVListedKindFile, kTVListedKindOther, kTVListedKindOther, kTVListedKindOther,
+                                   kTVListedKindFolder};  // doc, link, linkToFolder, pipe, sub
+  FSRef folder = RefFor(tree.path("f"));
+  std::vector<FSRef> refs = ListRefs(folder, 10);
+  ASSERT_EQ(5u, refs.size());
+  for (size_t i = 0; i < refs.size(); i++) EXPECT_EQ(expected[i], TVGetListedKind(&refs[i])) << PathOf(refs[i]);
+
+  // Where the listing's numbers are not trusted each entry is looked at, and
+  // the look tells the kind.
+  {
+    sys::FaultScope faults;
+    sys::FailCall(sys::Call::fstatfs, 1, EIO);
+    refs = ListRefs(folder, 10);
+  }
+  ASSERT_EQ(5u, refs.size());
+  for (size_t i = 0; i < refs.size(); i++) EXPECT_EQ(expected[i], TVGetListedKind(&refs[i])) << PathOf(refs[i]);
+
+  // A ref that no listing made does not know; one whose kind was altered is
+  // no ref at all.
+  FSRef byPath = RefFor(tree.path("f/doc"));
+  EXPECT_EQ(kTVListedKindUnknown, TVGetListedKind(&byPath));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&byPath, &refs[0]));
+  FSRef forged = refs[0];
+  forged.hidden[28] = 7;
+  EXPECT_EQ(kTVListedKindUnknown, TVGetListedKind(&forged));
+  EXPECT_STATUS(errFSBadFSRef, FSGetCatalogInfo(&forged, kFSCatInfoNone, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(kTVListedKindUnknown, TVGetListedKind(nullptr));
+}
+
 TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   tvtest::TempTree tree;
   tree.file("f/a");
@@ -278,7 +315,7 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
 
   // An entry that cannot be looked at for another reason fails the listing.
   sys::FailCall(sys::Call::fstatfs, 1, EIO);
-  sys::FailCall(sys::Call::statx, 4, EIO, true);
+  sys::FailCall(sys::Call::statx, 2, EIO, true);  // the folder's own look passes, the entries' fail
   OSStatus s;
   ListRefs(folder, 10, &s);
   EXPECT_STATUS(ioErr, s);

@@ -63,7 +63,8 @@ struct RefImage {
   uint64_t device;
   uint64_t inode;
   uint32_t node;
-  uint8_t zero[kCheckOffset - 28];
+  uint8_t listedKind;  // a TVListedKind
+  uint8_t zero[kCheckOffset - 29];
   uint64_t check;
 };
 static_assert(sizeof(RefImage) == sizeof(FSRef));
@@ -134,6 +135,7 @@ FSRef EncodeRef(const RefFields &fields) {
   image.device = fields.device;
   image.inode = fields.inode;
   image.node = fields.node;
+  image.listedKind = fields.listedKind;
   FSRef ref;
   std::memcpy(ref.hidden, &image, sizeof ref.hidden);
   image.check = CheckValue(ref.hidden);
@@ -146,11 +148,12 @@ OSStatus DecodeRef(const FSRef *ref, RefFields *fields) {
   RefImage image;
   std::memcpy(&image, ref->hidden, sizeof image);
   if (image.magic != kRefMagic || image.version != kRefVersion) return errFSBadFSRef;
+  if (image.listedKind > kTVListedKindOther) return errFSBadFSRef;
   for (uint8_t b : image.zero)
     if (b != 0) return errFSBadFSRef;
   if (image.check != CheckValue(ref->hidden)) return errFSBadFSRef;
   if (!PathNodes().Valid(image.node)) return errFSBadFSRef;
-  if (fields) *fields = RefFields{image.device, image.inode, image.node};
+  if (fields) *fields = RefFields{image.device, image.inode, image.node, image.listedKind};
   return noErr;
 }
 

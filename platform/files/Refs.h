@@ -4,7 +4,8 @@
 // Layout of an FSRef (native byte order; a ref never leaves the process):
 //   0  magic 'TvRf'      4  layout version 1
 //   8  device (64 bits) 16  inode (64 bits)
-//  24  path node        28..71 zero
+//  24  path node        28  the kind the listing that made it reported
+//  29..71 zero
 //  72  check value: a keyed hash of bytes 0..71 with a key drawn at start-up
 // A ref that fails any of these tests (garbage, zeroes, a ref of another
 // process, a node this process never made) is errFSBadFSRef and is never used.
@@ -24,6 +25,7 @@ struct RefFields {
   uint64_t device = 0;
   uint64_t inode = 0;
   uint32_t node = 0;
+  uint8_t listedKind = kTVListedKindUnknown;  // refs made from a listing only
 };
 
 FSRef EncodeRef(const RefFields &fields);
