@@ -2,12 +2,16 @@
 # Build output goes to standard error so that the command's results alone
 # reach standard output.
 
-TV_PACKAGES=(cmake make g++ pkg-config libplist-dev libgtest-dev libgmock-dev attr acl e2fsprogs util-linux unar python3 strace
-  dpkg-dev file)
+# What the command, its library and bundle need to build (and the Debian
+# package: dpkg-dev and file for its dependencies)...
+TV_PACKAGES=(cmake make g++ pkg-config libplist-dev util-linux dpkg-dev file)
+# ...and what the tests need besides.
+TV_TEST_PACKAGES=(libgtest-dev libgmock-dev attr acl e2fsprogs unar python3 strace)
 
+# tv_missing_packages PACKAGE...: those of them that are not installed.
 tv_missing_packages() {
   local missing=() p
-  for p in "${TV_PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   echo "${missing[@]}"
@@ -15,7 +19,7 @@ tv_missing_packages() {
 
 tv_install_packages() {
   local missing
-  missing="$(tv_missing_packages)"
+  missing="$(tv_missing_packages "$@")"
   [ -z "$missing" ] && return 0
   if [ "$(id -u)" -eq 0 ]; then
     echo "tarrovel: installing $missing" >&2
@@ -54,14 +58,17 @@ tv_owner_hint() {
   fi
 }
 
-# tv_setup SOURCE_DIR BUILD_DIR [BUILD_COMMAND]: configure on first use, then
-# build what changed, holding a lock on the build folder so that runs at the
-# same time take turns. A user who cannot write the build folder runs what is
-# built when it is up to date, and is told to run BUILD_COMMAND as the folder's
-# owner otherwise.
+# tv_setup SOURCE_DIR BUILD_DIR WHAT: configure on first use, then build what
+# changed, holding a lock on the build folder so that runs at the same time
+# take turns. WHAT is "command" (the command, its library and bundle, without
+# the test packages; ./tarrovel) or "tests" (everything, the tests included;
+# ./run-tests). A user who cannot write the build folder runs what is built
+# when it is up to date, and is told what to run as the folder's owner
+# otherwise.
 tv_setup() {
-  local src="$1" dir="$2" command="${3:-$1/tarrovel --version}"
-  local build="$src/$dir"
+  local src="$1" dir="$2" what="$3"
+  local build="$src/$dir" command="$src/tarrovel --version"
+  [ "$what" = tests ] && command="$src/run-tests"
   if [ -d "$build" ] && [ ! -w "$build" ] || { [ ! -d "$build" ] && [ ! -w "$(dirname "$build")" ]; }; then
     if [ ! -d "$build" ]; then
       echo "tarrovel: $build is not built yet and you cannot create it; build it once with:" >&2
@@ -80,16 +87,26 @@ tv_setup() {
     exec 8<&-
     return 0
   fi
-  tv_install_packages
+  local configure=() target=()
+  if [ "$what" = tests ]; then
+    tv_install_packages "${TV_PACKAGES[@]}" "${TV_TEST_PACKAGES[@]}"
+    # A tree that ./tarrovel configured has no tests yet.
+    grep -qs '^TARROVEL_TESTS:BOOL=ON$' "$build/CMakeCache.txt" || configure=(-DTARROVEL_TESTS=ON)
+  else
+    tv_install_packages "${TV_PACKAGES[@]}"
+    [ -f "$build/CMakeCache.txt" ] || configure=(-DTARROVEL_TESTS=OFF)
+    # The command depends on its library, the bundle and the integrations.
+    target=(--target tarrovel)
+  fi
   mkdir -p "$build"
   exec 8<"$build"
   flock -x 8
-  if [ ! -f "$build/CMakeCache.txt" ]; then
+  if [ ${#configure[@]} -gt 0 ] || [ ! -f "$build/CMakeCache.txt" ]; then
     # shellcheck disable=SC2086
-    cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TARROVEL_CMAKE_ARGS:-} >&2
+    cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" ${TARROVEL_CMAKE_ARGS:-} >&2
   fi
   touch "$build/$TV_STAMP.next"
-  if ! cmake --build "$build" -j"$(nproc)" >"$build/last-build.log" 2>&1; then
+  if ! cmake --build "$build" "${target[@]}" -j"$(nproc)" >"$build/last-build.log" 2>&1; then
     cat "$build/last-build.log" >&2
     echo "tarrovel: the build failed (log: $dir/last-build.log)" >&2
     exit 2

@@ -2,7 +2,10 @@
 # The checkout's ./tarrovel for every user: on a copy of the checkout set up by
 # root, the unprivileged user 65534 runs the built command while it is up to
 # date and is told what to run once a source changed; two runs at once after
-# a change both build and succeed. One copy, built once (without the tests).
+# a change both build and succeed. The copy's first run builds the command, its
+# library and bundle alone, with the configuration of the tree under test
+# (TARROVEL_CMAKE_ARGS and the compiler launcher come from the environment), so
+# that a compiler cache serves the copy what that tree compiled.
 set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 [ "$(id -u)" -eq 0 ] || { echo "needs root (to set up as root and run as 65534)"; exit 77; }
@@ -21,7 +24,8 @@ else
   (cd "$src" && tar --exclude='./build*' --exclude=./.git -cf - .) | tar -xf - -C "$copy"
 fi
 [ -x "$copy/tarrovel" ] || fail "the copy of the checkout has no ./tarrovel"
-export TARROVEL_CMAKE_ARGS="-DTARROVEL_TESTS=OFF"
+# The cache's paths relative to the copy, as the tree's are to the checkout.
+export CCACHE_BASEDIR="$copy"
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$@"; }
 
 mkdir -p "$work/home" "$work/files/Folder"
@@ -30,6 +34,7 @@ chown -R 65534:65534 "$work/home" "$work/files"
 
 "$copy/tarrovel" --version >"$work/out" 2>"$work/err" || { cat "$work/err"; fail "root set-up"; }
 grep -q '0\.' "$work/out" || fail "no version after the set-up: $(cat "$work/out")"
+[ "$(ls "$copy/build/bin")" = tarrovel ] || fail "the first run built more than the command: $(ls "$copy/build/bin")"
 
 # Up to date: the user runs what root built, from the build tree's own bundle.
 as_user "$copy/tarrovel" menu --json "$work/files/Folder/a.txt" >"$work/out" 2>"$work/err" ||
