@@ -18,6 +18,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq >&2 || true
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
+# --install-only: the tools alone (.ci/packages.sh).
+[ "${1:-}" = "--install-only" ] && exit 0
 
 ./tarrovel --version >/dev/null   # the README's set-up
 rm -f build/tarrovel_*.deb
