@@ -58,15 +58,15 @@ tv_owner_hint() {
   fi
 }
 
-# tv_setup SOURCE_DIR BUILD_DIR WHAT: configure on first use, then build what
-# changed, holding a lock on the build folder so that runs at the same time
-# take turns. WHAT is "command" (the command, its library and bundle, without
-# the test packages; ./tarrovel) or "tests" (everything, the tests included;
-# ./run-tests). A user who cannot write the build folder runs what is built
+# tv_setup SOURCE_DIR BUILD_DIR [WHAT]: configure on first use, then build
+# what changed, holding a lock on the build folder so that runs at the same
+# time take turns. WHAT is "command" (the default: the command, its library and
+# bundle, without the test packages; ./tarrovel, the benchmarks) or "tests"
+# (everything, the tests included; ./run-tests). A user who cannot write the build folder runs what is built
 # when it is up to date, and is told what to run as the folder's owner
 # otherwise.
 tv_setup() {
-  local src="$1" dir="$2" what="$3"
+  local src="$1" dir="$2" what="${3:-command}"
   local build="$src/$dir" command="$src/tarrovel --version"
   [ "$what" = tests ] && command="$src/run-tests"
   if [ -d "$build" ] && [ ! -w "$build" ] || { [ ! -d "$build" ] && [ ! -w "$(dirname "$build")" ]; }; then
