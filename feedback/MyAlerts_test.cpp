@@ -1,6 +1,7 @@
 #include "feedback/MyAlerts.h"
 
 #include "platform/HostServices.h"
+#include "platform/files/Errors.h"
 #include "platform/cf/StringsFile.h"
 #include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
@@ -9,6 +10,8 @@
 #include "tests/support/TestSupport.h"
 #include "zap/MyConfirm.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -101,6 +104,112 @@ TEST_F(AlertTest, UnknownStatusShowsItsNumberUntranslated) {
   EXPECT_EQ(shown.explanation, "ディスクの書き込み禁止の設定を確認してください。");
 }
 
+TVFailureCause Cause(TVFailureReason reason, TVFailureStore store, const char *name, const char *path) {
+  TVFailureCause c{};
+  c.status = ioErr;
+  c.reason = reason;
+  c.store = store;
+  c.name = name;
+  c.path = path;
+  c.attribute = "user.com.apple.ResourceFork";
+  c.mountPoint = "/media/u/Mac Stick";
+  c.owner = "alice";
+  c.user = "bob";
+  c.mode = 0644;
+  c.errnoName = "EIO";
+  c.systemText = "Input/output error";
+  return c;
+}
+
+std::string Line(CFBundleRef bundle, const TVFailureCause &c) {
+  CFStringRef line = MyCopyFailureCauseLine(bundle, &c);
+  if (line == nullptr) return "(none)";
+  char text[1024] = "";
+  CFStringGetCString(line, text, sizeof text, kCFStringEncodingUTF8);
+  CFRelease(line);
+  return text;
+}
+
+TEST_F(AlertTest, CauseLineNamesTheStoreWhyAndTheFix) {
+  OpenBundle();
+  const char *sidecar = "/media/u/Mac Stick/Bob's/._Contract.pdf";
+  TVFailureCause immutable = Cause(kTVFailureImmutable, kTVFailureStoreEntry, "._Contract.pdf", sidecar);
+  TVFailureCause asRoot = immutable;
+  asRoot.userIsRoot = true;
+  TVFailureCause appendFolder = Cause(kTVFailureAppendOnly, kTVFailureStoreFolder, "Docs", "/d/Docs");
+  TVFailureCause readOnly = Cause(kTVFailureReadOnlyVolume, kTVFailureStoreAttribute, "a.txt", "/m/a.txt");
+  TVFailureCause own = Cause(kTVFailureNoAccess, kTVFailureStoreEntry, "._a", "/d/._a");
+  own.userIsOwner = true;
+  own.mode = 0444;
+  TVFailureCause ownFolder = Cause(kTVFailureNoAccess, kTVFailureStoreFolder, "d", "/d");
+  ownFolder.userIsOwner = true;
+  ownFolder.mode = 0555;
+  TVFailureCause ownButAllowed = own;
+  ownButAllowed.mode = 0644;  // the owner's bits allow it: say what the system said
+  TVFailureCause other = Cause(kTVFailureNoAccess, kTVFailureStoreEntry, "._a", "/d/._a");
+  TVFailureCause full = Cause(kTVFailureNoSpace, kTVFailureStoreEntry, "._f", "/media/u/Mac Stick/._f");
+  TVFailureCause quota = Cause(kTVFailureQuota, kTVFailureStoreEntry, "._f", "/h/._f");
+  TVFailureCause changed = Cause(kTVFailureChanged, kTVFailureStoreEntry, "f", "/h/f");
+  TVFailureCause unknown = Cause(kTVFailureImmutable, kTVFailureStoreUnknown, "", "");  // no command without a path
+  TVFailureCause io = Cause(kTVFailureOther, kTVFailureStoreEntry, "._f", "/h/._f");
+  struct Row {
+    const TVFailureCause &cause;
+    const char *line;
+  } rows[] = {
+      {immutable, "Cause: ._Contract.pdf is immutable (chattr +i), so nobody can change it. To clear the flag: "
+                  "sudo chattr -i '/media/u/Mac Stick/Bob'\\''s/._Contract.pdf'"},
+      {asRoot, "Cause: ._Contract.pdf is immutable (chattr +i), so nobody can change it. To clear the flag: "
+               "chattr -i '/media/u/Mac Stick/Bob'\\''s/._Contract.pdf'"},
+      {appendFolder, "Cause: the folder Docs is append-only (chattr +a), so it can only grow. To clear the flag: "
+                     "sudo chattr -a '/d/Docs'"},
+      {readOnly, "Cause: the attribute user.com.apple.ResourceFork of a.txt is on a volume mounted read-only at "
+                 "/media/u/Mac Stick. To mount it read-write: sudo mount -o remount,rw '/media/u/Mac Stick'"},
+      {own, "Cause: ._a is yours, but its permissions (r--r--r--) do not let you change it. To allow it: "
+            "chmod u+w '/d/._a'"},
+      {ownFolder, "Cause: the folder d is yours, but its permissions (r-xr-xr-x) do not let you change it. To allow "
+                  "it: chmod u+w '/d'"},
+      {ownButAllowed, "Cause: ._a: Input/output error (EIO)."},
+      {other, "Cause: ._a belongs to alice, and its permissions (rw-r--r--) do not let you (bob) change it; its "
+              "owner or an administrator can."},
+      {full, "Cause: no space is left on the device that holds ._f (mounted at /media/u/Mac Stick). Free some "
+             "space, then try again."},
+      {quota, "Cause: your disk quota is used up on the device that holds ._f (mounted at /media/u/Mac Stick)."},
+      {changed, "Cause: another program moved, replaced or deleted f while Tarrovel was working on it."},
+      {unknown, "Cause: the item: Input/output error (EIO)."},
+      {io, "Cause: ._f: Input/output error (EIO)."},
+  };
+  for (const Row &row : rows) EXPECT_EQ(Line(bundle, row.cause), row.line);
+}
+
+TEST_F(AlertTest, CauseLineInJapaneseWithItsOwnPunctuation) {
+  OpenBundle("ja_JP.UTF-8");
+  TVFailureCause immutable = Cause(kTVFailureImmutable, kTVFailureStoreEntry, "._契約.pdf", "/s/._契約.pdf");
+  EXPECT_EQ(Line(bundle, immutable),
+            "原因：「._契約.pdf」にはイミュータブル属性（chattr +i）が付いているため、だれも変更できません。"
+            "属性を外すには：sudo chattr -i '/s/._契約.pdf'");
+  TVFailureCause attribute = Cause(kTVFailureNoSpace, kTVFailureStoreAttribute, "a.txt", "/s/a.txt");
+  EXPECT_EQ(Line(bundle, attribute),
+            "原因：拡張属性 user.com.apple.ResourceFork（「a.txt」）のあるデバイス（/media/u/Mac Stick にマウント）に"
+            "空き容量がありません。空きを作ってからやり直してください。");
+}
+
+TEST_F(AlertTest, StopAlertAddsTheCauseOfTheFailureItReports) {
+  OpenBundle();
+  std::string f = tree.file("f");
+  FSRef ref = tvtest::RefFor(f);
+  ASSERT_STATUS(dskFulErr, tv::files::StatusFromErrnoAt(ENOSPC, AT_FDCWD, f.c_str()));
+  EXPECT_STATUS(noBeepErr, MyAlertError(dskFulErr, &ref, nullptr));
+  EXPECT_EQ(shown.message, "unexpected error: " + f);
+  EXPECT_EQ(shown.explanation.rfind("error code = -34\nCause: no space is left on the device that holds f (mounted at ", 0),
+            0u)
+      << shown.explanation;
+  // Another status is not explained by that failure; a cancel never is.
+  EXPECT_STATUS(noBeepErr, MyAlertError(ioErr, &ref, nullptr));
+  EXPECT_EQ(shown.explanation, "error code = -36");
+  EXPECT_STATUS(noBeepErr, MyAlertError(userCanceledErr, nullptr, nullptr));
+  EXPECT_EQ(shown.explanation, "");
+}
+
 TEST_F(AlertTest, EveryTableRowHasItsTexts) {
   const OSStatus rows[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr};
   for (OSStatus err : rows) {
@@ -119,6 +228,11 @@ TEST_F(AlertTest, EveryTableRowHasItsTexts) {
 std::vector<CFStringRef> AlertKeys() {
   std::vector<CFStringRef> keys = {CFSTR("Zap"), CFSTR("Cancel"),
                                    CFSTR("cannot scan inside of %d folder(s), check access privileges.\n\n")};
+  for (CFStringRef cause : {CFSTR("CauseStoreEntry"), CFSTR("CauseStoreFolder"), CFSTR("CauseStoreAttribute"),
+                            CFSTR("CauseStoreUnknown"), CFSTR("CauseImmutable"), CFSTR("CauseAppendOnly"),
+                            CFSTR("CauseReadOnlyVolume"), CFSTR("CauseNoAccessOwn"), CFSTR("CauseNoAccessOther"),
+                            CFSTR("CauseNoSpace"), CFSTR("CauseQuota"), CFSTR("CauseChanged"), CFSTR("CauseOther")})
+    keys.push_back(cause);
   const OSStatus statuses[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr, -36};
   for (OSStatus err : statuses) {
     CFStringRef format = nullptr, explanation = nullptr;

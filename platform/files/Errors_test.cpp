@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <unistd.h>
 
 #include "tests/support/TestSupport.h"
@@ -25,6 +26,46 @@ TEST(ErrorsTest, TranslatesEachErrnoOfTheTable) {
   }
   EXPECT_STATUS(fLckdErr, StatusFromErrno(EPERM, true));
   EXPECT_STATUS(fnfErr, StatusFromErrno(ENOENT, true));  // the lock only matters for EPERM
+}
+
+TEST(ErrorsTest, ClassifiesWhatRefusedAndWhy) {
+  FailureFacts plain;
+  FailureFacts immutable;
+  immutable.entryFlags = FS_IMMUTABLE_FL;
+  FailureFacts appendOnlyFolder;
+  appendOnlyFolder.folderFlags = FS_APPEND_FL;
+  FailureFacts unusable;
+  unusable.entryUsable = false;
+  FailureFacts closedFolder;
+  closedFolder.folderWritable = false;
+  FailureFacts readOnly;
+  readOnly.entryUsable = false;
+  readOnly.readOnlyVolume = true;
+  struct Row {
+    int err;
+    FailureFacts facts;
+    TVFailureReason reason;
+    bool inFolder;
+  } rows[] = {
+      {EPERM, immutable, kTVFailureImmutable, false},
+      {EPERM, appendOnlyFolder, kTVFailureAppendOnly, true},
+      {EACCES, immutable, kTVFailureOther, false},  // flags explain only EPERM
+      {EACCES, unusable, kTVFailureNoAccess, false},
+      {EPERM, closedFolder, kTVFailureNoAccess, true},
+      {EACCES, plain, kTVFailureOther, false},  // nothing seen explains it
+      {EACCES, readOnly, kTVFailureReadOnlyVolume, false},
+      {EROFS, plain, kTVFailureReadOnlyVolume, false},
+      {ENOSPC, plain, kTVFailureNoSpace, false},
+      {EDQUOT, plain, kTVFailureQuota, false},
+      {ENOENT, plain, kTVFailureChanged, false},
+      {EIO, immutable, kTVFailureOther, false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.err);
+    FailureClass c = ClassifyFailure(row.err, row.facts);
+    EXPECT_EQ(c.reason, row.reason);
+    EXPECT_EQ(c.inFolder, row.inFolder);
+  }
 }
 
 TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
@@ -59,8 +100,27 @@ TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
   // A vanished item is not locked.
   EXPECT_STATUS(permErr, StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("gone").c_str()));
 
+  // The cause names what refused: the entry, or the folder that holds it.
+  TVFailureCause cause;
+  fd = open(tree.path("lockedfolder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_STATUS(fLckdErr, StatusFromErrnoAt(EPERM, fd, "inside"));
+  close(fd);
+  ASSERT_TRUE(TVGetFailureCause(fLckdErr, &cause));
+  EXPECT_EQ(cause.reason, kTVFailureImmutable);
+  EXPECT_EQ(cause.store, kTVFailureStoreFolder);
+  EXPECT_STREQ(cause.name, "lockedfolder");
+  EXPECT_EQ(std::string(cause.path), tree.path("lockedfolder"));
+  EXPECT_FALSE(TVGetFailureCause(permErr, &cause));  // only for the status it became
   errno = EPERM;
-  StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("immutable").c_str());
+  StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("appendonly").c_str());
   EXPECT_EQ(EPERM, errno);  // kept for the caller
+  ASSERT_TRUE(TVGetFailureCause(fLckdErr, &cause));
+  EXPECT_EQ(cause.reason, kTVFailureAppendOnly);
+  EXPECT_EQ(cause.store, kTVFailureStoreEntry);
+  EXPECT_STREQ(cause.name, "appendonly");
+  EXPECT_STREQ(cause.errnoName, "EPERM");
+  TVClearFailureCause();
+  EXPECT_FALSE(TVGetFailureCause(fLckdErr, &cause));
   EXPECT_EQ(0, system(undo.c_str()));
 }
