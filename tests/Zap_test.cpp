@@ -146,7 +146,7 @@ TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
   tree.setImmutable("._3", false);
 }
 
-TEST_F(ZapTest, FullDiskKeepsTheSidecarAndSaysNoSpaceIsLeft) {
+TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
   TV_SKIP_UNLESS_ROOT("mount a small tmpfs");
   std::string volume = tree.folder("small");
   ASSERT_EQ(tvtest::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
@@ -169,6 +169,16 @@ TEST_F(ZapTest, FullDiskKeepsTheSidecarAndSaysNoSpaceIsLeft) {
       << r.err;
   EXPECT_EQ(tree.read("small/._f"), before);
   EXPECT_EQ(RsrcSize(f), 600u);
+
+  // Mounted read-only, the same volume names its mount point and the remount.
+  ASSERT_EQ(tvtest::Run({"mount", "-o", "remount,ro", volume}).status, 0);
+  r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("[stop] diskette is write protected: " + f), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Cause: f is on a volume mounted read-only at " + volume +
+                       ". To mount it read-write: mount -o remount,rw '" + volume + "'"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(ZapTest, DataForkZapKeepsModificationTimeWhenAsked) {
