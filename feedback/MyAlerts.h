@@ -21,6 +21,13 @@ OSStatus MyStandardAlert(AlertType alertType, CFStringRef message, CFStringRef e
 // nilPointerErr when a text is missing, or the alert's own failure.
 OSStatus MyAlertError(OSStatus err, const FSRef *ref, MyAlertErrorCustomizer customizer);
 
+// The line that says why a failure happened, as the platform saw it (see
+// TVGetFailureCause): which store refused, why, and the command that fixes it
+// where there is one, in the bundle's language. A new string the caller
+// releases, or NULL when a text is missing. Temporaries go to the current
+// autorelease pool.
+CFStringRef MyCopyFailureCauseLine(CFBundleRef bundle, const TVFailureCause *cause);
+
 // The message-format and explanation keys for err; the explanation key is NULL
 // for statuses without a row (their explanation is "error code = %d").
 void MyAlertErrorKeys(OSStatus err, CFStringRef *outFormatKey, CFStringRef *outExplanationKey);

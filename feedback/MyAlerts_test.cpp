@@ -1,6 +1,7 @@
 #include "feedback/MyAlerts.h"
 
 #include "platform/HostServices.h"
+#include "platform/files/Errors.h"
 #include "platform/cf/StringsFile.h"
 #include "support/MyBundle.h"
 #include "support/MyCFAutoreleasePool.h"
@@ -9,6 +10,8 @@
 #include "tests/support/TestSupport.h"
 #include "zap/MyConfirm.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -101,6 +104,76 @@ TEST_F(AlertTest, UnknownStatusShowsItsNumberUntranslated) {
   EXPECT_EQ(shown.explanation, "ディスクの書き込み禁止の設定を確認してください。");
 }
 
+TVFailureCause Cause(TVFailureReason reason, TVFailureStore store, const char *name, const char *path) {
+  return {ioErr, reason, store, name, path, "user.com.apple.ResourceFork", "/media/u/Mac Stick", "alice", "bob", 0644,
+          false, false, "EIO", "Input/output error"};
+}
+
+std::string Line(CFBundleRef bundle, const TVFailureCause &c) {
+  CFStringRef line = MyCFAutoreleaseT(MyCopyFailureCauseLine(bundle, &c));
+  char text[1024] = "(none)";
+  if (line != nullptr) CFStringGetCString(line, text, sizeof text, kCFStringEncodingUTF8);
+  return text;
+}
+
+TEST_F(AlertTest, CauseLineNamesTheStoreWhyAndTheFix) {
+  OpenBundle();
+  TVFailureCause immutable = Cause(kTVFailureImmutable, kTVFailureStoreEntry, "._C.pdf", "/m/Mac Stick/Bob's/._C.pdf");
+  TVFailureCause appendFolder = Cause(kTVFailureAppendOnly, kTVFailureStoreFolder, "Docs", "/d/Docs");
+  appendFolder.userIsRoot = true;
+  TVFailureCause readOnly = Cause(kTVFailureReadOnlyVolume, kTVFailureStoreAttribute, "a.txt", "/m/a.txt");
+  TVFailureCause own = Cause(kTVFailureNoAccess, kTVFailureStoreFolder, "d", "/d");
+  own.userIsOwner = true;
+  own.mode = 0555;
+  TVFailureCause ownButAllowed = Cause(kTVFailureNoAccess, kTVFailureStoreEntry, "._a", "/d/._a");
+  ownButAllowed.userIsOwner = true;  // the owner's bits allow it: say what the system said
+  TVFailureCause other = Cause(kTVFailureNoAccess, kTVFailureStoreEntry, "._a", "/d/._a");
+  TVFailureCause unknown = Cause(kTVFailureImmutable, kTVFailureStoreUnknown, "", "");  // no command without a path
+  struct Row {
+    const TVFailureCause &cause;
+    const char *line;
+  } rows[] = {
+      {immutable, "Cause: ._C.pdf is immutable (chattr +i), so nobody can change it. To clear the flag: "
+                  "sudo chattr -i '/m/Mac Stick/Bob'\\''s/._C.pdf'"},
+      {appendFolder, "Cause: the folder Docs is append-only (chattr +a), so it can only grow. To clear the flag: "
+                     "chattr -a '/d/Docs'"},
+      {readOnly, "Cause: the attribute user.com.apple.ResourceFork of a.txt is on a volume mounted read-only at "
+                 "/media/u/Mac Stick. To mount it read-write: sudo mount -o remount,rw '/media/u/Mac Stick'"},
+      {own, "Cause: the folder d is yours, but its permissions (r-xr-xr-x) do not let you change it. To allow "
+            "it: chmod u+w '/d'"},
+      {ownButAllowed, "Cause: ._a: Input/output error (EIO)."},
+      {other, "Cause: ._a belongs to alice, and its permissions (rw-r--r--) do not let you (bob) change it; its "
+              "owner or an administrator can."},
+      {unknown, "Cause: the item: Input/output error (EIO)."},
+  };
+  for (const Row &row : rows) EXPECT_EQ(Line(bundle, row.cause), row.line);
+}
+
+TEST_F(AlertTest, CauseLineInJapaneseWithItsOwnPunctuation) {
+  OpenBundle("ja_JP.UTF-8");
+  TVFailureCause full = Cause(kTVFailureNoSpace, kTVFailureStoreAttribute, "a.txt", "/s/a.txt");
+  EXPECT_EQ(Line(bundle, full),
+            "原因：拡張属性 user.com.apple.ResourceFork（「a.txt」）のあるデバイス（/media/u/Mac Stick にマウント）に"
+            "空き容量がありません。空きを作ってからやり直してください。");
+}
+
+TEST_F(AlertTest, StopAlertAddsTheCauseOfTheFailureItReports) {
+  OpenBundle();
+  std::string f = tree.file("f");
+  FSRef ref = tvtest::RefFor(f);
+  ASSERT_STATUS(dskFulErr, tv::files::StatusFromErrnoAt(ENOSPC, AT_FDCWD, f.c_str()));
+  EXPECT_STATUS(noBeepErr, MyAlertError(dskFulErr, &ref, nullptr));
+  EXPECT_EQ(shown.message, "unexpected error: " + f);
+  EXPECT_EQ(shown.explanation.rfind("error code = -34\nCause: no space is left on the device that holds f (mounted at ", 0),
+            0u)
+      << shown.explanation;
+  // Another status is not explained by that failure; a cancel never is.
+  EXPECT_STATUS(noBeepErr, MyAlertError(ioErr, &ref, nullptr));
+  EXPECT_EQ(shown.explanation, "error code = -36");
+  EXPECT_STATUS(noBeepErr, MyAlertError(userCanceledErr, nullptr, nullptr));
+  EXPECT_EQ(shown.explanation, "");
+}
+
 TEST_F(AlertTest, EveryTableRowHasItsTexts) {
   const OSStatus rows[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr};
   for (OSStatus err : rows) {
@@ -119,6 +192,11 @@ TEST_F(AlertTest, EveryTableRowHasItsTexts) {
 std::vector<CFStringRef> AlertKeys() {
   std::vector<CFStringRef> keys = {CFSTR("Zap"), CFSTR("Cancel"),
                                    CFSTR("cannot scan inside of %d folder(s), check access privileges.\n\n")};
+  for (CFStringRef cause : {CFSTR("CauseStoreEntry"), CFSTR("CauseStoreFolder"), CFSTR("CauseStoreAttribute"),
+                            CFSTR("CauseStoreUnknown"), CFSTR("CauseImmutable"), CFSTR("CauseAppendOnly"),
+                            CFSTR("CauseReadOnlyVolume"), CFSTR("CauseNoAccessOwn"), CFSTR("CauseNoAccessOther"),
+                            CFSTR("CauseNoSpace"), CFSTR("CauseQuota"), CFSTR("CauseChanged"), CFSTR("CauseOther")})
+    keys.push_back(cause);
   const OSStatus statuses[] = {afpAccessDenied, wPrErr, fLckdErr, dupFNErr, permErr, wrPermErr, userCanceledErr, -36};
   for (OSStatus err : statuses) {
     CFStringRef format = nullptr, explanation = nullptr;

@@ -112,7 +112,10 @@ std::string AlertToText(const TVAlertRequest &request) {
   }
   std::string text = "[" + kind + "] " + (request.message ? request.message : "") + "\n";
   if (request.explanation != nullptr && request.explanation[0] != 0) {
-    text += "        " + std::string(request.explanation) + "\n";
+    // A cause line under the explanation is indented like it.
+    std::string explanation = request.explanation;
+    for (size_t at = 0; (at = explanation.find('\n', at)) != std::string::npos; at += 9) explanation.insert(at + 1, 8, ' ');
+    text += "        " + explanation + "\n";
   }
   text += "        ";
   for (int i = 0; i < 3; i++) {

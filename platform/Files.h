@@ -165,6 +165,52 @@ enum : TVListedKind {
 };
 TVListedKind TVGetListedKind(const FSRef *ref);
 
+// Not in Carbon: why the last failure of this thread's File Manager calls
+// happened, as the system saw it: which store refused (the "._name" sidecar,
+// an extended attribute of the file, the file itself, or the folder that
+// holds it), why, and the facts a fix needs. FSOpenFork, FSSetForkSize,
+// FSGetCatalogInfo and FSSetCatalogInfo forget the previous cause when they
+// start. The strings are UTF-8, borrowed until the next failure or
+// TVClearFailureCause on this thread; "" where a fact is unknown.
+typedef UInt8 TVFailureReason;
+enum : TVFailureReason {
+  kTVFailureOther = 0,       // systemText and errnoName say what
+  kTVFailureImmutable,       // the store carries the immutable attribute (chattr +i)
+  kTVFailureAppendOnly,      // the store is append-only (chattr +a)
+  kTVFailureReadOnlyVolume,  // its volume is mounted read-only at mountPoint
+  kTVFailureNoAccess,        // permissions: owner, mode and the user below
+  kTVFailureNoSpace,         // no space left on the device mounted at mountPoint
+  kTVFailureQuota,           // the user's disk quota there is used up
+  kTVFailureChanged,         // moved, replaced or deleted by someone else meanwhile
+};
+typedef UInt8 TVFailureStore;
+enum : TVFailureStore {
+  kTVFailureStoreUnknown = 0,  // the call named no entry
+  kTVFailureStoreEntry,        // a file: the item itself or its sidecar
+  kTVFailureStoreFolder,       // the folder that holds the entry
+  kTVFailureStoreAttribute,    // an extended attribute of the entry
+};
+struct TVFailureCause {
+  OSStatus status;  // what the failure became
+  TVFailureReason reason;
+  TVFailureStore store;
+  const char *name;        // the entry's or folder's own name, as in its folder
+  const char *path;        // its absolute path
+  const char *attribute;   // kTVFailureStoreAttribute: the attribute's name
+  const char *mountPoint;  // where its volume is mounted
+  const char *owner;       // the owner's user name (or number)
+  const char *user;        // the effective user's name (or number)
+  UInt32 mode;             // the store's permission bits
+  Boolean userIsOwner;
+  Boolean userIsRoot;
+  const char *errnoName;   // "EIO"
+  const char *systemText;  // "Input/output error"
+};
+// True, with *outCause filled, when the last failure on this thread became
+// `status` and has not been forgotten since.
+Boolean TVGetFailureCause(OSStatus status, TVFailureCause *outCause);
+void TVClearFailureCause(void);
+
 // noErr when both name the same item; diffVolErr or errFSRefsDifferent otherwise.
 OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2);
 

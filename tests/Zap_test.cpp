@@ -128,7 +128,55 @@ TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
   EXPECT_NE(r.err.find("[stop] file is locked: " + files[1]), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Change lock status using Finder Get Info."), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("execution fail"), std::string::npos) << r.err;  // shown once, not logged
+  EXPECT_NE(r.err.find("Cause: 2 is immutable (chattr +i)"), std::string::npos) << r.err;
   tree.setImmutable("2", false);
+
+  // The hidden sidecar refuses while the file itself does not: the same
+  // alert, and the line names the sidecar.
+  tree.setImmutable("._3", true);
+  r = Tarrovel({"run", "--yes", "Zap Resource Fork...", files[2]});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(tree.read("._3"), third);
+  EXPECT_NE(r.err.find("[stop] file is locked: " + files[2]), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Change lock status using Finder Get Info.\n        Cause: ._3 is immutable"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("chattr -i '" + tree.path("._3") + "'"), std::string::npos) << r.err;
+  tree.setImmutable("._3", false);
+}
+
+TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
+  TV_SKIP_UNLESS_ROOT("mount a small tmpfs");
+  std::string volume = tree.folder("small");
+  ASSERT_EQ(tvtest::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
+  struct Unmount {
+    std::string at;
+    ~Unmount() { tvtest::Run({"umount", at}); }
+  } unmount{volume};
+  std::string f = MacFile("small/f");
+  // A second name makes the zap rewrite the sidecar as a new file, which
+  // needs room on the volume.
+  ASSERT_EQ(tvtest::Run({"ln", tree.path("small/._f"), tree.path("small/other")}).status, 0);
+  std::string before = tree.read("small/._f");
+  tvtest::Run({"dd", "if=/dev/zero", "of=" + tree.path("small/fill"), "bs=4k"});  // until the volume is full
+  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("[stop] unexpected error: " + f), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("error code = -34\n        Cause: no space is left on the device that holds ._f (mounted at " +
+                       volume + ")"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(tree.read("small/._f"), before);
+  EXPECT_EQ(RsrcSize(f), 600u);
+
+  // Mounted read-only, the same volume names its mount point and the remount.
+  ASSERT_EQ(tvtest::Run({"mount", "-o", "remount,ro", volume}).status, 0);
+  r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("[stop] diskette is write protected: " + f), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Cause: f is on a volume mounted read-only at " + volume +
+                       ". To mount it read-write: mount -o remount,rw '" + volume + "'"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(ZapTest, DataForkZapKeepsModificationTimeWhenAsked) {

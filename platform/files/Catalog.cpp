@@ -113,6 +113,7 @@ namespace sys = tv::sys;
 
 OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfo,
                        HFSUniStr255 *outName, FSSpecPtr fsSpec, FSRef *parentRef) {
+  TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
     ItemLocation where;
@@ -124,6 +125,7 @@ OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalo
 }
 
 OSErr FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, const FSCatalogInfo *catalogInfo) {
+  TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     // What can be written: FinderInfo and the four dates. The creation and
     // attribute-change dates cannot be set on Linux: they are accepted and

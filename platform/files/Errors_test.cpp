@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <unistd.h>
 
 #include "tests/support/TestSupport.h"
@@ -25,6 +26,33 @@ TEST(ErrorsTest, TranslatesEachErrnoOfTheTable) {
   }
   EXPECT_STATUS(fLckdErr, StatusFromErrno(EPERM, true));
   EXPECT_STATUS(fnfErr, StatusFromErrno(ENOENT, true));  // the lock only matters for EPERM
+}
+
+TEST(ErrorsTest, ClassifiesWhatRefusedAndWhy) {
+  struct Row {
+    int err;
+    FailureFacts facts;
+    TVFailureReason reason;
+    bool inFolder;
+  } rows[] = {
+      {EPERM, {.entryFlags = FS_IMMUTABLE_FL}, kTVFailureImmutable, false},
+      {EPERM, {.folderFlags = FS_APPEND_FL}, kTVFailureAppendOnly, true},
+      {EACCES, {.entryFlags = FS_IMMUTABLE_FL}, kTVFailureOther, false},  // flags explain only EPERM
+      {EACCES, {.entryUsable = false}, kTVFailureNoAccess, false},
+      {EPERM, {.folderWritable = false}, kTVFailureNoAccess, true},
+      {EACCES, {}, kTVFailureOther, false},  // nothing seen explains it
+      {EACCES, {.entryUsable = false, .readOnlyVolume = true}, kTVFailureReadOnlyVolume, false},
+      {EROFS, {}, kTVFailureReadOnlyVolume, false},
+      {ENOSPC, {}, kTVFailureNoSpace, false},
+      {EDQUOT, {}, kTVFailureQuota, false},
+      {ENOENT, {}, kTVFailureChanged, false},
+      {EIO, {.entryFlags = FS_IMMUTABLE_FL}, kTVFailureOther, false},
+  };
+  for (const Row &row : rows) {
+    FailureClass c = ClassifyFailure(row.err, row.facts);
+    EXPECT_EQ(c.reason, row.reason) << row.err;
+    EXPECT_EQ(c.inFolder, row.inFolder) << row.err;
+  }
 }
 
 TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
@@ -59,8 +87,23 @@ TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
   // A vanished item is not locked.
   EXPECT_STATUS(permErr, StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("gone").c_str()));
 
+  // The cause names what refused: the entry, or the folder that holds it.
+  TVFailureCause cause;
+  fd = open(tree.path("lockedfolder").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_STATUS(fLckdErr, StatusFromErrnoAt(EPERM, fd, "inside"));
+  close(fd);
+  ASSERT_TRUE(TVGetFailureCause(fLckdErr, &cause));
+  EXPECT_EQ(cause.reason, kTVFailureImmutable);
+  EXPECT_EQ(cause.store, kTVFailureStoreFolder);
+  EXPECT_STREQ(cause.name, "lockedfolder");
+  EXPECT_EQ(std::string(cause.path), tree.path("lockedfolder"));
+  EXPECT_FALSE(TVGetFailureCause(permErr, &cause));  // only for the status it became
   errno = EPERM;
-  StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("immutable").c_str());
+  StatusFromErrnoAt(EPERM, AT_FDCWD, tree.path("appendonly").c_str());
   EXPECT_EQ(EPERM, errno);  // kept for the caller
+  ASSERT_TRUE(TVGetFailureCause(fLckdErr, &cause));
+  EXPECT_EQ(cause.reason, kTVFailureAppendOnly);
+  EXPECT_STREQ(cause.name, "appendonly");
   EXPECT_EQ(0, system(undo.c_str()));
 }

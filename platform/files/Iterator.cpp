@@ -65,6 +65,7 @@ TVListedKind TVGetListedKind(const FSRef *ref) {
 // A non-folder gives dirNFErr, as ENOTDIR does everywhere else; only flat
 // iteration exists.
 OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIterator *iterator) {
+  TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!container || !iterator) return paramErr;
     if (iteratorFlags != kFSIterateFlat) return errFSBadIteratorFlags;

@@ -76,7 +76,7 @@ bool SameItem(const struct stat &a, const struct stat &b) { return a.st_dev == b
 OSStatus CheckOpened(int fd, const ItemStat &item) {
   struct stat now {};
   if (sys::Fstat(fd, &now) != 0) return StatusFromErrno(errno);
-  if (!SameItem(now, item.st)) return fnfErr;  // replaced since the ref was resolved
+  if (!SameItem(now, item.st)) return StatusOfChangedItem(fd, "");  // replaced since the ref was resolved
   return S_ISREG(now.st_mode) ? noErr : afpObjectTypeErr;
 }
 
@@ -252,6 +252,7 @@ OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *f
                  FSIORefNum *forkRefNum) {
   // Deny-mode bits (0x10, 0x20) are accepted and have no effect: Linux
   // locks nothing on open.
+  TVClearFailureCause();
   if (!ref || !forkRefNum || (forkNameLength > 0 && !forkName) || (permissions & ~0x33)) return paramErr;
   const SInt8 mode = SInt8(permissions & 0x3);
   bool resource = false;
@@ -329,6 +330,7 @@ OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffs
 }
 
 OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset) {
+  TVClearFailureCause();
   std::lock_guard<std::mutex> lock(sForksMutex);
   OpenFork *fork = ForkOf(forkRefNum);
   if (!fork) return rfNumErr;

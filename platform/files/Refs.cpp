@@ -270,7 +270,7 @@ OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st) {
   // Something else at the path (the file was replaced, the folder renamed
   // and another put in its place) is not the item of this ref.
   if (result == noErr && (uint64_t(now.st.st_dev) != fields.device || uint64_t(now.st.st_ino) != fields.inode))
-    result = fnfErr;
+    result = StatusOfChangedItem(where.dirFd, where.itemPath.c_str());
   if (result == noErr) {
     if (loc) *loc = std::move(where);
     if (st) *st = now;

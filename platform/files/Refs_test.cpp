@@ -146,6 +146,14 @@ TEST(FSRefTest, ARefToAReplacedOrRemovedItemIsNotFound) {
   for (const FSRef *ref : {&file, &inner}) {
     EXPECT_STATUS(fnfErr, FSGetCatalogInfo(ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
     EXPECT_STATUS(fnfErr, FSSetCatalogInfo(ref, kFSCatInfoContentMod, &info));
+    // Another item at its path: the alert will say that someone else
+    // changed it meanwhile.
+    TVFailureCause cause;
+    if (ref == &file) {
+      ASSERT_TRUE(TVGetFailureCause(fnfErr, &cause));
+      EXPECT_EQ(cause.reason, kTVFailureChanged);
+      EXPECT_STREQ(cause.name, "f");
+    }
     UInt8 buf[4096];
     EXPECT_STATUS(fnfErr, FSRefMakePath(ref, buf, sizeof buf));
   }

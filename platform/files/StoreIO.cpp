@@ -55,6 +55,11 @@ constexpr XattrSlot kXattrSlots[] = {
 OSStatus ItemStatus(int err, const ItemLocation &where) {
   return StatusFromErrnoAt(err, where.dirFd, where.itemPath.c_str());
 }
+OSStatus AttributeStatus(int err, const ItemLocation &where, const char *name) {
+  const OSStatus status = ItemStatus(err, where);
+  NoteFailedAttribute(name);
+  return status;
+}
 
 int SetXattr(const XattrTarget &t, const char *name, const std::vector<UInt8> &value) {
   return t.fd >= 0 ? sys::Fsetxattr(t.fd, name, value.data(), value.size(), 0)
@@ -72,7 +77,7 @@ OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::v
 OSStatus ReadXattr(const ItemLocation &where, const XattrTarget &target, const char *name,
                    std::optional<std::vector<UInt8>> *out) {
   int err = sys::ReadXattrValue(target.fd, target.path.c_str(), name, out);
-  return err ? ItemStatus(err, where) : noErr;
+  return err ? AttributeStatus(err, where, name) : noErr;
 }
 
 // Where the resource fork's data lies according to the descriptors in `head`
@@ -133,7 +138,10 @@ OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
 OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content,
                      const sys::KeptAttributes &keep) {
   const sys::ReplaceResult r = sys::ReplaceFile(dirFd, path, content.data(), content.size(), &keep);
-  return r.err ? StatusFromErrnoAt(r.err, dirFd, r.failedAt.c_str()) : noErr;
+  if (r.err == 0) return noErr;
+  const OSStatus status = StatusFromErrnoAt(r.err, dirFd, r.failedAt.c_str());
+  NoteFailedEntryAs(dirFd, path.c_str());  // the user knows the file, not our temporary
+  return status;
 }
 
 OSStatus CarryOutSidecarPlan(SidecarFile &file, const SidecarPlan &plan) {
@@ -195,9 +203,9 @@ OSStatus ApplyXattrPlan(const ItemLocation &where, const XattrTarget &target, co
     case XattrPlanKind::kNothing:
       return noErr;
     case XattrPlanKind::kSet:
-      return SetXattr(target, name, plan.value) == 0 ? noErr : ItemStatus(errno, where);
+      return SetXattr(target, name, plan.value) == 0 ? noErr : AttributeStatus(errno, where, name);
     case XattrPlanKind::kRemove:
-      return RemoveXattr(target, name) == 0 || errno == ENODATA ? noErr : ItemStatus(errno, where);
+      return RemoveXattr(target, name) == 0 || errno == ENODATA ? noErr : AttributeStatus(errno, where, name);
   }
   return noErr;
 }
@@ -350,7 +358,7 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
     // attributes (FAT, exFAT) it goes into a new sidecar instead, as macOS
     // would write it there.
     if (SetXattr(target, tv::forks::kFinderInfoXattrName, plan.finderInfoXattr.value) == 0) return noErr;
-    if (!sys::NoAttributesHere(errno)) return ItemStatus(errno, where);
+    if (!sys::NoAttributesHere(errno)) return AttributeStatus(errno, where, tv::forks::kFinderInfoXattrName);
     tv::forks::FinderInfoBytes info{};
     std::memcpy(info.data(), plan.finderInfoXattr.value.data(),
                 std::min(info.size(), plan.finderInfoXattr.value.size()));
@@ -402,10 +410,14 @@ OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   OSStatus result = noErr;
   struct statfs sfs {};
-  if (itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY)) result = wPrErr;
+  // What the kernel would answer a write with, so that the cause is recorded.
+  if (itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY))
+    result = StatusFromErrnoAt(EROFS, itemFd, "");
   unsigned flags = 0;
-  if (result == noErr && itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)))
+  if (result == noErr && itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+    (void)StatusFromErrnoAt(EPERM, itemFd, "");  // records which flag
     result = fLckdErr;
+  }
   if (result == noErr && sys::Faccessat(where.dirFd, path, W_OK, AT_EACCESS) != 0)
     result = StatusFromErrnoAt(errno, where.dirFd, path);
   if (ownFd >= 0) sys::Close(ownFd);
