@@ -1,5 +1,6 @@
 #include "host/Install.h"
 
+#include "host/MenuLanguages.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
 #include "host/StaticMenus.h"
@@ -481,7 +482,7 @@ int Install(bool user, FILE *out, FILE *err) {
   }
   PlugInHost host;
   std::vector<StaticItem> items;
-  if (!LoadedHost(host, &error) || !CurrentStaticItems(host, &items, &error)) return Fail(err, error);
+  if (!LoadedHost(host, &error) || !StaticItemsInEveryLanguage(host, &items, &error)) return Fail(err, error);
   Wanted dolphin;
   dolphin.path = plan.dataDir + "/kio/servicemenus/tarrovel.desktop";
   dolphin.content = DolphinServiceMenu(items, tarrovel);
@@ -670,7 +671,7 @@ int Uninstall(bool user, FILE *out, FILE *err) {
 
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error) {
   std::vector<StaticItem> items;
-  if (!CurrentStaticItems(host, &items, error)) return false;
+  if (!StaticItemsInEveryLanguage(host, &items, error)) return false;
   *content = DolphinServiceMenu(items, tarrovel);
   return true;
 }
@@ -690,7 +691,7 @@ void RefreshStaticMenus(PlugInHost &host, FILE *err) {
   }
   std::vector<StaticItem> items;
   if (!any || prefix.empty()) return;
-  if (!CurrentStaticItems(host, &items, &error)) {
+  if (!StaticItemsInEveryLanguage(host, &items, &error)) {
     fprintf(err, "tarrovel: the installed static menus are not updated: %s\n", error.c_str());
     return;
   }
