@@ -191,16 +191,17 @@ std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, con
   return TidySeparators(merged);
 }
 
-std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
-  bool files = false, folders = false;
+namespace {
+
+// One service menu file holding `items`, shown for files, folders or both.
+std::string ServiceMenuText(const std::vector<StaticItem> &items, bool files, bool folders,
+                            const std::string &tarrovel) {
   std::string actions, sections;
   for (const StaticItem &it : items) {
     if (it.separator) {
       actions += "_SEPARATOR_;";
       continue;
     }
-    files = files || it.forFiles;
-    folders = folders || it.forFolders;
     std::string id = "tarrovel" + std::to_string(it.command);
     actions += id + ";";
     sections += "\n[Desktop Action " + id + "]\nName=" + DesktopValue(CommandTitle(it)) + "\n";
@@ -216,6 +217,38 @@ std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::
   out += "Actions=" + actions + "\n";
   out += std::string("X-KDE-Submenu=") + kSubmenu + "\n";
   return out + sections;
+}
+
+}  // namespace
+
+std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  bool files = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFiles; });
+  bool folders = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFolders; });
+  return ServiceMenuText(items, files, folders, tarrovel);
+}
+
+std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  struct Group {
+    const char *name;
+    bool files, folders;
+  };
+  const Group groups[] = {{"tarrovel-files.desktop", true, false},
+                          {"tarrovel-folders.desktop", false, true},
+                          {"tarrovel.desktop", true, true}};
+  std::vector<ServiceMenuFile> out;
+  for (const Group &g : groups) {
+    // A separator stays where it parts two items of the submenu: at the start
+    // of a file, it parts its items from those of the files before.
+    std::vector<StaticItem> mine;
+    for (const StaticItem &it : items) {
+      bool member = it.separator ? (mine.empty() || !mine.back().separator)
+                                 : it.forFiles == g.files && it.forFolders == g.folders;
+      if (member) mine.push_back(it);
+    }
+    while (!mine.empty() && mine.back().separator) mine.pop_back();
+    out.push_back({g.name, ServiceMenuText(mine, g.files, g.folders, tarrovel)});
+  }
+  return out;
 }
 
 std::vector<UcaAction> UcaActionsFor(const std::vector<StaticItem> &items, const std::string &tarrovel) {

@@ -43,6 +43,17 @@ std::string CommandTitle(const StaticItem &item);
 // format, so the file takes the union of the items' conditions.
 std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel);
 
+// Dolphin, each item shown only where the plug-in offers it: one file for
+// the items offered for files alone, one for folders alone, one for both
+// (tarrovel.desktop), each with the same X-KDE-Submenu, which Dolphin shows
+// as one submenu. Always these three names, in this order; a file without
+// items has no actions, so that the set of files never changes.
+struct ServiceMenuFile {
+  std::string name;  // in share/kio/servicemenus/
+  std::string content;
+};
+std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &items, const std::string &tarrovel);
+
 // Thunar: one of our <action> elements exactly as written (from <action> to
 // </action>), and its unique-id. Which elements are ours is known only from
 // what install recorded: a user's own action may use any id at all.

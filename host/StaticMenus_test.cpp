@@ -275,5 +275,25 @@ TEST(DolphinTest, ServiceMenuQuotesTheCommandAndTakesTheUnionOfConditions) {
   EXPECT_NE(DolphinServiceMenu(Items({{2002, true}}), "/t").find("\nMimeType=inode/directory;\n"), std::string::npos);
 }
 
+TEST(DolphinTest, EachItemIsShownOnlyWhereItIsOffered) {
+  std::vector<MenuItem> file = {Cmd("ZRF", 2001), Cmd("ZDF", 2000), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
+  std::vector<MenuItem> folder = {Cmd("ZRFR", 2002), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
+  std::vector<ServiceMenuFile> files = DolphinServiceMenus(StaticItemsFor(file, folder), "/t");
+  ASSERT_EQ(files.size(), 3u);
+  const char *expected[][3] = {
+      {"tarrovel-files.desktop", "MimeType=all/allfiles;\n", "Actions=tarrovel2001;tarrovel2000;\n"},
+      {"tarrovel-folders.desktop", "MimeType=inode/directory;\n", "Actions=tarrovel2002;\n"},
+      {"tarrovel.desktop", "MimeType=all/allfiles;inode/directory;\n", "Actions=_SEPARATOR_;tarrovel2010;tarrovel2011;\n"}};
+  for (size_t i = 0; i < 3; i++) {
+    EXPECT_EQ(files[i].name, expected[i][0]);
+    EXPECT_NE(files[i].content.find(std::string("\n") + expected[i][1] + expected[i][2]), std::string::npos)
+        << files[i].content;
+  }
+  // Nothing for folders alone: the file stays, with no action.
+  files = DolphinServiceMenus(StaticItemsFor(file, {}), "/t");
+  EXPECT_NE(files[1].content.find("\nActions=\n"), std::string::npos) << files[1].content;
+  EXPECT_EQ(files[1].content.find("[Desktop Action"), std::string::npos) << files[1].content;
+}
+
 }  // namespace
 }  // namespace tarrovel
