@@ -312,6 +312,7 @@ class UcaScanner {
     bool inUniqueId = false;
     UcaElement action;
     std::vector<std::string> open;
+    if (Starts("\xEF\xBB\xBF")) pos_ = 3;  // a UTF-8 byte order mark, as some editors write
     while (pos_ < s_.size()) {
       if (s_[pos_] != '<') {
         size_t end = s_.find('<', pos_);

@@ -108,6 +108,7 @@ TEST(UcaXmlTest, OurActionsComeAndGoInAnyWellFormedFileLeavingEveryOtherByte) {
       {"<actions><action><name>a</name></action></actions>", ""},
       {"<?xml version=\"1.0\"?>\r\n<actions>\r\n  </actions>\r\n", ""},
       {"<actions>\n</actions>", ""},
+      {"\xEF\xBB\xBF<actions>\n</actions>\n", ""},
       // Thunar writes this once its last action is deleted.
       {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n"},
