@@ -46,8 +46,9 @@ std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::
 // Dolphin, each item shown only where the plug-in offers it: one file for
 // the items offered for files alone, one for folders alone, one for both
 // (tarrovel.desktop), each with the same X-KDE-Submenu, which Dolphin shows
-// as one submenu. Always these three names, in this order; a file without
-// items has no actions, so that the set of files never changes.
+// as one submenu (it draws no separator that starts a file's actions).
+// Always these three names, in this order; a file without items has no
+// actions, so that the set of files never changes.
 struct ServiceMenuFile {
   std::string name;  // in share/kio/servicemenus/
   std::string content;
