@@ -1,5 +1,6 @@
 #include "host/Install.h"
 
+#include "host/MenuLanguages.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
 #include "host/StaticMenus.h"
@@ -383,9 +384,35 @@ bool LoadedHost(PlugInHost &host, std::string *error) {
 std::string ThunarBase(const InstallPlan &plan) {
   for (const std::string &candidate : plan.ucaDefaults) {
     std::string text, error, ignored;
-    if (ReadFile(candidate, &text, &error) && UcaRemove(text, &ignored, &error)) return text;
+    if (ReadFile(candidate, &text, &error) && UcaRemove(text, {}, &ignored, &error)) return text;
   }
-  return UcaDocument("");
+  return UcaDocument({});
+}
+
+// The Thunar actions this installation merged, exactly as written: what tells
+// them from a user's own actions. Kept beside the manifest.
+std::string UcaRecordPath(const InstallPlan &plan) { return Dirname(plan.manifest) + "/thunar-actions"; }
+
+std::vector<UcaAction> RecordedUcaActions(const InstallPlan &plan) {
+  std::string text, error;
+  std::vector<UcaAction> actions;
+  if (ReadFile(UcaRecordPath(plan), &text, &error)) UcaActionsFromText(text, &actions, &error);
+  return actions;
+}
+
+bool RecordUcaActions(const InstallPlan &plan, const std::vector<UcaAction> &actions, std::string *error) {
+  std::string text = UcaActionsText(actions), have, ignored;
+  if (ReadFile(UcaRecordPath(plan), &have, &ignored) && have == text) return true;
+  return WriteAtomically(UcaRecordPath(plan), text, 0644, error);
+}
+
+// Before uca.xml is written: both the old and the new actions are ours, so
+// that a write that fails either way leaves no action unrecorded.
+std::vector<UcaAction> Both(std::vector<UcaAction> a, const std::vector<UcaAction> &b) {
+  for (const UcaAction &x : b) {
+    if (std::none_of(a.begin(), a.end(), [&](const UcaAction &y) { return y.element == x.element; })) a.push_back(x);
+  }
+  return a;
 }
 
 InstallPlan CurrentPlan(bool user) {
@@ -455,7 +482,7 @@ int Install(bool user, FILE *out, FILE *err) {
   }
   PlugInHost host;
   std::vector<StaticItem> items;
-  if (!LoadedHost(host, &error) || !CurrentStaticItems(host, &items, &error)) return Fail(err, error);
+  if (!LoadedHost(host, &error) || !StaticItemsInEveryLanguage(host, &items, &error)) return Fail(err, error);
   Wanted dolphin;
   dolphin.path = plan.dataDir + "/kio/servicemenus/tarrovel.desktop";
   dolphin.content = DolphinServiceMenu(items, tarrovel);
@@ -515,15 +542,21 @@ int Install(bool user, FILE *out, FILE *err) {
     }
     struct stat st;
     mode_t mode = lstat(plan.ucaXml.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (status == 0 && !UcaMerge(existing, UcaActions(items, tarrovel), &merged, &error)) {
+    std::vector<UcaAction> previous = RecordedUcaActions(plan), actions = UcaActionsFor(items, tarrovel);
+    if (status == 0 && !UcaMerge(existing, previous, actions, &merged, &error)) {
       status = Fail(err, plan.ucaXml + " does not parse, so it is left as it is: " + error);
     } else if (status == 0) {
       Wanted w;
       w.path = plan.ucaXml;
       w.content = merged;
       w.mode = mode;
-      if (put(w)) entries.push_back({ucaCreated ? ManifestEntry::kThunarCreated : ManifestEntry::kThunar, w.path});
-      else status = Fail(err, error);
+      if (MakeFolders(Dirname(plan.manifest), &created, &error) &&
+          RecordUcaActions(plan, Both(previous, actions), &error) && put(w) &&
+          RecordUcaActions(plan, actions, &error)) {
+        entries.push_back({ucaCreated ? ManifestEntry::kThunarCreated : ManifestEntry::kThunar, w.path});
+      } else {
+        status = Fail(err, error);
+      }
     }
   }
 
@@ -577,6 +610,7 @@ int Uninstall(bool user, FILE *out, FILE *err) {
     return 0;
   }
   int status = 0;
+  std::vector<UcaAction> ours = RecordedUcaActions(plan);
   std::vector<std::string> folders;
   std::vector<ManifestEntry> left;  // what could not be removed, for a second try
   for (const ManifestEntry &e : entries) {
@@ -601,12 +635,12 @@ int Uninstall(bool user, FILE *out, FILE *err) {
           status = Fail(err, error);
           break;
         }
-        if (!UcaRemove(text, &without, &error)) {
+        if (!UcaRemove(text, ours, &without, &error)) {
           status = Fail(err, e.path + " does not parse, so it is left as it is: " + error);
           break;
         }
         // A file install created goes again, unless the user has added to it since.
-        if (e.kind == ManifestEntry::kThunarCreated && (without == ThunarBase(plan) || without == UcaDocument(""))) {
+        if (e.kind == ManifestEntry::kThunarCreated && (without == ThunarBase(plan) || without == UcaDocument({}))) {
           if (unlink(e.path.c_str()) == 0) fprintf(out, "removed %s\n", e.path.c_str());
           else status = Fail(err, Errno(e.path));
         } else if (without != text) {
@@ -621,6 +655,7 @@ int Uninstall(bool user, FILE *out, FILE *err) {
     if (status != before) left.push_back(e);
   }
   if (status == 0) {
+    unlink(UcaRecordPath(plan).c_str());
     if (unlink(plan.manifest.c_str()) == 0) fprintf(out, "removed %s\n", plan.manifest.c_str());
   } else {
     for (const std::string &f : folders) left.insert(left.begin(), {ManifestEntry::kFolder, f});
@@ -636,7 +671,7 @@ int Uninstall(bool user, FILE *out, FILE *err) {
 
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error) {
   std::vector<StaticItem> items;
-  if (!CurrentStaticItems(host, &items, error)) return false;
+  if (!StaticItemsInEveryLanguage(host, &items, error)) return false;
   *content = DolphinServiceMenu(items, tarrovel);
   return true;
 }
@@ -656,11 +691,12 @@ void RefreshStaticMenus(PlugInHost &host, FILE *err) {
   }
   std::vector<StaticItem> items;
   if (!any || prefix.empty()) return;
-  if (!CurrentStaticItems(host, &items, &error)) {
+  if (!StaticItemsInEveryLanguage(host, &items, &error)) {
     fprintf(err, "tarrovel: the installed static menus are not updated: %s\n", error.c_str());
     return;
   }
   std::string tarrovel = prefix + "/bin/tarrovel";
+  std::vector<UcaAction> previous = RecordedUcaActions(plan), actions = UcaActionsFor(items, tarrovel);
   for (const ManifestEntry &e : entries) {
     std::string have, want;
     struct stat st;
@@ -669,10 +705,15 @@ void RefreshStaticMenus(PlugInHost &host, FILE *err) {
     if (e.kind == ManifestEntry::kDolphin) {
       want = DolphinServiceMenu(items, tarrovel);
     } else if (e.kind == ManifestEntry::kThunar || e.kind == ManifestEntry::kThunarCreated) {
-      if (!UcaMerge(have, UcaActions(items, tarrovel), &want, &error)) {
+      if (!UcaMerge(have, previous, actions, &want, &error)) {
         fprintf(err, "tarrovel: %s does not parse, so it is left as it is: %s\n", e.path.c_str(), error.c_str());
         continue;
       }
+      if (want != have && !(RecordUcaActions(plan, Both(previous, actions), &error) &&
+                             WriteAtomically(e.path, want, st.st_mode & 07777, &error) &&
+                             RecordUcaActions(plan, actions, &error)))
+        fprintf(err, "tarrovel: the static menu is not updated: %s\n", error.c_str());
+      continue;
     } else {
       continue;
     }
