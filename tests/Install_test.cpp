@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -211,6 +212,77 @@ TEST_F(InstallTest, AUcaXmlThatDoesNotParseIsLeftAsItIs) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(tree_.exists("home/.local/share/tarrovel"));
   EXPECT_EQ(tree_.read(ucaPath), kUserUca);
+}
+
+}  // namespace
+
+namespace {
+
+// Killed at the Nth rename (each file install writes is renamed into place,
+// the list first, after the plug-in's representative file): whatever it had
+// written, uninstall undoes it.
+TEST_F(InstallTest, AnInstallKilledAnywhereIsUndoneByUninstall) {
+  tree_.file("home/.config/Thunar/uca.xml", kUserUca);
+  std::string before = Snapshot(false);
+  for (const char *when : {"2", "3", "7", "12", "13"}) {
+    SCOPED_TRACE(std::string("killed at rename ") + when);
+    RunResult r = Tarrovel("/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=renameat",
+                                               "-e", std::string("inject=renameat:signal=KILL:when=") + when,
+                                               TV_TARROVEL_EXE, "install", "--user"},
+                           {"ASAN_OPTIONS=detect_leaks=0"});
+    ASSERT_NE(r.status, 0) << r.out;
+    r = Tarrovel(TV_TARROVEL_EXE, {"uninstall", "--user"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Snapshot(false), before) << r.out;
+  }
+}
+
+TEST_F(InstallTest, AFileInstallDidNotWriteIsNeitherOverwrittenNorRemoved) {
+  tree_.file("home/.local/bin/tarrovel", "#!/bin/sh\necho my own\n");
+  std::string before = Snapshot(true);
+  RunResult r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(installed() + " is already there and tarrovel install did not write it"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Snapshot(true), before) << "a refused install writes nothing, not even its list";
+
+  unlink(installed().c_str());
+  ASSERT_EQ(Install().status, 0);
+  const std::string ext = "home/.local/share/nemo-python/extensions/tarrovel_menu.py";
+  std::string edited = tree_.read(ext) + "# the user's line\n";
+  tree_.file(ext, edited);
+  r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(tree_.path(ext) + " has changed since tarrovel install wrote it"), std::string::npos) << r.err;
+  r = Uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept " + tree_.path(ext)), std::string::npos) << r.out;
+  EXPECT_EQ(tree_.read(ext), edited);
+  EXPECT_FALSE(tree_.exists("home/.local/bin/tarrovel"));
+}
+
+// A dotfiles manager's link: the actions go into the file it names, which
+// keeps its mode; the link stays a link.
+TEST_F(InstallTest, ASymlinkedUcaXmlIsChangedThroughTheLink) {
+  tree_.file("home/dotfiles/uca.xml", kUserUca);
+  tree_.chmod("home/dotfiles/uca.xml", 0600);
+  tree_.symlink("home/.config/Thunar/uca.xml", tree_.path("home/dotfiles/uca.xml"));
+  std::string before = Snapshot(false);
+  ASSERT_EQ(Install().status, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(tree_.path("home/.config/Thunar/uca.xml").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(tree_.read("home/dotfiles/uca.xml").find("<name>Zap Resource Fork...</name>"), std::string::npos);
+  EXPECT_EQ(Mode("home/dotfiles/uca.xml"), 0600u);
+  RunResult r = Uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(false), before);
+
+  unlink(tree_.path("home/dotfiles/uca.xml").c_str());  // a link to nothing is left alone
+  r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("is a symbolic link to a file that is not there"), std::string::npos) << r.err;
+  EXPECT_FALSE(tree_.exists("home/dotfiles/uca.xml"));
 }
 
 }  // namespace
