@@ -131,9 +131,9 @@ bool WriteManifest(const std::string &path, const std::vector<ManifestEntry> &en
 std::string ThunarBase(const InstallPlan &plan) {
   for (const std::string &candidate : plan.ucaDefaults) {
     std::string text, error, ignored;
-    if (ReadFile(candidate, &text, &error) && UcaRemove(text, &ignored, &error)) return text;
+    if (ReadFile(candidate, &text, &error) && UcaRemove(text, {}, &ignored, &error)) return text;
   }
-  return UcaDocument("");
+  return UcaDocument({});
 }
 
 // The file our actions go into: the uca.xml itself or, when it is a
@@ -163,19 +163,26 @@ std::vector<ManifestEntry> ListedActions(const std::vector<ManifestEntry> &entri
   return out;
 }
 
+std::vector<UcaAction> Actions(const std::vector<ManifestEntry> &records) {
+  std::vector<UcaAction> out;
+  for (const ManifestEntry &e : records) out.push_back({e.id, e.element});
+  return out;
+}
+
+// `existing` with the actions recorded as ours (`previous`) replaced by the
+// current ones, and the records of those for the list.
 bool MergeActions(const std::string &existing, const std::vector<ManifestEntry> &previous,
                   const std::vector<StaticItem> &items, const std::string &tarrovel, const std::string &uca,
                   std::string *merged, std::vector<ManifestEntry> *records, std::string *error) {
-  (void)previous;
-  (void)uca;
+  std::vector<UcaAction> actions = UcaActionsFor(items, tarrovel);
   records->clear();
-  return UcaMerge(existing, UcaActions(items, tarrovel), merged, error);
+  for (const UcaAction &a : actions) records->push_back({ManifestEntry::kThunarAction, uca, "", a.id, a.element});
+  return UcaMerge(existing, Actions(previous), actions, merged, error);
 }
 
 bool RemoveActions(const std::string &existing, const std::vector<ManifestEntry> &previous, std::string *without,
                    std::string *error) {
-  (void)previous;
-  return UcaRemove(existing, without, error);
+  return UcaRemove(existing, Actions(previous), without, error);
 }
 
 // Our actions merged into the uca.xml: *changed is false when it already
@@ -390,7 +397,7 @@ bool RemoveThunar(const InstallPlan &plan, const std::vector<ManifestEntry> &ent
   }
   // A file install created goes again, unless the user has added to it since.
   bool removable = e.kind == ManifestEntry::kThunarCreated && target == e.path &&
-                   (without == ThunarBase(plan) || without == UcaDocument(""));
+                   (without == ThunarBase(plan) || without == UcaDocument({}));
   if (removable) {
     if (unlink(e.path.c_str()) != 0) {
       *error = Errno(e.path);

@@ -6,8 +6,6 @@
 
 namespace tarrovel {
 
-const char kUcaIdPrefix[] = "tarrovel-";
-
 namespace {
 
 const char kSubmenu[] = "Tarrovel";
@@ -179,40 +177,54 @@ std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::
   return out + sections;
 }
 
-std::string UcaActions(const std::vector<StaticItem> &items, const std::string &tarrovel) {
-  std::string out;
+std::vector<UcaAction> UcaActionsFor(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  std::vector<UcaAction> out;
   for (const StaticItem &it : items) {
     if (it.separator) continue;  // Thunar has no separators among custom actions
-    out += "<action>\n";
-    out += "\t<icon></icon>\n";
-    out += "\t<name>" + XmlEscape(it.title) + "</name>\n";
-    out += std::string("\t<submenu>") + kSubmenu + "</submenu>\n";
-    out += std::string("\t<unique-id>") + kUcaIdPrefix + std::to_string(it.command) + "</unique-id>\n";
-    out += "\t<command>" + XmlEscape(ShellQuote(tarrovel) + RunArgs(it)) + "</command>\n";
-    out += "\t<description></description>\n";
-    out += "\t<range></range>\n";
-    out += "\t<patterns>*</patterns>\n";
-    if (it.forFolders) out += "\t<directories/>\n";
-    if (it.forFiles) {
-      out += "\t<audio-files/>\n\t<image-files/>\n\t<other-files/>\n\t<text-files/>\n\t<video-files/>\n";
-    }
-    out += "</action>\n";
+    UcaAction a;
+    a.id = "tarrovel-" + std::to_string(it.command);
+    std::string &e = a.element;
+    e += "<action>\n";
+    e += "\t<icon></icon>\n";
+    e += "\t<name>" + XmlEscape(it.title) + "</name>\n";
+    e += std::string("\t<submenu>") + kSubmenu + "</submenu>\n";
+    e += "\t<unique-id>" + a.id + "</unique-id>\n";
+    e += "\t<command>" + XmlEscape(ShellQuote(tarrovel) + RunArgs(it)) + "</command>\n";
+    e += "\t<description></description>\n";
+    e += "\t<range></range>\n";
+    e += "\t<patterns>*</patterns>\n";
+    if (it.forFolders) e += "\t<directories/>\n";
+    if (it.forFiles) e += "\t<audio-files/>\n\t<image-files/>\n\t<other-files/>\n\t<text-files/>\n\t<video-files/>\n";
+    e += "</action>";
+    out.push_back(a);
   }
   return out;
 }
 
-std::string UcaDocument(const std::string &actions) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n" + actions + "</actions>\n";
+std::string UcaActionsText(const std::vector<UcaAction> &actions) {
+  std::string out;
+  for (const UcaAction &a : actions) out += a.element + "\n";
+  return out;
+}
+
+std::string UcaDocument(const std::vector<UcaAction> &actions) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n" + UcaActionsText(actions) + "</actions>\n";
 }
 
 namespace {
 
-// Where a uca.xml keeps what matters here: the offset of </actions> and the
-// byte ranges of our <action> elements. The scan checks that the file is
-// well-formed XML with <actions> as its root, as Thunar's own reader would.
+// Where a uca.xml keeps what matters here: where our actions go in, and the
+// byte ranges of its <action> elements with their unique-ids. The scan checks
+// that the file is well-formed XML with <actions> as its root, as Thunar's
+// own reader would.
+struct UcaElement {
+  size_t start = 0, end = 0;  // [start of <action>, end of </action>)
+  std::string id;
+};
 struct UcaLayout {
-  size_t actionsClose = 0;
-  std::vector<std::pair<size_t, size_t>> ours;  // [start of <action>, end of </action>)
+  size_t actionsClose = 0;            // where </actions> starts
+  size_t rootSlash = std::string::npos;  // where "/>" stands when the root closes itself (<actions/>)
+  std::vector<UcaElement> actions;
 };
 
 class UcaScanner {
@@ -221,9 +233,8 @@ class UcaScanner {
 
   bool Scan(UcaLayout *layout, std::string *error) {
     bool rootDone = false, rootSeen = false;
-    size_t actionStart = 0;
-    bool inUniqueId = false, actionIsOurs = false;
-    std::string uniqueId;
+    bool inUniqueId = false;
+    UcaElement action;
     std::vector<std::string> open;
     while (pos_ < s_.size()) {
       if (s_[pos_] != '<') {
@@ -233,7 +244,7 @@ class UcaScanner {
         if (open.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
           return Fail(error, "text outside the <actions> element");
         if (!CheckEntities(text)) return Fail(error, "an unknown entity or a bare '&'");
-        if (inUniqueId) uniqueId += text;
+        if (inUniqueId) action.id += text;
         pos_ = end;
       } else if (Starts("<?")) {
         if (!SkipPast("?>")) return Fail(error, "an unterminated processing instruction");
@@ -243,7 +254,7 @@ class UcaScanner {
         if (open.empty()) return Fail(error, "CDATA outside the <actions> element");
         size_t from = pos_ + 9;
         if (!SkipPast("]]>")) return Fail(error, "an unterminated CDATA section");
-        if (inUniqueId) uniqueId += s_.substr(from, pos_ - 3 - from);
+        if (inUniqueId) action.id += s_.substr(from, pos_ - 3 - from);
       } else if (Starts("<!DOCTYPE")) {
         if (rootSeen) return Fail(error, "a DOCTYPE inside the document");
         if (!SkipDoctype()) return Fail(error, "an unterminated DOCTYPE");
@@ -258,7 +269,8 @@ class UcaScanner {
         open.pop_back();
         if (open.size() == 2 && name == "unique-id") inUniqueId = false;
         if (open.size() == 1 && name == "action") {
-          if (actionIsOurs) layout->ours.push_back({actionStart, pos_});
+          action.end = pos_;
+          layout->actions.push_back(action);
         }
         if (open.empty()) {
           layout->actionsClose = tagStart;
@@ -274,24 +286,21 @@ class UcaScanner {
         bool empty = false;
         if (!Attributes(&empty)) return Fail(error, "a malformed tag <" + name + ">");
         rootSeen = true;
-        if (empty) continue;
+        if (empty) {
+          // <actions/>: what Thunar writes once its last action is deleted.
+          if (open.empty()) {
+            layout->rootSlash = pos_ - 2;
+            rootDone = true;
+          }
+          continue;
+        }
         open.push_back(name);
-        if (open.size() == 2 && name == "action") {
-          actionStart = tagStart;
-          actionIsOurs = false;
-        }
-        if (open.size() == 3 && open[1] == "action" && name == "unique-id") {
-          inUniqueId = true;
-          uniqueId.clear();
-        }
-      }
-      if (!inUniqueId && !uniqueId.empty()) {
-        std::string id = Trim(uniqueId);
-        if (id.compare(0, sizeof kUcaIdPrefix - 1, kUcaIdPrefix) == 0) actionIsOurs = true;
-        uniqueId.clear();
+        if (open.size() == 2 && name == "action") action = UcaElement{tagStart, 0, ""};
+        if (open.size() == 3 && open[1] == "action" && name == "unique-id") inUniqueId = true;
       }
     }
-    if (!rootDone) return Fail(error, rootSeen ? "the file ends inside <" + open.back() + ">" : "no <actions> element");
+    if (!rootDone) return Fail(error, open.empty() ? "no <actions> element" : "the file ends inside <" + open.back() + ">");
+    for (UcaElement &e : layout->actions) e.id = Trim(e.id);
     return true;
   }
 
@@ -414,44 +423,99 @@ std::pair<size_t, size_t> WithItsLine(const std::string &s, std::pair<size_t, si
 
 }  // namespace
 
-bool UcaRemove(const std::string &existing, std::string *without, std::string *error) {
-  UcaLayout layout;
-  if (!UcaScanner(existing).Scan(&layout, error)) return false;
+namespace {
+
+// The ranges (with their lines) of the elements of `layout` that are one of
+// `previous` byte for byte.
+std::vector<std::pair<size_t, size_t>> Recorded(const std::string &s, const UcaLayout &layout,
+                                                const std::vector<UcaAction> &previous) {
+  std::vector<std::pair<size_t, size_t>> out;
+  for (const UcaElement &e : layout.actions) {
+    bool ours = std::any_of(previous.begin(), previous.end(), [&](const UcaAction &p) {
+      return p.element.size() == e.end - e.start && s.compare(e.start, p.element.size(), p.element) == 0;
+    });
+    if (ours) out.push_back(WithItsLine(s, {e.start, e.end}));
+  }
+  return out;
+}
+
+std::string Without(const std::string &s, const std::vector<std::pair<size_t, size_t>> &ranges) {
   std::string out;
   size_t from = 0;
-  for (auto r : layout.ours) {
-    auto line = WithItsLine(existing, r);
-    out += existing.substr(from, line.first - from);
-    from = line.second;
+  for (auto r : ranges) {
+    out += s.substr(from, r.first - from);
+    from = r.second;
   }
-  *without = out + existing.substr(from);
+  return out + s.substr(from);
+}
+
+}  // namespace
+
+bool UcaActionsFromText(const std::string &text, std::vector<UcaAction> *actions, std::string *error) {
+  const std::string open = "<actions>\n";
+  std::string doc = open + text + "</actions>\n";
+  UcaLayout layout;
+  if (!UcaScanner(doc).Scan(&layout, error)) return false;
+  std::vector<UcaAction> out;
+  size_t at = open.size();
+  for (const UcaElement &e : layout.actions) {
+    if (e.start != at || doc.compare(e.end, 1, "\n") != 0) {
+      *error = "not a list of actions, each on lines of its own";
+      return false;
+    }
+    out.push_back({e.id, doc.substr(e.start, e.end - e.start)});
+    at = e.end + 1;
+  }
+  if (at != layout.actionsClose) {
+    *error = "something else than actions";
+    return false;
+  }
+  *actions = out;
   return true;
 }
 
-bool UcaMerge(const std::string &existing, const std::string &actions, std::string *merged, std::string *error) {
+bool UcaRemove(const std::string &existing, const std::vector<UcaAction> &previous, std::string *without,
+               std::string *error) {
   UcaLayout layout;
   if (!UcaScanner(existing).Scan(&layout, error)) return false;
-  size_t at;
-  std::string rest;
-  if (!layout.ours.empty()) {
-    at = WithItsLine(existing, layout.ours.front()).first;
-    if (!UcaRemove(existing, &rest, error)) return false;
-  } else {
-    rest = existing;
-    // On a line of its own before </actions> when that tag starts its line.
-    at = layout.actionsClose;
-    size_t lineStart = at;
-    while (lineStart > 0 && (rest[lineStart - 1] == ' ' || rest[lineStart - 1] == '\t')) lineStart--;
-    if (lineStart == 0 || rest[lineStart - 1] == '\n') at = lineStart;
-  }
-  *merged = rest.substr(0, at) + actions + rest.substr(at);
+  *without = Without(existing, Recorded(existing, layout, previous));
   return true;
 }
 
-bool UcaHasOurs(const std::string &existing) {
+bool UcaMerge(const std::string &existing, const std::vector<UcaAction> &previous,
+              const std::vector<UcaAction> &actions, std::string *merged, std::string *error) {
+  UcaLayout layout;
+  if (!UcaScanner(existing).Scan(&layout, error)) return false;
+  std::string text = UcaActionsText(actions);
+  std::vector<std::pair<size_t, size_t>> ours = Recorded(existing, layout, previous);
+  if (!ours.empty()) {
+    size_t at = ours.front().first;
+    std::string rest = Without(existing, ours);
+    *merged = rest.substr(0, at) + text + rest.substr(at);
+    return true;
+  }
+  if (layout.rootSlash != std::string::npos) {
+    // <actions/> opens up to hold them: "<actions>", the actions, "</actions>".
+    if (actions.empty()) {
+      *merged = existing;
+    } else {
+      *merged = existing.substr(0, layout.rootSlash) + ">\n" + text + "</actions>" +
+                existing.substr(layout.rootSlash + 2);
+    }
+    return true;
+  }
+  // On a line of its own before </actions> when that tag starts its line.
+  size_t at = layout.actionsClose, lineStart = at;
+  while (lineStart > 0 && (existing[lineStart - 1] == ' ' || existing[lineStart - 1] == '\t')) lineStart--;
+  if (lineStart == 0 || existing[lineStart - 1] == '\n') at = lineStart;
+  *merged = existing.substr(0, at) + text + existing.substr(at);
+  return true;
+}
+
+bool UcaHasAny(const std::string &existing, const std::vector<UcaAction> &previous) {
   UcaLayout layout;
   std::string error;
-  return UcaScanner(existing).Scan(&layout, &error) && !layout.ours.empty();
+  return UcaScanner(existing).Scan(&layout, &error) && !Recorded(existing, layout, previous).empty();
 }
 
 }  // namespace tarrovel

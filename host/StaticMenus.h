@@ -30,20 +30,34 @@ std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, con
 // format, so the file takes the union of the items' conditions.
 std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel);
 
-// Thunar: the unique IDs of our actions start with this.
-extern const char kUcaIdPrefix[];
-// Our <action> elements, each on its own lines.
-std::string UcaActions(const std::vector<StaticItem> &items, const std::string &tarrovel);
+// Thunar: one of our <action> elements exactly as written (from <action> to
+// </action>), and its unique-id. Which elements are ours is known only from
+// what install recorded: a user's own action may use any id at all.
+struct UcaAction {
+  std::string id;
+  std::string element;
+};
+// Our actions for the command at `tarrovel` (absolute path).
+std::vector<UcaAction> UcaActionsFor(const std::vector<StaticItem> &items, const std::string &tarrovel);
+// The elements as they are merged: each on lines of its own.
+std::string UcaActionsText(const std::vector<UcaAction> &actions);
+// The actions of a text made by UcaActionsText (a record read back); false
+// with *error set when it is not such a text.
+bool UcaActionsFromText(const std::string &text, std::vector<UcaAction> *actions, std::string *error);
 // A uca.xml holding nothing but `actions`.
-std::string UcaDocument(const std::string &actions);
-// `existing` with our previous actions replaced by `actions` (where the first
-// of ours stood, otherwise before </actions>); every other byte is kept. false
-// with *error set when `existing` does not parse as a uca.xml.
-bool UcaMerge(const std::string &existing, const std::string &actions, std::string *merged, std::string *error);
-// `existing` without our actions; every other byte kept. false with *error
-// when it does not parse.
-bool UcaRemove(const std::string &existing, std::string *without, std::string *error);
-// Whether the uca.xml holds any of our actions (false when it does not parse).
-bool UcaHasOurs(const std::string &existing);
+std::string UcaDocument(const std::vector<UcaAction> &actions);
+// `existing` with the `previous` actions that are still there byte for byte
+// replaced by `actions` (where the first of them stood, otherwise before
+// </actions>); every other byte is kept. false with *error set when
+// `existing` does not parse as a uca.xml (any well-formed one does).
+bool UcaMerge(const std::string &existing, const std::vector<UcaAction> &previous,
+              const std::vector<UcaAction> &actions, std::string *merged, std::string *error);
+// `existing` without the `previous` actions; every other byte kept. false
+// with *error when it does not parse.
+bool UcaRemove(const std::string &existing, const std::vector<UcaAction> &previous, std::string *without,
+               std::string *error);
+// Whether the uca.xml still holds any of the `previous` actions byte for byte
+// (false when it does not parse).
+bool UcaHasAny(const std::string &existing, const std::vector<UcaAction> &previous);
 
 }  // namespace tarrovel

@@ -81,66 +81,97 @@ std::vector<StaticItem> Items(std::vector<std::pair<SInt32, bool>> idsForFolders
   return out;
 }
 
-std::string Merged(const std::string &existing, const std::string &actions) {
+const std::string kTarrovel = "/home/u/.local/bin/tarrovel";
+
+std::string Merged(const std::string &existing, const std::vector<UcaAction> &previous,
+                   const std::vector<UcaAction> &actions) {
   std::string out, error;
-  EXPECT_TRUE(UcaMerge(existing, actions, &out, &error)) << error;
+  EXPECT_TRUE(UcaMerge(existing, previous, actions, &out, &error)) << error;
   return out;
 }
-std::string Removed(const std::string &existing) {
+std::string Removed(const std::string &existing, const std::vector<UcaAction> &previous) {
   std::string out, error;
-  EXPECT_TRUE(UcaRemove(existing, &out, &error)) << error;
+  EXPECT_TRUE(UcaRemove(existing, previous, &out, &error)) << error;
   return out;
 }
 
-TEST(UcaXmlTest, OurActionsComeAndGoLeavingEveryOtherByte) {
-  const std::string actions = UcaActions(Items({{2001, false}, {2010, true}}), "/home/u/.local/bin/tarrovel");
-  for (std::string original : {std::string(kThunarDefault),
-                               std::string("<actions><action><name>a</name></action></actions>"),
-                               std::string("<?xml version=\"1.0\"?>\r\n<actions>\r\n  </actions>\r\n"),
-                               std::string("<actions>\n</actions>")}) {
-    SCOPED_TRACE(original);
-    std::string merged = Merged(original, actions);
-    EXPECT_TRUE(UcaHasOurs(merged));
-    EXPECT_NE(merged.find(actions), std::string::npos);
-    EXPECT_EQ(Removed(merged), original);
-    EXPECT_EQ(Merged(merged, actions), merged) << "a second install changes the file";
+TEST(UcaXmlTest, OurActionsComeAndGoInAnyWellFormedFileLeavingEveryOtherByte) {
+  const std::vector<UcaAction> actions = UcaActionsFor(Items({{2001, false}, {2010, true}}), kTarrovel);
+  struct Case {
+    std::string original;
+    std::string afterRemoval;  // when not the original itself
+  };
+  const std::vector<Case> cases = {
+      {kThunarDefault, ""},
+      {"<actions><action><name>a</name></action></actions>", ""},
+      {"<?xml version=\"1.0\"?>\r\n<actions>\r\n  </actions>\r\n", ""},
+      {"<actions>\n</actions>", ""},
+      // Thunar writes this once its last action is deleted.
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n"},
+      {"<!-- mine --><actions xmlns:x='urn:x' x:v=\"1\" />", "<!-- mine --><actions xmlns:x='urn:x' x:v=\"1\" >\n</actions>"},
+      {"<!DOCTYPE actions SYSTEM \"uca.dtd\">\n<actions>\n<!-- <action> -->\n<action><name><![CDATA[<a>]]></name>"
+       "<unique-id>1-1</unique-id></action>\n</actions>\n<!-- end -->\n",
+       ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.original);
+    std::string merged = Merged(c.original, {}, actions);
+    EXPECT_TRUE(UcaHasAny(merged, actions));
+    EXPECT_NE(merged.find(UcaActionsText(actions)), std::string::npos);
+    EXPECT_EQ(Removed(merged, actions), c.afterRemoval.empty() ? c.original : c.afterRemoval);
+    EXPECT_EQ(Merged(merged, actions, actions), merged) << "a second install changes the file";
     // New settings: ours are replaced where they stand, once.
-    std::string other = UcaActions(Items({{2000, false}}), "/home/u/.local/bin/tarrovel");
-    std::string remerged = Merged(merged, other);
+    std::vector<UcaAction> other = UcaActionsFor(Items({{2000, false}}), kTarrovel);
+    std::string remerged = Merged(merged, actions, other);
     EXPECT_EQ(remerged.find("tarrovel-2001"), std::string::npos);
-    EXPECT_EQ(Removed(remerged), original);
+    EXPECT_FALSE(UcaHasAny(remerged, actions));
+    EXPECT_EQ(Removed(remerged, other), c.afterRemoval.empty() ? c.original : c.afterRemoval);
   }
-  std::string merged = Merged(kThunarDefault, actions);
+  std::string merged = Merged(kThunarDefault, {}, actions);
   size_t ours = merged.rfind("<action>", merged.find("<unique-id>tarrovel-"));
   EXPECT_EQ(merged[ours - 1], '\n') << "our actions start a line of their own";
   EXPECT_EQ(merged.substr(merged.size() - 21), "</action>\n</actions>\n");
 }
 
-TEST(UcaXmlTest, OnlyActionsWithOurUniqueIdAreOurs) {
-  std::string doc =
-      "<actions>\n"
-      "<action><name>Zap Resource Fork...</name><unique-id>123-1</unique-id></action>\n"
-      "  <action>\n    <unique-id> tarrovel-2000 </unique-id>\n    <name>old</name>\n  </action>\n"
-      "<action><name>x</name><unique-id>my-tarrovel-1</unique-id></action>\n"
-      "</actions>\n";
-  EXPECT_EQ(Removed(doc),
-            "<actions>\n"
-            "<action><name>Zap Resource Fork...</name><unique-id>123-1</unique-id></action>\n"
-            "<action><name>x</name><unique-id>my-tarrovel-1</unique-id></action>\n"
-            "</actions>\n");
+// Only what install recorded is ours: an action of the user's stays, whatever
+// its unique-id, and so does one of ours the user has since edited.
+TEST(UcaXmlTest, OnlyTheRecordedActionsAreOurs) {
+  const std::vector<UcaAction> recorded = UcaActionsFor(Items({{2000, false}, {2001, false}}), kTarrovel);
+  std::string edited = recorded[1].element;
+  edited.replace(edited.find("%F"), 2, "%f");
+  std::string users =
+      "<action><name>Zap Resource Fork...</name><unique-id>tarrovel-2001</unique-id></action>\n"
+      "<action><unique-id><![CDATA[tarrov]]>el-2000</unique-id></action>\n"
+      "<action><name>x</name><unique-id>tarrovel-</unique-id></action>\n" +
+      edited + "\n";
+  std::string doc = "<actions>\n" + users + recorded[0].element + "\n</actions>\n";
+  EXPECT_EQ(Removed(doc, recorded), "<actions>\n" + users + "</actions>\n");
+  EXPECT_EQ(Merged(doc, recorded, {}), "<actions>\n" + users + "</actions>\n");
+  EXPECT_FALSE(UcaHasAny("<actions>\n" + users + "</actions>\n", recorded));
+
+  // The record is the text of the actions, read back as it was written.
+  std::vector<UcaAction> back;
+  std::string error;
+  ASSERT_TRUE(UcaActionsFromText(UcaActionsText(recorded), &back, &error)) << error;
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[1].id, "tarrovel-2001");
+  EXPECT_EQ(back[1].element, recorded[1].element);
+  EXPECT_FALSE(UcaActionsFromText("<name>x</name>\n", &back, &error));
 }
 
 TEST(UcaXmlTest, AFileThatDoesNotParseIsNeverRewritten) {
   for (const char *broken : {"", "   \n", "<actions>\n<action>\n</actions>\n", "<actions><action></actin></actions>",
-                             "<menu></menu>", "<actions></actions>\n<actions></actions>",
-                             "text<actions></actions>", "<actions><name>a &nbsp; b</name></actions>",
+                             "<menu></menu>", "<actions></actions>\n<actions></actions>", "<actions/><actions/>",
+                             "<menu/>", "text<actions></actions>", "<actions><name>a &nbsp; b</name></actions>",
                              "<actions><name>R&D</name></actions>", "<actions><action name=x></action></actions>",
                              "<actions><!-- unterminated </actions>", "<!DOCTYPE actions [ <!ELEMENT a EMPTY>"}) {
     SCOPED_TRACE(broken);
     std::string out = "untouched", error;
-    EXPECT_FALSE(UcaMerge(broken, "<action></action>\n", &out, &error));
+    const std::vector<UcaAction> actions = UcaActionsFor(Items({{2001, false}}), kTarrovel);
+    EXPECT_FALSE(UcaMerge(broken, actions, actions, &out, &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(UcaRemove(broken, &out, &error));
+    EXPECT_FALSE(UcaRemove(broken, actions, &out, &error));
     EXPECT_EQ(out, "untouched");
   }
 }
@@ -148,19 +179,19 @@ TEST(UcaXmlTest, AFileThatDoesNotParseIsNeverRewritten) {
 TEST(UcaXmlTest, ActionsCarryConditionsAndAQuotedCommand) {
   std::vector<StaticItem> items = Items({{2001, false}, {2002, true}});
   items[0].title = "Zap <Resource> & Fork...";
-  std::string text = UcaActions(items, "/home/o'brien/my bin/tarrovel");
-  EXPECT_NE(text.find("<name>Zap &lt;Resource&gt; &amp; Fork...</name>"), std::string::npos);
-  EXPECT_NE(text.find("<command>'/home/o'\\''brien/my bin/tarrovel' run --gui -- 2001 %F</command>"), std::string::npos)
-      << text;
-  size_t second = text.find("<unique-id>tarrovel-2002");
-  std::string first = text.substr(0, second), folder = text.substr(second);
+  std::vector<UcaAction> actions = UcaActionsFor(items, "/home/o'brien/my bin/tarrovel");
+  ASSERT_EQ(actions.size(), 2u);
+  std::string first = actions[0].element, folder = actions[1].element;
+  EXPECT_EQ(actions[1].id, "tarrovel-2002");
+  EXPECT_NE(first.find("<name>Zap &lt;Resource&gt; &amp; Fork...</name>"), std::string::npos);
+  EXPECT_NE(first.find("<command>'/home/o'\\''brien/my bin/tarrovel' run --gui -- 2001 %F</command>"), std::string::npos)
+      << first;
   EXPECT_NE(first.find("<other-files/>"), std::string::npos);
   EXPECT_EQ(first.find("<directories/>"), std::string::npos);
   EXPECT_NE(folder.find("<directories/>"), std::string::npos);
   EXPECT_EQ(folder.find("<other-files/>"), std::string::npos);
   EXPECT_NE(first.find("<submenu>Tarrovel</submenu>"), std::string::npos);
-  std::string merged = Merged(UcaDocument(""), text);
-  EXPECT_TRUE(UcaHasOurs(merged)) << "what we write parses";
+  EXPECT_TRUE(UcaHasAny(UcaDocument(actions), actions)) << "what we write parses";
 }
 
 // "ZRFf" for an item offered for files, "d" for folders, "-" for a separator.

@@ -3,6 +3,7 @@
 // what lands where, that a second install changes nothing, that the copied
 // command runs from its own files, that a toggle rewrites the static menus,
 // and that uninstall gives back the user's files byte for byte.
+#include "host/InstallList.h"
 #include "host/StaticMenus.h"
 #include "tests/support/Tarrovel.h"
 
@@ -24,7 +25,7 @@ const char kUserUca[] =
     "\t<description>Example for a custom action</description>\n\t<patterns>*</patterns>\n"
     "\t<startup-notify/>\n\t<directories/>\n</action>\n"
     "<action>\n\t<icon>system-search</icon>\n\t<name>Search for Files</name>\n"
-    "\t<unique-id>1599994532155290-2</unique-id>\n\t<command>catfish --path=%f</command>\n"
+    "\t<unique-id>tarrovel-<![CDATA[2001]]></unique-id>\n\t<command>catfish --path=%f</command>\n"
     "\t<patterns>*</patterns>\n\t<directories/>\n</action>\n"
     "</actions>\n";
 
@@ -92,7 +93,14 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
   EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\n"), std::string::npos) << dolphin;
   std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
-  ASSERT_TRUE(tarrovel::UcaRemove(uca, &without, &error)) << error;
+  std::vector<tarrovel::ManifestEntry> listed;
+  ASSERT_TRUE(tarrovel::ParseManifest(tree_.read("home/.local/share/tarrovel/installed"), &listed, &error)) << error;
+  std::vector<tarrovel::UcaAction> ours;
+  for (const tarrovel::ManifestEntry &e : listed) {
+    if (e.kind == tarrovel::ManifestEntry::kThunarAction) ours.push_back({e.id, e.element});
+  }
+  ASSERT_FALSE(ours.empty());
+  ASSERT_TRUE(tarrovel::UcaRemove(uca, ours, &without, &error)) << error;
   EXPECT_EQ(without, kUserUca);
   EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>"), std::string::npos);
 
