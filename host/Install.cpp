@@ -287,6 +287,21 @@ std::vector<ManifestEntry> Folders(const std::vector<std::string> &folders) {
   return out;
 }
 
+// The folders this install creates, and those an earlier one created that
+// are still there.
+std::vector<std::string> InstallFolders(const InstallPlan &plan, const std::vector<ManifestEntry> &old,
+                                        const std::vector<Wanted> &toWrite) {
+  std::vector<std::string> paths = {plan.manifest, plan.ucaXml};
+  for (const Wanted &w : toWrite) paths.push_back(w.path);
+  std::vector<std::string> created = MissingFolders(paths);
+  for (const ManifestEntry &e : old) {
+    if (e.kind == ManifestEntry::kFolder && Exists(e.path)) created.push_back(e.path);
+  }
+  std::sort(created.begin(), created.end());
+  created.erase(std::unique(created.begin(), created.end()), created.end());
+  return created;
+}
+
 void SayRestart(FILE *out) {
   for (const std::string &line : RestartHints(RunningProcessNames())) fprintf(out, "tarrovel: %s\n", line.c_str());
 }
@@ -318,15 +333,7 @@ int Install(bool user, FILE *out, FILE *err) {
 
   // The list first, naming what this install may write beside what the last
   // one wrote: uninstall can undo an install stopped anywhere.
-  std::vector<std::string> paths = {plan.manifest, plan.ucaXml};
-  for (const Wanted &w : toWrite) paths.push_back(w.path);
-  std::vector<std::string> created;
-  for (const ManifestEntry &e : old) {
-    if (e.kind == ManifestEntry::kFolder && Exists(e.path)) created.push_back(e.path);
-  }
-  for (const std::string &f : MissingFolders(paths)) created.push_back(f);
-  std::sort(created.begin(), created.end());
-  created.erase(std::unique(created.begin(), created.end()), created.end());
+  std::vector<std::string> created = InstallFolders(plan, old, toWrite);
   entries.insert(entries.begin(), {ManifestEntry::kPrefix, plan.prefix, "", "", ""});
   std::vector<ManifestEntry> during = Folders(created);
   during.insert(during.end(), entries.begin(), entries.end());
