@@ -8,6 +8,7 @@
 # of local files, a missing, failing or hung `tarrovel`, or an answer that
 # does not parse gives no submenu and one line on standard error.
 
+import ast
 import json
 import os
 import signal
@@ -219,6 +220,26 @@ def per_user_copy(origin, env):
     return os.path.realpath(origin).startswith(os.path.realpath(data) + os.sep)
 
 
+def command_for(own, origin, env, extensions_folder):
+    """The command the menu calls: this copy's own, unless this is a
+    system-wide copy and the user has a per-user one, whose command wins (a
+    file manager may import one copy for both, since they share a name)."""
+    data = env.get("XDG_DATA_HOME", "")
+    if not data.startswith("/"):
+        data = os.path.join(env.get("HOME") or os.path.expanduser("~"), ".local", "share")
+    mine = os.path.join(data, extensions_folder, "extensions", "tarrovel_menu.py")
+    if per_user_copy(origin, env) or not os.path.isfile(mine):
+        return own
+    try:
+        with open(mine, encoding="utf-8", errors="surrogateescape") as f:
+            for line in f:
+                if line.startswith("TARROVEL = os.fsencode(") and line.rstrip().endswith(")"):
+                    return os.fsencode(ast.literal_eval(line.rstrip()[len("TARROVEL = os.fsencode("):-1]))
+    except (OSError, ValueError, SyntaxError):
+        pass
+    return own
+
+
 def menu_owner(claims):
     """Of the providers that the copies of this extension loaded in one file
     manager registered, as (per_user, provider) in the order they came, the
@@ -350,8 +371,10 @@ if FileManager is not None:
                 files = args[-1]
                 self._selection = list(files)
                 uris = [f.get_uri() for f in files]
-                entries, paths = menu_for_uris(uris, TARROVEL)
-                return _build(entries, paths, "Tarrovel", TARROVEL, self)
+                folder = "nautilus-python" if _nautilus else "nemo-python"
+                tarrovel = command_for(TARROVEL, __file__, os.environ, folder)
+                entries, paths = menu_for_uris(uris, tarrovel)
+                return _build(entries, paths, "Tarrovel", tarrovel, self)
             except Exception as e:
                 log("no menu: %r" % e)
                 return []

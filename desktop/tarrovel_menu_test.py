@@ -160,6 +160,20 @@ class InstallationsTest(unittest.TestCase):
             self.assertEqual(tm.per_user_copy(origin, env), per_user, origin)
         self.assertTrue(tm.per_user_copy("/d/nemo-python/extensions/tarrovel_menu.py", {"XDG_DATA_HOME": "/d"}))
 
+    def test_a_system_copy_calls_the_per_user_command_when_there_is_one(self):
+        d = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, d)
+        env = {"XDG_DATA_HOME": os.path.join(d, "data")}
+        system = os.path.join(d, "usr", "nemo-python", "extensions", "tarrovel_menu.py")
+        self.assertEqual(tm.command_for(b"/usr/bin/tarrovel", system, env, "nemo-python"), b"/usr/bin/tarrovel")
+        mine = os.path.join(d, "data", "nemo-python", "extensions", "tarrovel_menu.py")
+        os.makedirs(os.path.dirname(mine))
+        with open(os.path.join(os.path.dirname(tm.__file__), "tarrovel_menu.py")) as src, open(mine, "w") as f:
+            f.write(src.read().replace("@TARROVEL@", "/home/j\\udce9r/.local/bin/tarrovel"))
+        self.assertEqual(tm.command_for(b"/usr/bin/tarrovel", system, env, "nemo-python"),
+                         b"/home/j\xe9r/.local/bin/tarrovel")
+        self.assertEqual(tm.command_for(b"/own", mine, env, "nemo-python"), b"/own")
+
     def test_a_menu_left_by_an_uninstall_says_so_in_the_users_language(self):
         en = tm.gone_dialog_argv("Nemo", {"LANG": "en_US.UTF-8", "XDG_CURRENT_DESKTOP": "X-Cinnamon"})
         self.assertEqual(en[0], "zenity")
