@@ -256,7 +256,14 @@ bool JudgeAll(const std::vector<Wanted> &wanted, const std::vector<ManifestEntry
     std::string why;
     bool ours = false;
     if (!Look(w, &facts, error)) return false;
-    PathVerdict v = JudgePath(w.path, facts, w.Digest(), ListedDigests(old, w.path), &ours, &why);
+    std::vector<std::string> listed = ListedDigests(old, w.path);
+    // A list from before digests were kept vouches for what is there.
+    bool undigested = std::any_of(old.begin(), old.end(), [&](const ManifestEntry &e) {
+      return e.path == w.path && (e.kind == ManifestEntry::kFile || e.kind == ManifestEntry::kDolphin) &&
+             e.digest.empty();
+    });
+    if (undigested) listed.push_back(facts.digest);
+    PathVerdict v = JudgePath(w.path, facts, w.Digest(), listed, &ours, &why);
     if (v == PathVerdict::kRefuse) refused += (refused.empty() ? "" : "\ntarrovel: ") + why;
     if (v == PathVerdict::kWrite) toWrite->push_back(w);
     if (v == PathVerdict::kInPlace) ++*inPlace;
@@ -302,8 +309,8 @@ std::vector<std::string> InstallFolders(const InstallPlan &plan, const std::vect
   return created;
 }
 
-void SayRestart(FILE *out) {
-  for (const std::string &line : RestartHints(RunningProcessNames())) fprintf(out, "tarrovel: %s\n", line.c_str());
+void SayRestart(bool user, FILE *out) {
+  for (const std::string &line : RestartHints(RunningProcessNames(!user))) fprintf(out, "tarrovel: %s\n", line.c_str());
 }
 
 }  // namespace
@@ -360,7 +367,7 @@ int Install(bool user, FILE *out, FILE *err) {
   if (!WriteManifest(plan.manifest, finished, &error)) return Fail(err, error);
   fprintf(out, "tarrovel: installed %s under %s (%zu files written, %zu already in place)\n",
           user ? "for this user" : "for all users", plan.prefix.c_str(), written, inPlace);
-  if (written > 0) SayRestart(out);
+  if (written > 0) SayRestart(user, out);
   return 0;
 }
 

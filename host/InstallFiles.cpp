@@ -255,7 +255,7 @@ void RemoveLeftoverTemporaries(const std::string &path) {
   for (const std::string &g : gone) unlink(g.c_str());
 }
 
-std::vector<std::string> RunningProcessNames() {
+std::vector<std::string> RunningProcessNames(bool everyUser) {
   std::vector<std::string> names;
   DIR *d = opendir("/proc");
   if (d == nullptr) return names;
@@ -264,7 +264,7 @@ std::vector<std::string> RunningProcessNames() {
     if (strspn(e->d_name, "0123456789") != strlen(e->d_name)) continue;
     std::string dir = std::string("/proc/") + e->d_name, comm, error;
     struct stat st;
-    if (stat(dir.c_str(), &st) != 0 || (me != 0 && st.st_uid != me) || !ReadFile(dir + "/comm", &comm, &error)) continue;
+    if (stat(dir.c_str(), &st) != 0 || (!everyUser && st.st_uid != me) || !ReadFile(dir + "/comm", &comm, &error)) continue;
     while (!comm.empty() && comm.back() == '\n') comm.pop_back();
     names.push_back(comm);
   }

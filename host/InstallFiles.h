@@ -53,8 +53,7 @@ void RemoveLeftoverTemporaries(const std::string &path);
 bool ProgramFiles(const std::string &prefix, const std::string &dest, std::vector<Wanted> *wanted,
                   std::string *error);
 
-// The names (/proc/PID/comm) of the processes of this user (every user's
-// when root).
-std::vector<std::string> RunningProcessNames();
+// The names (/proc/PID/comm) of the processes of this user, or of every user.
+std::vector<std::string> RunningProcessNames(bool everyUser);
 
 }  // namespace tarrovel
