@@ -3,10 +3,12 @@
 #include "host/Dialogs.h"
 #include "host/Frontend.h"
 #include "host/Install.h"
+#include "host/MenuLanguages.h"
 #include "host/MenuModel.h"
 #include "host/OfferHint.h"
 #include "host/PlugInHost.h"
 #include "platform/Files.h"
+#include "platform/HostServices.h"
 
 #include <cerrno>
 #include <cstring>
@@ -205,25 +207,35 @@ int Run(const Options &opt, FILE *out, FILE *err) {
       break;
     }
   }
+  // A title in another language of the bundles: the static menus of Thunar
+  // and Dolphin call one command line whatever language each user reads.
+  std::string byTitle = chosen == nullptr ? CommandOfTitleInAnyLanguage(host, selection.desc(), opt.item) : "";
+  for (LoadedPlugIn &p : host.plugIns()) {
+    if (chosen != nullptr || byTitle.empty()) break;
+    if ((item = FindCommand(p.offered, byTitle)) != nullptr) chosen = &p;
+  }
   if (chosen == nullptr) {
     std::vector<MenuItem> items;
     AllOffered(host, &items);
     host.PostMenuCleanup();
     frontend.Uninstall();
     if (!decoded) fprintf(err, "tarrovel: a plug-in returned a malformed menu: %s\n", error.c_str());
-    std::string message = "\"" + opt.item + "\" is not offered for this selection";
-    fprintf(err, "tarrovel: %s\n", message.c_str());
+    fprintf(err, "tarrovel: \"%s\" is not offered for this selection\n", opt.item.c_str());
     std::string hint = HowToOffer(host, opt.item);
     if (!hint.empty()) fprintf(err, "tarrovel: %s\n", hint.c_str());
     if (!items.empty()) fprintf(err, "offered:\n%s", MenuToText(items).c_str());
     // The dialog names what is offered, toggles included: they are how an
-    // item that is switched off is switched on.
-    std::string offered;
+    // item that is switched off is switched on. In the language of the menus.
+    std::string offered, language;
     OfferedLines(items, &offered);
-    std::string explanation = hint.empty() ? "" : "Note: " + hint + ".\n\n";
-    explanation += offered.empty() ? "Nothing is offered for this selection."
-                                   : "Offered for this selection:" + offered;
-    UsageDialog(gui, kAlertNoteAlert, message, explanation);
+    if (!host.plugIns().empty()) {
+      CFStringRef chosenLanguage = TVBundleGetLanguage(host.plugIns().front().bundle);
+      char buffer[64] = "";
+      if (chosenLanguage != nullptr && CFStringGetCString(chosenLanguage, buffer, sizeof buffer, kCFStringEncodingUTF8))
+        language = buffer;
+    }
+    NotOfferedText text = NotOfferedDialog(language, opt.item, hint, offered);
+    UsageDialog(gui, kAlertNoteAlert, text.message, text.explanation);
     return kExitUsage;
   }
   SInt32 command = item->command;

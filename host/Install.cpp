@@ -1,6 +1,7 @@
 #include "host/Install.h"
 
 #include "host/InstallFiles.h"
+#include "host/MenuLanguages.h"
 #include "host/MenuModel.h"
 #include "host/PlugInHost.h"
 #include "host/StaticMenus.h"
@@ -331,7 +332,7 @@ int Install(bool user, FILE *out, FILE *err) {
   PlugInHost host;
   size_t inPlace = 0;
   if (!ReadManifest(plan.manifest, &old, &hadManifest, &error) || !LoadedHost(host, &error) ||
-      !CurrentStaticItems(host, &items, &error) || !WantedFiles(plan, items, &wanted, &error) ||
+      !StaticItemsInEveryLanguage(host, &items, &error) || !WantedFiles(plan, items, &wanted, &error) ||
       !JudgeAll(wanted, old, &toWrite, &entries, &inPlace, &error))
     return Fail(err, error);
   std::string ucaTarget;
@@ -473,7 +474,7 @@ int Uninstall(bool user, FILE *out, FILE *err) {
 
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error) {
   std::vector<StaticItem> items;
-  if (!CurrentStaticItems(host, &items, error)) return false;
+  if (!StaticItemsInEveryLanguage(host, &items, error)) return false;
   *content = DolphinServiceMenu(items, tarrovel);
   return true;
 }
@@ -548,7 +549,7 @@ void RefreshStaticMenus(PlugInHost &host, FILE *err) {
   }
   std::vector<StaticItem> items;
   if (!any || prefix.empty()) return;
-  if (!CurrentStaticItems(host, &items, &error)) {
+  if (!StaticItemsInEveryLanguage(host, &items, &error)) {
     fprintf(err, "tarrovel: the installed static menus are not updated: %s\n", error.c_str());
     return;
   }

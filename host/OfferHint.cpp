@@ -1,9 +1,11 @@
 #include "host/OfferHint.h"
 
 #include "host/Install.h"
+#include "host/MenuLanguages.h"
 #include "platform/Files.h"
 #include "platform/HostServices.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -24,7 +26,9 @@ constexpr int kTrialMilliseconds = 5000;
 
 const StaticItem *Find(const std::vector<StaticItem> &items, const std::string &choice) {
   for (const StaticItem &item : items) {
-    if (!item.separator && (item.title == choice || std::to_string(item.command) == choice)) return &item;
+    if (item.separator) continue;
+    bool named = std::any_of(item.titles.begin(), item.titles.end(), [&](const auto &t) { return t.second == choice; });
+    if (named || item.title == choice || std::to_string(item.command) == choice) return &item;
   }
   return nullptr;
 }
@@ -158,10 +162,29 @@ std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &
   return Where(*item) + ", once switched on with the toggle [" + std::to_string(toggle) + "]";
 }
 
+NotOfferedText NotOfferedDialog(const std::string &language, const std::string &choice, const std::string &hint,
+                                const std::string &offered) {
+  // Thunar reads uca.xml when it starts; Dolphin reads its service menus at
+  // each right-click, so that a stale item there is gone with the next menu.
+  if (language == "ja") {
+    std::string explanation = hint.empty() ? "" : "メモ：" + hint + "\n\n";
+    explanation += "Thunar や Dolphin のメニューから選んだ場合は、そのメニューが古くなっています。"
+                   "Thunar はアクションを起動時に読み込みます。「thunar -q」で終了してから開き直してください。"
+                   "Dolphin ではメニューを開き直してください。\n\n";
+    explanation += offered.empty() ? "この選択項目で使える項目はありません。" : "この選択項目で使える項目：" + offered;
+    return {"「" + choice + "」は、選択した項目には使えません", explanation};
+  }
+  std::string explanation = hint.empty() ? "" : "Note: " + hint + ".\n\n";
+  explanation += "If you chose it in Thunar's or Dolphin's menu, that menu is out of date. Thunar reads its actions "
+                 "when it starts: quit it with \"thunar -q\" and open it again. In Dolphin, open the menu again.\n\n";
+  explanation += offered.empty() ? "Nothing is offered for this selection." : "Offered for this selection:" + offered;
+  return {"\"" + choice + "\" is not offered for this selection", explanation};
+}
+
 std::string HowToOffer(PlugInHost &host, const std::string &choice) {
   std::vector<StaticItem> now;
   std::string error;
-  if (!CurrentStaticItems(host, &now, &error)) return "";
+  if (!StaticItemsInEveryLanguage(host, &now, &error)) return "";
   if (Find(now, choice) != nullptr) return OfferHint(choice, now, 0, {});
   for (const StaticItem &item : now) {
     StaticItem found;

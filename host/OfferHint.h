@@ -20,6 +20,18 @@ namespace tarrovel {
 std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &now, SInt32 toggle,
                       const std::vector<StaticItem> &afterToggle);
 
+// The dialog that answers `choice` when it is not offered, in `language`
+// (Japanese for "ja", else English): the message, and an explanation made of
+// the hint ("" for none), a word that a file manager's static menu may be
+// out of date and how to refresh it, and `offered` (lines "\n• title [ID]",
+// "" for nothing).
+struct NotOfferedText {
+  std::string message;
+  std::string explanation;
+};
+NotOfferedText NotOfferedDialog(const std::string &language, const std::string &choice, const std::string &hint,
+                                const std::string &offered);
+
 // OfferHint for what the loaded plug-ins offer now and after the first item
 // whose trial brings `choice` in. Changes nothing that lasts: each trial runs
 // in a child process with its own settings folder, every alert cancelled.

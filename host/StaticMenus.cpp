@@ -107,12 +107,52 @@ std::string DesktopValue(const std::string &s) {
   return out;
 }
 
-std::string RunArgs(const StaticItem &item) {
-  // `--` before the ID: nothing that follows can be read as an option.
-  return " run --gui -- " + std::to_string(item.command) + " %F";
+// The titles other than the one shown where the user's language has none,
+// with the language as the file formats name it ("pt_BR").
+std::vector<std::pair<std::string, std::string>> Translations(const StaticItem &item) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (auto [language, title] : item.titles) {
+    bool name = !language.empty() && std::all_of(language.begin(), language.end(), [](char c) {
+      return isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '@';
+    });
+    if (language == "en" || !name) continue;
+    std::replace(language.begin(), language.end(), '-', '_');
+    out.push_back({language, title});
+  }
+  return out;
+}
+
+// Thunar replaces %f, %F, %d, %n, %u and the others anywhere in a command,
+// with quoted file names, and runs the result with /bin/sh -c: a "%f" in the
+// installation path would let a file name close our quotes. "%%" gives "%".
+std::string ThunarCommand(const StaticItem &item, const std::string &tarrovel) {
+  std::string words = ShellQuote(tarrovel) + " run --gui -- " + ShellQuote(CommandTitle(item)) + " ", out;
+  for (char c : words) out += c == '%' ? std::string("%%") : std::string(1, c);
+  return out + "%F";
+}
+
+std::string DolphinExec(const StaticItem &item, const std::string &tarrovel) {
+  // `--` before the title: nothing that follows can be read as an option.
+  return DesktopExecArg(tarrovel) + " run --gui -- " + DesktopExecArg(CommandTitle(item)) + " %F";
 }
 
 }  // namespace
+
+std::string CommandTitle(const StaticItem &item) {
+  for (const auto &[language, title] : item.titles) {
+    if (language == "en") return title;
+  }
+  return item.title;
+}
+
+void AddTitles(std::vector<StaticItem> *items, const std::string &language, const std::vector<StaticItem> &inLanguage) {
+  for (StaticItem &item : *items) {
+    if (item.separator) continue;
+    for (const StaticItem &other : inLanguage) {
+      if (!other.separator && other.command == item.command) item.titles.push_back({language, other.title});
+    }
+  }
+}
 
 std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, const std::vector<MenuItem> &forFolder) {
   std::vector<Flat> files = Flatten(forFile), folders = Flatten(forFolder);
@@ -151,20 +191,22 @@ std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, con
   return TidySeparators(merged);
 }
 
-std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
-  bool files = false, folders = false;
+namespace {
+
+// One service menu file holding `items`, shown for files, folders or both.
+std::string ServiceMenuText(const std::vector<StaticItem> &items, bool files, bool folders,
+                            const std::string &tarrovel) {
   std::string actions, sections;
   for (const StaticItem &it : items) {
     if (it.separator) {
       actions += "_SEPARATOR_;";
       continue;
     }
-    files = files || it.forFiles;
-    folders = folders || it.forFolders;
     std::string id = "tarrovel" + std::to_string(it.command);
     actions += id + ";";
-    sections += "\n[Desktop Action " + id + "]\nName=" + DesktopValue(it.title) + "\nExec=" +
-                DesktopExecArg(tarrovel) + RunArgs(it) + "\n";
+    sections += "\n[Desktop Action " + id + "]\nName=" + DesktopValue(CommandTitle(it)) + "\n";
+    for (const auto &[language, title] : Translations(it)) sections += "Name[" + language + "]=" + DesktopValue(title) + "\n";
+    sections += "Exec=" + DolphinExec(it, tarrovel) + "\n";
   }
   std::string out =
       "# The Tarrovel submenu as the plug-in offers it; tarrovel install writes it again when a setting changes.\n"
@@ -177,6 +219,38 @@ std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::
   return out + sections;
 }
 
+}  // namespace
+
+std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  bool files = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFiles; });
+  bool folders = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFolders; });
+  return ServiceMenuText(items, files, folders, tarrovel);
+}
+
+std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &items, const std::string &tarrovel) {
+  struct Group {
+    const char *name;
+    bool files, folders;
+  };
+  const Group groups[] = {{"tarrovel-files.desktop", true, false},
+                          {"tarrovel-folders.desktop", false, true},
+                          {"tarrovel.desktop", true, true}};
+  std::vector<ServiceMenuFile> out;
+  for (const Group &g : groups) {
+    // A separator stays where it parts two items of the submenu: at the start
+    // of a file, it parts its items from those of the files before.
+    std::vector<StaticItem> mine;
+    for (const StaticItem &it : items) {
+      bool member = it.separator ? (mine.empty() || !mine.back().separator)
+                                 : it.forFiles == g.files && it.forFolders == g.folders;
+      if (member) mine.push_back(it);
+    }
+    while (!mine.empty() && mine.back().separator) mine.pop_back();
+    out.push_back({g.name, ServiceMenuText(mine, g.files, g.folders, tarrovel)});
+  }
+  return out;
+}
+
 std::vector<UcaAction> UcaActionsFor(const std::vector<StaticItem> &items, const std::string &tarrovel) {
   std::vector<UcaAction> out;
   for (const StaticItem &it : items) {
@@ -186,10 +260,12 @@ std::vector<UcaAction> UcaActionsFor(const std::vector<StaticItem> &items, const
     std::string &e = a.element;
     e += "<action>\n";
     e += "\t<icon></icon>\n";
-    e += "\t<name>" + XmlEscape(it.title) + "</name>\n";
+    e += "\t<name>" + XmlEscape(CommandTitle(it)) + "</name>\n";
+    for (const auto &[language, title] : Translations(it))
+      e += "\t<name xml:lang=\"" + XmlEscape(language) + "\">" + XmlEscape(title) + "</name>\n";
     e += std::string("\t<submenu>") + kSubmenu + "</submenu>\n";
     e += "\t<unique-id>" + a.id + "</unique-id>\n";
-    e += "\t<command>" + XmlEscape(ShellQuote(tarrovel) + RunArgs(it)) + "</command>\n";
+    e += "\t<command>" + XmlEscape(ThunarCommand(it, tarrovel)) + "</command>\n";
     e += "\t<description></description>\n";
     e += "\t<range></range>\n";
     e += "\t<patterns>*</patterns>\n";
@@ -236,6 +312,7 @@ class UcaScanner {
     bool inUniqueId = false;
     UcaElement action;
     std::vector<std::string> open;
+    if (Starts("\xEF\xBB\xBF")) pos_ = 3;  // a UTF-8 byte order mark, as some editors write
     while (pos_ < s_.size()) {
       if (s_[pos_] != '<') {
         size_t end = s_.find('<', pos_);

@@ -17,6 +17,9 @@ struct StaticItem {
   bool separator = false;
   bool forFiles = false;    // offered when a file is selected
   bool forFolders = false;  // offered when a folder is selected
+  // The title in each language of the bundle, (language, title), so that
+  // every user reads the menu in their own language; empty: `title` alone.
+  std::vector<std::pair<std::string, std::string>> titles;
 };
 
 // The items offered for a file and those offered for a folder, merged into
@@ -25,10 +28,31 @@ struct StaticItem {
 // item inside their own "Tarrovel" submenu.
 std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, const std::vector<MenuItem> &forFolder);
 
+// Adds to `items` their titles in `language`, from the same items asked for
+// in that language (matched by command ID).
+void AddTitles(std::vector<StaticItem> *items, const std::string &language, const std::vector<StaticItem> &inLanguage);
+
+// The title a static item asks for when chosen (`tarrovel run --gui --
+// TITLE PATH...`): the English one where there is one. Asking by title, not
+// by command ID, means that a stale item (a toggle that has flipped since the
+// menu was written) is refused as not offered instead of doing the opposite.
+std::string CommandTitle(const StaticItem &item);
+
 // Dolphin: share/kio/servicemenus/tarrovel.desktop for the command at
 // `tarrovel` (absolute path). Conditions apply to a whole file in this
 // format, so the file takes the union of the items' conditions.
 std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel);
+
+// Dolphin, each item shown only where the plug-in offers it: one file for
+// the items offered for files alone, one for folders alone, one for both
+// (tarrovel.desktop), each with the same X-KDE-Submenu, which Dolphin shows
+// as one submenu. Always these three names, in this order; a file without
+// items has no actions, so that the set of files never changes.
+struct ServiceMenuFile {
+  std::string name;  // in share/kio/servicemenus/
+  std::string content;
+};
+std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &items, const std::string &tarrovel);
 
 // Thunar: one of our <action> elements exactly as written (from <action> to
 // </action>), and its unique-id. Which elements are ours is known only from

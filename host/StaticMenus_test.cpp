@@ -2,6 +2,8 @@
 // items of the static menus taken from the plug-in's menus, and Dolphin's file.
 #include "host/StaticMenus.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 namespace tarrovel {
@@ -106,6 +108,7 @@ TEST(UcaXmlTest, OurActionsComeAndGoInAnyWellFormedFileLeavingEveryOtherByte) {
       {"<actions><action><name>a</name></action></actions>", ""},
       {"<?xml version=\"1.0\"?>\r\n<actions>\r\n  </actions>\r\n", ""},
       {"<actions>\n</actions>", ""},
+      {"\xEF\xBB\xBF<actions>\n</actions>\n", ""},
       // Thunar writes this once its last action is deleted.
       {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n"},
@@ -176,15 +179,24 @@ TEST(UcaXmlTest, AFileThatDoesNotParseIsNeverRewritten) {
   }
 }
 
-TEST(UcaXmlTest, ActionsCarryConditionsAndAQuotedCommand) {
+TEST(UcaXmlTest, ActionsCarryConditionsNamesInEveryLanguageAndAQuotedCommand) {
   std::vector<StaticItem> items = Items({{2001, false}, {2002, true}});
-  items[0].title = "Zap <Resource> & Fork...";
+  items[0].title = "リソース";  // the language of whoever wrote the menu
+  AddTitles(&items, "en", {Items({{2002, true}})[0], StaticItem{"Zap <Resource> & Fork...", 2001}});
+  AddTitles(&items, "ja", {StaticItem{"リソース", 2001}});
+  AddTitles(&items, "pt-BR", {StaticItem{"Zap \"pt\"", 2001}});
   std::vector<UcaAction> actions = UcaActionsFor(items, "/home/o'brien/my bin/tarrovel");
   ASSERT_EQ(actions.size(), 2u);
   std::string first = actions[0].element, folder = actions[1].element;
   EXPECT_EQ(actions[1].id, "tarrovel-2002");
-  EXPECT_NE(first.find("<name>Zap &lt;Resource&gt; &amp; Fork...</name>"), std::string::npos);
-  EXPECT_NE(first.find("<command>'/home/o'\\''brien/my bin/tarrovel' run --gui -- 2001 %F</command>"), std::string::npos)
+  EXPECT_NE(first.find("\t<name>Zap &lt;Resource&gt; &amp; Fork...</name>\n\t<name xml:lang=\"ja\">リソース</name>\n"
+                       "\t<name xml:lang=\"pt_BR\">Zap \"pt\"</name>\n"),
+            std::string::npos)
+      << first;
+  // Chosen by its English title, which the command accepts whatever the user's language.
+  EXPECT_NE(first.find("<command>'/home/o'\\''brien/my bin/tarrovel' run --gui -- 'Zap &lt;Resource&gt; &amp; Fork...' "
+                       "%F</command>"),
+            std::string::npos)
       << first;
   EXPECT_NE(first.find("<other-files/>"), std::string::npos);
   EXPECT_EQ(first.find("<directories/>"), std::string::npos);
@@ -192,6 +204,35 @@ TEST(UcaXmlTest, ActionsCarryConditionsAndAQuotedCommand) {
   EXPECT_EQ(folder.find("<other-files/>"), std::string::npos);
   EXPECT_NE(first.find("<submenu>Tarrovel</submenu>"), std::string::npos);
   EXPECT_TRUE(UcaHasAny(UcaDocument(actions), actions)) << "what we write parses";
+}
+
+// Thunar replaces its field codes (%f, %F, %d, %n, %u...) anywhere in the
+// command, with quoted file names, and runs it with /bin/sh -c: no '%' of a
+// path or a title may act as one.
+TEST(UcaXmlTest, APercentInThePathOrTitleIsNeverAFieldCode) {
+  const std::string file = "$(echo INJECTED).txt";
+  for (std::string path : {"/home/P%fQ/.local/bin/tarrovel", "/home/100%/bin/tarrovel", "/h/%F $(echo INJECTED)/t",
+                           "/h/%%u'%d/t", "/h/%/t%"}) {
+    SCOPED_TRACE(path);
+    StaticItem item{"Zap %n 100%...", 2001};
+    item.forFiles = true;
+    std::string element = UcaActionsFor({item}, path)[0].element;
+    size_t open = element.find("<command>") + 9;
+    std::string command = element.substr(open, element.find("</command>") - open), expanded;
+    ASSERT_EQ(command.find_first_of("&<>"), std::string::npos) << "nothing to unescape here";
+    for (size_t i = 0; i < command.size(); i++) {
+      if (command[i] != '%' || i + 1 == command.size()) {
+        expanded += command[i];
+      } else if (command[++i] == '%') {
+        expanded += '%';
+      } else {
+        expanded += "'" + file + "'";  // any field code: a quoted file name, as Thunar quotes it
+      }
+    }
+    tvtest::RunResult r = tvtest::Run({"/bin/sh", "-c", "set -- " + expanded + "; printf '%s\\n' \"$@\""});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path + "\nrun\n--gui\n--\nZap %n 100%...\n" + file + "\n") << command;
+  }
 }
 
 // "ZRFf" for an item offered for files, "d" for folders, "-" for a separator.
@@ -223,15 +264,36 @@ TEST(DolphinTest, ServiceMenuQuotesTheCommandAndTakesTheUnionOfConditions) {
   sep.separator = true;
   items.push_back(sep);
   items.push_back(Items({{2010, false}})[0]);
-  std::string text = DolphinServiceMenu(items, "/home/a b/100%/\"x\"/tarrovel");
+  AddTitles(&items, "ja", {StaticItem{"項目", 2010}});
+  std::string text = DolphinServiceMenu(items, "/home/a b/100%/\"x\"/$(tarrovel)");
   EXPECT_NE(text.find("\nMimeType=all/allfiles;\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nActions=tarrovel2001;_SEPARATOR_;tarrovel2010;\n"), std::string::npos);
   EXPECT_NE(text.find("\nX-KDE-Submenu=Tarrovel\n"), std::string::npos);
-  EXPECT_NE(text.find("\n[Desktop Action tarrovel2010]\nName=Item 2010\n"
-                      "Exec=\"/home/a b/100%%/\\\\\"x\\\\\"/tarrovel\" run --gui -- 2010 %F\n"),
+  EXPECT_NE(text.find("\n[Desktop Action tarrovel2010]\nName=Item 2010\nName[ja]=項目\n"
+                      "Exec=\"/home/a b/100%%/\\\\\"x\\\\\"/\\\\$(tarrovel)\" run --gui -- \"Item 2010\" %F\n"),
             std::string::npos)
       << text;
   EXPECT_NE(DolphinServiceMenu(Items({{2002, true}}), "/t").find("\nMimeType=inode/directory;\n"), std::string::npos);
+}
+
+TEST(DolphinTest, EachItemIsShownOnlyWhereItIsOffered) {
+  std::vector<MenuItem> file = {Cmd("ZRF", 2001), Cmd("ZDF", 2000), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
+  std::vector<MenuItem> folder = {Cmd("ZRFR", 2002), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
+  std::vector<ServiceMenuFile> files = DolphinServiceMenus(StaticItemsFor(file, folder), "/t");
+  ASSERT_EQ(files.size(), 3u);
+  const char *expected[][3] = {
+      {"tarrovel-files.desktop", "MimeType=all/allfiles;\n", "Actions=tarrovel2001;tarrovel2000;\n"},
+      {"tarrovel-folders.desktop", "MimeType=inode/directory;\n", "Actions=tarrovel2002;\n"},
+      {"tarrovel.desktop", "MimeType=all/allfiles;inode/directory;\n", "Actions=_SEPARATOR_;tarrovel2010;tarrovel2011;\n"}};
+  for (size_t i = 0; i < 3; i++) {
+    EXPECT_EQ(files[i].name, expected[i][0]);
+    EXPECT_NE(files[i].content.find(std::string("\n") + expected[i][1] + expected[i][2]), std::string::npos)
+        << files[i].content;
+  }
+  // Nothing for folders alone: the file stays, with no action.
+  files = DolphinServiceMenus(StaticItemsFor(file, {}), "/t");
+  EXPECT_NE(files[1].content.find("\nActions=\n"), std::string::npos) << files[1].content;
+  EXPECT_EQ(files[1].content.find("[Desktop Action"), std::string::npos) << files[1].content;
 }
 
 }  // namespace

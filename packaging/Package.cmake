@@ -43,5 +43,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${CMAKE_BINARY_DIR}
 set(TV_DEBIAN_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.Debian)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/PreBuild.cmake.in ${CMAKE_BINARY_DIR}/packaging/PreBuild.cmake @ONLY)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/PreBuild.cmake)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/PostBuild.cmake.in ${CMAKE_BINARY_DIR}/packaging/PostBuild.cmake @ONLY)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/PostBuild.cmake)
 
 include(CPack)

@@ -181,6 +181,27 @@ TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
   EXPECT_EQ(TextOf(calls[1]), "<b>" + tree.path("gone") + ": No such file or directory</b>");
   EXPECT_EQ(calls[2][0], "--error");
   EXPECT_EQ(TextOf(calls[3]), "<b>--yes and --gui do not go together</b>");
+
+  // A stale toggle of a static menu (Thunar's, written while the data-fork
+  // item was shown) is refused, not run as the toggle it has become, and
+  // says how to refresh the menu, in the user's language.
+  r = Tarrovel({"run", "--gui", "--", "Hide Zap Data Fork Menu", a}, "", Desktop(0));
+  EXPECT_EQ(r.status, 2);
+  r = Tarrovel({"menu", "--", a});
+  EXPECT_NE(r.out.find("Show Zap Data Fork Menu"), std::string::npos) << r.out;
+  std::vector<std::string> ja = Desktop(0);
+  ja.push_back("LANG=ja_JP.UTF-8");
+  r = Tarrovel({"run", "--gui", "--", "Hide Zap Data Fork Menu", a}, "", ja);
+  EXPECT_EQ(r.status, 2);
+  calls = Calls();
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_NE(TextOf(calls[4]).find("that menu is out of date. Thunar reads its actions when it starts: quit it with "
+                                  "\"thunar -q\""),
+            std::string::npos)
+      << TextOf(calls[4]);
+  EXPECT_NE(TextOf(calls[5]).find("<b>「Hide Zap Data Fork Menu」は、選択した項目には使えません</b>"), std::string::npos)
+      << TextOf(calls[5]);
+  EXPECT_NE(TextOf(calls[5]).find("「thunar -q」"), std::string::npos) << TextOf(calls[5]);
 }
 
 TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {

@@ -91,7 +91,7 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   }
   std::string dolphin = tree_.read("home/.local/share/kio/servicemenus/tarrovel.desktop");
   EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
-  EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\n"), std::string::npos) << dolphin;
+  EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\nName[ja]=リソースフォークを消去...\n"), std::string::npos) << dolphin;
   std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
   std::vector<tarrovel::ManifestEntry> listed;
   ASSERT_TRUE(tarrovel::ParseManifest(tree_.read("home/.local/share/tarrovel/installed"), &listed, &error)) << error;
@@ -102,7 +102,8 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   ASSERT_FALSE(ours.empty());
   ASSERT_TRUE(tarrovel::UcaRemove(uca, ours, &without, &error)) << error;
   EXPECT_EQ(without, kUserUca);
-  EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>"), std::string::npos);
+  EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>\n\t<name xml:lang=\"ja\">リソースフォークを消去...</name>"),
+            std::string::npos);
 
   std::string once = Snapshot(true);
   r = Install();

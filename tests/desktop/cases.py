@@ -119,9 +119,10 @@ def open_file_manager(d, fm, path):
     return w
 
 
-def choose(d, fm, w, path, title, label=None, publish=False):
-    """Right-click on the selection, Tarrovel, then the item with this title."""
-    titles = d.submenu(path)
+def choose(d, fm, w, path, title, label=None, publish=False, titles=None):
+    """Right-click on the selection, Tarrovel, then the item with this title
+    (where it stands in `titles`, when the menu shown is an older one)."""
+    titles = titles or d.submenu(path)
     if title not in titles:
         raise Failure("%r is not offered for %s: %r" % (title, path, titles))
     before = set(windows())
@@ -240,6 +241,29 @@ def nemo_zap(d):
 
 def thunar_zap(d):
     zap_one(d, "thunar")
+
+
+def thunar_stale_toggle(d):
+    """Thunar reads its actions when it starts, so after a toggle its menu is
+    stale: the item that was "Show Zap Data Fork Menu" is answered with the
+    not-offered dialog instead of hiding the data-fork item again."""
+    path, before = d.mac_file("Report.txt")
+    with open(path, "rb") as f:
+        data = f.read()
+    w = open_file_manager(d, "thunar", path)
+    stale = d.submenu(path)
+    choose(d, "thunar", w, path, "Show Zap Data Fork Menu")
+    wait_tarrovel_done()
+    if "Hide Zap Data Fork Menu" not in d.submenu(path):
+        raise Failure("the toggle did not run: %r" % d.submenu(path))
+    choose(d, "thunar", w, path, "Show Zap Data Fork Menu", titles=stale)
+    answer(d, "Return", "thunar-stale-toggle")
+    wait_tarrovel_done()
+    if "Hide Zap Data Fork Menu" not in d.submenu(path):
+        raise Failure("the stale item flipped the toggle: %r" % d.submenu(path))
+    with open(path, "rb") as f:
+        if f.read() != data or read_sidecar(path) != parse_sidecar(before):
+            raise Failure("the stale item changed %s" % path)
 
 
 def geometry(w):

@@ -1,0 +1,81 @@
+#include "host/MenuLanguages.h"
+
+#include "host/Install.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+namespace tarrovel {
+
+namespace {
+
+// LANGUAGE, which the bundles' strings follow first, set for a scope and then
+// put back as it was (unset included).
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const std::string &language) {
+    if (const char *v = getenv("LANGUAGE")) saved_ = v;
+    setenv("LANGUAGE", language.c_str(), 1);
+  }
+  ~ScopedLanguage() {
+    if (saved_) setenv("LANGUAGE", saved_->c_str(), 1);
+    else unsetenv("LANGUAGE");
+  }
+  ScopedLanguage(const ScopedLanguage &) = delete;
+  ScopedLanguage &operator=(const ScopedLanguage &) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+}  // namespace
+
+std::vector<std::string> BundleLanguages(PlugInHost &host) {
+  std::vector<std::string> out;
+  for (const LoadedPlugIn &p : host.plugIns()) {
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(p.path + "/Contents/Resources", ec)) {
+      std::string name = entry.path().filename().string();
+      const std::string suffix = ".lproj";
+      if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+          entry.is_directory(ec))
+        out.push_back(name.substr(0, name.size() - suffix.size()));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+bool StaticItemsInEveryLanguage(PlugInHost &host, std::vector<StaticItem> *items, std::string *error) {
+  std::vector<StaticItem> mine;
+  if (!CurrentStaticItems(host, &mine, error)) return false;
+  for (const std::string &language : BundleLanguages(host)) {
+    std::vector<StaticItem> inLanguage;
+    ScopedLanguage scoped(language);
+    if (!CurrentStaticItems(host, &inLanguage, error)) return false;
+    AddTitles(&mine, language, inLanguage);
+  }
+  *items = mine;
+  return true;
+}
+
+std::string CommandOfTitleInAnyLanguage(PlugInHost &host, const AEDesc &selection, const std::string &title) {
+  std::string found, error;
+  for (const std::string &language : BundleLanguages(host)) {
+    ScopedLanguage scoped(language);
+    host.PostMenuCleanup();
+    host.Examine(selection, &error);
+    for (LoadedPlugIn &p : host.plugIns()) {
+      const MenuItem *item = found.empty() ? FindCommand(p.offered, title) : nullptr;
+      if (item != nullptr) found = std::to_string(item->command);
+    }
+  }
+  host.PostMenuCleanup();
+  host.Examine(selection, &error);
+  return found;
+}
+
+}  // namespace tarrovel
