@@ -238,12 +238,14 @@ bool WantedFiles(const InstallPlan &plan, const std::vector<StaticItem> &items, 
     w.content = SubstituteExtension(templ, tarrovel);
     wanted->push_back(w);
   }
-  Wanted dolphin;
-  dolphin.path = plan.dataDir + "/kio/servicemenus/tarrovel.desktop";
-  dolphin.content = DolphinServiceMenu(items, tarrovel);
-  dolphin.mode = 0755;  // Dolphin runs user service menus only when they are executable
-  dolphin.kind = ManifestEntry::kDolphin;
-  wanted->push_back(dolphin);
+  for (const ServiceMenuFile &menu : DolphinServiceMenus(items, tarrovel)) {
+    Wanted dolphin;
+    dolphin.path = plan.dataDir + "/kio/servicemenus/" + menu.name;
+    dolphin.content = menu.content;
+    dolphin.mode = 0755;  // Dolphin runs user service menus only when they are executable
+    dolphin.kind = ManifestEntry::kDolphin;
+    wanted->push_back(dolphin);
+  }
   return true;
 }
 
@@ -506,7 +508,12 @@ bool RefreshDolphin(const std::string &manifest, std::vector<ManifestEntry> *lis
                     const std::vector<StaticItem> &items, const std::string &tarrovel, std::string *error) {
   Wanted w;
   w.path = e.path;
-  w.content = DolphinServiceMenu(items, tarrovel);
+  w.mode = 0755;
+  std::string name = e.path.substr(e.path.rfind('/') + 1);
+  for (const ServiceMenuFile &menu : DolphinServiceMenus(items, tarrovel)) {
+    if (menu.name == name) w.content = menu.content;
+  }
+  if (w.content.empty()) return true;  // not one of ours any more
   PathFacts facts;
   std::vector<std::string> listed = ListedDigests(*list, e.path);
   // Only a file that is still as written: a removed or edited one is the user's decision.

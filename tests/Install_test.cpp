@@ -62,6 +62,14 @@ class InstallTest : public ::testing::Test {
     return r.out;
   }
 
+  // Dolphin's three service menus (files, folders, both) together.
+  std::string Dolphin() {
+    std::string all;
+    for (const char *name : {"tarrovel-files.desktop", "tarrovel-folders.desktop", "tarrovel.desktop"})
+      all += tree_.read(std::string("home/.local/share/kio/servicemenus/") + name);
+    return all;
+  }
+
   unsigned Mode(const std::string &rel) {
     struct stat st;
     return stat(tree_.path(rel).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -89,7 +97,8 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
     std::string ext = tree_.read(std::string("home/.local/share/") + fm + "/extensions/tarrovel_menu.py");
     EXPECT_NE(ext.find("TARROVEL = os.fsencode(\"" + installed() + "\")"), std::string::npos) << fm;
   }
-  std::string dolphin = tree_.read("home/.local/share/kio/servicemenus/tarrovel.desktop");
+  EXPECT_EQ(Mode("home/.local/share/kio/servicemenus/tarrovel-files.desktop"), 0755u);
+  std::string dolphin = Dolphin();
   EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
   EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\nName[ja]=リソースフォークを消去...\n"), std::string::npos) << dolphin;
   std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
@@ -165,9 +174,8 @@ TEST_F(InstallTest, UninstallLeavesAFileThatWasAlreadyThere) {
 
 TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
   ASSERT_EQ(Install().status, 0);
-  const std::string dolphinPath = "home/.local/share/kio/servicemenus/tarrovel.desktop";
   const std::string ucaPath = "home/.config/Thunar/uca.xml";
-  std::string dolphin = tree_.read(dolphinPath), uca = tree_.read(ucaPath);
+  std::string dolphin = Dolphin(), uca = tree_.read(ucaPath);
   // Started from the system's default actions, as Thunar itself would.
   EXPECT_NE(uca.find("<name>Search for Files</name>"), std::string::npos) << uca;
   EXPECT_EQ(dolphin.find("Name=Zap Data Fork...\n"), std::string::npos);
@@ -175,13 +183,13 @@ TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
 
   RunResult r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // Show Zap Data Fork Menu
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(tree_.read(dolphinPath).find("Name=Zap Data Fork...\n"), std::string::npos) << tree_.read(dolphinPath);
+  EXPECT_NE(Dolphin().find("Name=Zap Data Fork...\n"), std::string::npos) << Dolphin();
   EXPECT_NE(tree_.read(ucaPath).find("<name>Zap Data Fork...</name>"), std::string::npos);
   EXPECT_NE(tree_.read(ucaPath).find("<name>Hide Zap Data Fork Menu</name>"), std::string::npos);
 
   r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // and back
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(tree_.read(dolphinPath), dolphin);
+  EXPECT_EQ(Dolphin(), dolphin);
   EXPECT_EQ(tree_.read(ucaPath), uca);
 
   // A run that changes no setting leaves them alone.
