@@ -37,11 +37,24 @@ fail() { echo "package: FAIL: $*" >&2; exit 1; }
 if dpkg-query -W -f='${Status}' tarrovel 2>/dev/null | grep -q 'ok installed'; then
   apt-get purge -y -qq tarrovel >&2
 fi
+uca=/etc/xdg/Thunar/uca.xml
+uca_before="$(cat "$uca" 2>/dev/null || echo absent)"
 apt-get install -y -qq "$root/$deb" >&2
+grep -qF '/usr/bin/tarrovel' "$uca" || fail "no Thunar actions in $uca after the install"
+
 files="$(mktemp)"
 work="$(mktemp -d /tmp/tarrovel-package.XXXXXX)"
 trap 'rm -rf "$work" "$files"' EXIT
 dpkg -L tarrovel >"$files"
+
+# Under the package, a system-wide `tarrovel install` changes nothing.
+tree() { find /usr /etc /var/lib -xdev \( -path /var/lib/apt -o -path /var/lib/dpkg \) -prune -o -printf '%p %s %T@\n' | sort; }
+tree >"$work/before"
+out="$(HOME=/root tarrovel install)" || fail "tarrovel install under the package failed"
+grep -q 'package already provides' <<<"$out" || fail "tarrovel install under the package said: $out"
+tree >"$work/after"
+diff "$work/before" "$work/after" >&2 || fail "tarrovel install under the package changed the files above"
+rm -f "$work/before" "$work/after"
 
 # Nothing installed points back into the checkout.
 while read -r f; do
@@ -117,4 +130,8 @@ while read -r f; do
   fi
 done <"$files"
 [ "${#left[@]}" -eq 0 ] || fail "left after the purge: ${left[*]}"
+[ "$(cat "$uca" 2>/dev/null || echo absent)" = "$uca_before" ] || fail "$uca is not as before the install"
+[ ! -e /var/lib/tarrovel ] || fail "/var/lib/tarrovel left after the purge"
+found="$(find /usr/local /etc -xdev -iname '*tarrovel*' 2>/dev/null)"
+[ -z "$found" ] || fail "left after the purge: $found"
 echo "package: ok" >&2

@@ -8,6 +8,7 @@
 # of local files, a missing, failing or hung `tarrovel`, or an answer that
 # does not parse gives no submenu and one line on standard error.
 
+import ast
 import json
 import os
 import signal
@@ -182,6 +183,79 @@ def start_run(tarrovel, command, paths, watch=None):
     return True
 
 
+GONE_TEXTS = {
+    "en": ("Tarrovel is no longer installed.",
+           "This menu stays until the file manager restarts (%s -q)."),
+    "ja": ("Tarrovel はもうインストールされていません。",
+           "このメニューはファイルマネージャを再起動するまで残ります（%s -q）。"),
+}
+
+
+def language(env):
+    """"ja" or "en", from the first of LANGUAGE, LC_ALL, LC_MESSAGES and
+    LANG that is set, as the command itself chooses."""
+    for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"):
+        value = env.get(name, "")
+        if value:
+            return "ja" if value.split(":")[0].startswith("ja") else "en"
+    return "en"
+
+
+def gone_dialog_argv(file_manager, env):
+    """The dialog shown when an item is chosen from a menu left behind by an
+    uninstall: kdialog under KDE, zenity elsewhere."""
+    message, how = GONE_TEXTS[language(env)]
+    text = "%s\n\n%s" % (message, how % (file_manager or "nautilus").lower())
+    if "KDE" in env.get("XDG_CURRENT_DESKTOP", "").split(":"):
+        return ["kdialog", "--title", "Tarrovel", "--sorry", text]
+    return ["zenity", "--info", "--title=Tarrovel", "--no-markup", "--text=" + text]
+
+
+def per_user_copy(origin, env):
+    """Whether the extension file at `origin` is the per-user copy (in the
+    user's data folder) rather than a system-wide one."""
+    data = env.get("XDG_DATA_HOME", "")
+    if not data.startswith("/"):
+        data = os.path.join(env.get("HOME") or os.path.expanduser("~"), ".local", "share")
+    return os.path.realpath(origin).startswith(os.path.realpath(data) + os.sep)
+
+
+def command_for(own, origin, env, extensions_folder):
+    """The command the menu calls: this copy's own, unless this is a
+    system-wide copy and the user has a per-user one, whose command wins (a
+    file manager may import one copy for both, since they share a name)."""
+    data = env.get("XDG_DATA_HOME", "")
+    if not data.startswith("/"):
+        data = os.path.join(env.get("HOME") or os.path.expanduser("~"), ".local", "share")
+    mine = os.path.join(data, extensions_folder, "extensions", "tarrovel_menu.py")
+    if per_user_copy(origin, env) or not os.path.isfile(mine):
+        return own
+    try:
+        with open(mine, encoding="utf-8", errors="surrogateescape") as f:
+            for line in f:
+                if line.startswith("TARROVEL = os.fsencode(") and line.rstrip().endswith(")"):
+                    return os.fsencode(ast.literal_eval(line.rstrip()[len("TARROVEL = os.fsencode("):-1]))
+    except (OSError, ValueError, SyntaxError):
+        pass
+    return own
+
+
+def menu_owner(claims):
+    """Of the providers that the copies of this extension loaded in one file
+    manager registered, as (per_user, provider) in the order they came, the
+    one that shows the submenu: the first per-user one, else the first. A
+    package and `tarrovel install --user` together give one submenu."""
+    for per_user, provider in claims:
+        if per_user:
+            return provider
+    return claims[0][1] if claims else None
+
+
+# Shared by every copy of this file that the file manager loads, whatever
+# name it was imported under.
+_CLAIMS = sys.__dict__.setdefault("_tarrovel_menu_claims", [])
+
+
 def menu_for_uris(uris, tarrovel):
     """The entries and paths for a selection given as URIs; no entries when
     there is nothing to show."""
@@ -263,7 +337,12 @@ def _activate(_item, command, paths, tarrovel, provider):
         GLib.child_watch_add(GLib.PRIORITY_DEFAULT, proc.pid, ended)
 
     try:
-        start_run(tarrovel, command, paths, watch=watch)
+        if not start_run(tarrovel, command, paths, watch=watch) and not os.path.exists(tarrovel):
+            # A menu left in this window by an uninstall: say so rather than do nothing.
+            dialog = subprocess.Popen(gone_dialog_argv(_running_file_manager(), os.environ),
+                                      stdin=subprocess.DEVNULL, start_new_session=True)
+            GLib.child_watch_add(GLib.PRIORITY_DEFAULT, dialog.pid,
+                                 lambda _pid, status: setattr(dialog, "returncode", status))
     except Exception as e:  # never into the file manager
         log("cannot start the item: %r" % e)
 
@@ -280,14 +359,22 @@ if FileManager is not None:
     class TarrovelMenuProvider(GObject.GObject, *_providers):
         _selection = []
 
+        def __init__(self):
+            super().__init__()
+            _CLAIMS.append((per_user_copy(__file__, os.environ), self))
+
         # Nautilus 43 calls get_file_items(files), Nemo get_file_items(window, files).
         def get_file_items(self, *args):
             try:
+                if menu_owner(_CLAIMS) is not self:
+                    return []
                 files = args[-1]
                 self._selection = list(files)
                 uris = [f.get_uri() for f in files]
-                entries, paths = menu_for_uris(uris, TARROVEL)
-                return _build(entries, paths, "Tarrovel", TARROVEL, self)
+                folder = "nautilus-python" if _nautilus else "nemo-python"
+                tarrovel = command_for(TARROVEL, __file__, os.environ, folder)
+                entries, paths = menu_for_uris(uris, tarrovel)
+                return _build(entries, paths, "Tarrovel", tarrovel, self)
             except Exception as e:
                 log("no menu: %r" % e)
                 return []

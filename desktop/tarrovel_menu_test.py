@@ -147,5 +147,43 @@ class MenuFromJsonTest(unittest.TestCase):
         self.assertEqual(tm.menu_from_json("[]\n"), [])
 
 
+class InstallationsTest(unittest.TestCase):
+    def test_one_submenu_whatever_copies_are_loaded_the_per_user_one_first(self):
+        system, user, again = object(), object(), object()
+        self.assertIs(tm.menu_owner([(False, system), (True, user), (True, again)]), user)
+        self.assertIs(tm.menu_owner([(False, system), (False, again)]), system)
+        self.assertIsNone(tm.menu_owner([]))
+        env = {"HOME": "/home/u", "XDG_DATA_HOME": ""}
+        for origin, per_user in (("/home/u/.local/share/nautilus-python/extensions/tarrovel_menu.py", True),
+                                 ("/usr/share/nautilus-python/extensions/tarrovel_menu.py", False),
+                                 ("/home/u/.local/share-old/nemo-python/extensions/tarrovel_menu.py", False)):
+            self.assertEqual(tm.per_user_copy(origin, env), per_user, origin)
+        self.assertTrue(tm.per_user_copy("/d/nemo-python/extensions/tarrovel_menu.py", {"XDG_DATA_HOME": "/d"}))
+
+    def test_a_system_copy_calls_the_per_user_command_when_there_is_one(self):
+        d = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, d)
+        env = {"XDG_DATA_HOME": os.path.join(d, "data")}
+        system = os.path.join(d, "usr", "nemo-python", "extensions", "tarrovel_menu.py")
+        self.assertEqual(tm.command_for(b"/usr/bin/tarrovel", system, env, "nemo-python"), b"/usr/bin/tarrovel")
+        mine = os.path.join(d, "data", "nemo-python", "extensions", "tarrovel_menu.py")
+        os.makedirs(os.path.dirname(mine))
+        with open(os.path.join(os.path.dirname(tm.__file__), "tarrovel_menu.py")) as src, open(mine, "w") as f:
+            f.write(src.read().replace("@TARROVEL@", "/home/j\\udce9r/.local/bin/tarrovel"))
+        self.assertEqual(tm.command_for(b"/usr/bin/tarrovel", system, env, "nemo-python"),
+                         b"/home/j\xe9r/.local/bin/tarrovel")
+        self.assertEqual(tm.command_for(b"/own", mine, env, "nemo-python"), b"/own")
+
+    def test_a_menu_left_by_an_uninstall_says_so_in_the_users_language(self):
+        en = tm.gone_dialog_argv("Nemo", {"LANG": "en_US.UTF-8", "XDG_CURRENT_DESKTOP": "X-Cinnamon"})
+        self.assertEqual(en[0], "zenity")
+        self.assertIn("Tarrovel is no longer installed.", en[-1])
+        self.assertIn("(nemo -q)", en[-1])
+        ja = tm.gone_dialog_argv("Nautilus", {"LANGUAGE": "ja:en", "LANG": "C", "XDG_CURRENT_DESKTOP": "KDE"})
+        self.assertEqual(ja[:2], ["kdialog", "--title"])
+        self.assertIn("インストールされていません。", ja[-1])
+        self.assertIn("（nautilus -q）", ja[-1])
+
+
 if __name__ == "__main__":
     unittest.main()

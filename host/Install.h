@@ -1,9 +1,15 @@
 // `tarrovel install [--user]` and `tarrovel uninstall [--user]`: the command,
 // its library and bundle copied from the command's own prefix, and the
-// integration of every file manager, recorded in a manifest so that
+// integration of every file manager, recorded in the install list so that
 // uninstall removes exactly that and a changed setting can rewrite the static
-// menus. Decisions are pure functions; the I/O is the Install/Uninstall calls.
+// menus. The decisions are InstallPlan's and InstallList's; this is the I/O.
+// The list is written before anything else, so an install stopped anywhere
+// can be undone; a path that holds something install did not write is never
+// written over.
 #pragma once
+
+#include "host/InstallList.h"
+#include "host/InstallPlan.h"
 
 #include <cstdio>
 #include <string>
@@ -14,46 +20,8 @@ namespace tarrovel {
 class PlugInHost;
 struct StaticItem;
 
-// One line of the manifest.
-struct ManifestEntry {
-  enum Kind {
-    kPrefix,          // the installation prefix (its bin/tarrovel is what the menus call)
-    kFolder,          // a folder install created
-    kFile,            // a file install wrote (copied or generated)
-    kDolphin,         // the Dolphin service menu (a kFile as well, rewritten on toggles)
-    kThunar,          // a uca.xml our actions were merged into
-    kThunarCreated,   // a uca.xml install created
-  };
-  Kind kind;
-  std::string path;
-  bool operator==(const ManifestEntry &o) const { return kind == o.kind && path == o.path; }
-};
-
-// Text form: one "kind<TAB>path" line per entry, with backslash, tab and
-// newline escaped so that any file name survives.
-std::string FormatManifest(const std::vector<ManifestEntry> &entries);
-// false with *error set when a line does not parse (nothing is then removed).
-bool ParseManifest(const std::string &text, std::vector<ManifestEntry> *entries, std::string *error);
-
-// The extension template with @TARROVEL@ replaced by the command's path,
-// written as a Python string literal that gives back the path's exact bytes
-// through os.fsencode.
-std::string SubstituteExtension(const std::string &templ, const std::string &tarrovel);
-
-// Where one installation goes.
-struct InstallPlan {
-  std::string prefix;       // bin/, lib/tarrovel/, share/... below
-  std::string dataDir;      // nautilus-python/, nemo-python/, kio/servicemenus/ below
-  std::string ucaXml;       // Thunar's custom actions
-  std::vector<std::string> ucaDefaults;  // uca.xml files Thunar reads when ucaXml is missing
-  std::string manifest;
-};
-// For the calling user (HOME and XDG_* as given, empty for unset), or
-// system-wide under `systemPrefix`.
-InstallPlan PlanFor(bool user, const std::string &home, const std::string &xdgDataHome,
-                    const std::string &xdgConfigHome, const std::string &xdgConfigDirs,
-                    const std::string &systemPrefix);
-
+// Under the Debian package, without --user, only the package's maintainer
+// scripts (TARROVEL_PACKAGE_SCRIPT=1) change anything: the Thunar actions.
 int Install(bool user, FILE *out, FILE *err);
 int Uninstall(bool user, FILE *out, FILE *err);
 

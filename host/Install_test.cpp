@@ -1,4 +1,5 @@
-// The manifest and the extension's command path survive any file name.
+// The install list and the extension's command path survive any file name;
+// what install does at a path already taken.
 #include "host/Install.h"
 
 #include "tests/support/TestSupport.h"
@@ -17,18 +18,69 @@ TEST(ManifestTest, EveryPathComesBackAndDamagedLinesAreRefused) {
                                         {ManifestEntry::kFile, kAwkward},
                                         {ManifestEntry::kDolphin, "/d/tarrovel.desktop"},
                                         {ManifestEntry::kThunar, "/c/Thunar/uca.xml"},
-                                        {ManifestEntry::kThunarCreated, "/c2/Thunar/uca.xml"}};
+                                        {ManifestEntry::kFile, "/old-list/no-digest"},
+                                        {ManifestEntry::kFile, "/f", ContentDigest("x")},
+                                        {ManifestEntry::kThunarCreated, "/c2/Thunar/uca.xml"},
+                                        {ManifestEntry::kThunarAction, "/c2/Thunar/uca.xml", "", "tarrovel-1\t",
+                                         "<action>\n\t<name>\\x</name>\n</action>"}};
   std::vector<ManifestEntry> back;
   std::string error;
   ASSERT_TRUE(ParseManifest(FormatManifest(entries), &back, &error)) << error;
   EXPECT_EQ(back, entries);
 
-  for (const char *damaged : {"file\trelative/path\n", "gadget\t/x\n", "file /x\n", "file\t/x\\q\n", "file\t\n"}) {
+  for (const char *damaged : {"file\trelative/path\n", "gadget\t/x\n", "file /x\n", "file\t/x\\q\n", "file\t\n",
+                              "folder\t/x\tsha256:00\n", "thunar-action\t/u\tid\n", "file\t/x\t\n"}) {
     SCOPED_TRACE(damaged);
     back = entries;
     EXPECT_FALSE(ParseManifest(damaged, &back, &error));
     EXPECT_TRUE(back.empty()) << "a manifest that does not parse removes nothing";
   }
+}
+
+TEST(ManifestTest, DigestsAreSha256) {
+  EXPECT_EQ(ContentDigest(""), "sha256:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(ContentDigest("abc"), "sha256:ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(ContentDigest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "sha256:248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST(JudgePathTest, OnlyWhatInstallWroteOrWouldWriteIsWrittenOver) {
+  const std::string want = ContentDigest("new"), earlier = ContentDigest("old"), theirs = ContentDigest("mine");
+  struct {
+    const char *what;
+    PathFacts have;
+    std::vector<std::string> listed;
+    PathVerdict verdict;
+    bool ours;
+  } cases[] = {
+      {"absent", {false, "", false}, {}, PathVerdict::kWrite, true},
+      {"as it would be written, someone else's", {true, want, true}, {}, PathVerdict::kInPlace, false},
+      {"as it would be written, another mode", {true, want, false}, {}, PathVerdict::kInPlace, false},
+      {"ours, in place", {true, want, true}, {want}, PathVerdict::kInPlace, true},
+      {"ours, another mode", {true, want, false}, {want}, PathVerdict::kWrite, true},
+      {"ours, an earlier version", {true, earlier, true}, {earlier}, PathVerdict::kWrite, true},
+      {"ours while an install was under way", {true, earlier, true}, {want, earlier}, PathVerdict::kWrite, true},
+      {"the user's own", {true, theirs, true}, {}, PathVerdict::kRefuse, false},
+      {"edited since install wrote it", {true, theirs, true}, {earlier}, PathVerdict::kRefuse, false},
+      {"a folder", {true, "other", false}, {}, PathVerdict::kRefuse, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    bool ours = !c.ours;
+    std::string why;
+    EXPECT_EQ(JudgePath("/h/.local/bin/tarrovel", c.have, want, c.listed, &ours, &why), c.verdict);
+    EXPECT_EQ(ours, c.ours);
+    if (c.verdict == PathVerdict::kRefuse) {
+      EXPECT_EQ(why.find("/h/.local/bin/tarrovel "), 0u) << why;
+    }
+  }
+}
+
+TEST(RestartHintsTest, NameTheRunningFileManagersThatReadMenusOnlyAtStart) {
+  EXPECT_EQ(RestartHints({"bash", "dolphin", "Thunar"}),
+            std::vector<std::string>{"Thunar is running: its Tarrovel menu appears once it restarts (thunar -q, then open it again)"});
+  EXPECT_EQ(RestartHints({"nemo", "nautilus", "nemo"}).size(), 2u);
+  EXPECT_TRUE(RestartHints({"dolphin"}).empty());
 }
 
 TEST(ExtensionTest, PythonSeesTheCommandPathByteForByte) {

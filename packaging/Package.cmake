@@ -32,6 +32,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity | kdialog")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, nemo-python")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Thunar's system-wide actions are merged into a file shared with others, so
+# the maintainer scripts add and remove them (see each script).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 
 # Stripping and compressing as Debian's helpers do happen in the staging
 # folder only: `cmake --install` keeps plain files.

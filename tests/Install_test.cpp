@@ -3,12 +3,14 @@
 // what lands where, that a second install changes nothing, that the copied
 // command runs from its own files, that a toggle rewrites the static menus,
 // and that uninstall gives back the user's files byte for byte.
+#include "host/InstallList.h"
 #include "host/StaticMenus.h"
 #include "tests/support/Tarrovel.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,7 +25,7 @@ const char kUserUca[] =
     "\t<description>Example for a custom action</description>\n\t<patterns>*</patterns>\n"
     "\t<startup-notify/>\n\t<directories/>\n</action>\n"
     "<action>\n\t<icon>system-search</icon>\n\t<name>Search for Files</name>\n"
-    "\t<unique-id>1599994532155290-2</unique-id>\n\t<command>catfish --path=%f</command>\n"
+    "\t<unique-id>tarrovel-<![CDATA[2001]]></unique-id>\n\t<command>catfish --path=%f</command>\n"
     "\t<patterns>*</patterns>\n\t<directories/>\n</action>\n"
     "</actions>\n";
 
@@ -60,6 +62,14 @@ class InstallTest : public ::testing::Test {
     return r.out;
   }
 
+  // Dolphin's three service menus (files, folders, both) together.
+  std::string Dolphin() {
+    std::string all;
+    for (const char *name : {"tarrovel-files.desktop", "tarrovel-folders.desktop", "tarrovel.desktop"})
+      all += tree_.read(std::string("home/.local/share/kio/servicemenus/") + name);
+    return all;
+  }
+
   unsigned Mode(const std::string &rel) {
     struct stat st;
     return stat(tree_.path(rel).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -87,13 +97,18 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
     std::string ext = tree_.read(std::string("home/.local/share/") + fm + "/extensions/tarrovel_menu.py");
     EXPECT_NE(ext.find("TARROVEL = os.fsencode(\"" + installed() + "\")"), std::string::npos) << fm;
   }
-  std::string dolphin = tree_.read("home/.local/share/kio/servicemenus/tarrovel.desktop");
+  EXPECT_EQ(Mode("home/.local/share/kio/servicemenus/tarrovel-files.desktop"), 0755u);
+  std::string dolphin = Dolphin();
   EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
   EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\nName[ja]=リソースフォークを消去...\n"), std::string::npos) << dolphin;
   std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
+  std::vector<tarrovel::ManifestEntry> listed;
+  ASSERT_TRUE(tarrovel::ParseManifest(tree_.read("home/.local/share/tarrovel/installed"), &listed, &error)) << error;
   std::vector<tarrovel::UcaAction> ours;
-  ASSERT_TRUE(tarrovel::UcaActionsFromText(tree_.read("home/.local/share/tarrovel/thunar-actions"), &ours, &error))
-      << error;
+  for (const tarrovel::ManifestEntry &e : listed) {
+    if (e.kind == tarrovel::ManifestEntry::kThunarAction) ours.push_back({e.id, e.element});
+  }
+  ASSERT_FALSE(ours.empty());
   ASSERT_TRUE(tarrovel::UcaRemove(uca, ours, &without, &error)) << error;
   EXPECT_EQ(without, kUserUca);
   EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>\n\t<name xml:lang=\"ja\">リソースフォークを消去...</name>"),
@@ -159,9 +174,8 @@ TEST_F(InstallTest, UninstallLeavesAFileThatWasAlreadyThere) {
 
 TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
   ASSERT_EQ(Install().status, 0);
-  const std::string dolphinPath = "home/.local/share/kio/servicemenus/tarrovel.desktop";
   const std::string ucaPath = "home/.config/Thunar/uca.xml";
-  std::string dolphin = tree_.read(dolphinPath), uca = tree_.read(ucaPath);
+  std::string dolphin = Dolphin(), uca = tree_.read(ucaPath);
   // Started from the system's default actions, as Thunar itself would.
   EXPECT_NE(uca.find("<name>Search for Files</name>"), std::string::npos) << uca;
   EXPECT_EQ(dolphin.find("Name=Zap Data Fork...\n"), std::string::npos);
@@ -169,13 +183,13 @@ TEST_F(InstallTest, ChangedSettingsRewriteTheInstalledStaticMenus) {
 
   RunResult r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // Show Zap Data Fork Menu
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(tree_.read(dolphinPath).find("Name=Zap Data Fork...\n"), std::string::npos) << tree_.read(dolphinPath);
+  EXPECT_NE(Dolphin().find("Name=Zap Data Fork...\n"), std::string::npos) << Dolphin();
   EXPECT_NE(tree_.read(ucaPath).find("<name>Zap Data Fork...</name>"), std::string::npos);
   EXPECT_NE(tree_.read(ucaPath).find("<name>Hide Zap Data Fork Menu</name>"), std::string::npos);
 
   r = Tarrovel(installed(), {"run", "--yes", "--", "2011", file});  // and back
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(tree_.read(dolphinPath), dolphin);
+  EXPECT_EQ(Dolphin(), dolphin);
   EXPECT_EQ(tree_.read(ucaPath), uca);
 
   // A run that changes no setting leaves them alone.
@@ -215,6 +229,83 @@ TEST_F(InstallTest, AUcaXmlThatDoesNotParseIsLeftAsItIs) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(tree_.exists("home/.local/share/tarrovel"));
   EXPECT_EQ(tree_.read(ucaPath), kUserUca);
+}
+
+}  // namespace
+
+namespace {
+
+// Killed at the Nth rename (each file install writes is renamed into place,
+// the list first, after the plug-in's representative file): whatever it had
+// written, uninstall undoes it.
+TEST_F(InstallTest, AnInstallKilledAnywhereIsUndoneByUninstall) {
+  // As Thunar leaves it once its last action is deleted.
+  tree_.file("home/.config/Thunar/uca.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n");
+  std::string before = Snapshot(false);
+  for (const char *when : {"2", "3", "7", "12", "13"}) {
+    SCOPED_TRACE(std::string("killed at rename ") + when);
+    RunResult r = Tarrovel("/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=renameat",
+                                               "-e", std::string("inject=renameat:signal=KILL:when=") + when,
+                                               TV_TARROVEL_EXE, "install", "--user"},
+                           {"ASAN_OPTIONS=detect_leaks=0"});
+    ASSERT_NE(r.status, 0) << r.out;
+    r = Tarrovel(TV_TARROVEL_EXE, {"uninstall", "--user"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Snapshot(false), before) << r.out;
+  }
+  ASSERT_EQ(Install().status, 0);
+  EXPECT_NE(tree_.read("home/.config/Thunar/uca.xml").find("<name>Zap Resource Fork...</name>"), std::string::npos);
+  EXPECT_EQ(Uninstall().status, 0);
+  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml").find("tarrovel"), std::string::npos);
+  EXPECT_FALSE(tree_.exists("home/.local/share/tarrovel"));
+}
+
+TEST_F(InstallTest, AFileInstallDidNotWriteIsNeitherOverwrittenNorRemoved) {
+  tree_.file("home/.local/bin/tarrovel", "#!/bin/sh\necho my own\n");
+  std::string before = Snapshot(true);
+  RunResult r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(installed() + " is already there and tarrovel install did not write it"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Snapshot(true), before) << "a refused install writes nothing, not even its list";
+
+  unlink(installed().c_str());
+  ASSERT_EQ(Install().status, 0);
+  const std::string ext = "home/.local/share/nemo-python/extensions/tarrovel_menu.py";
+  std::string edited = tree_.read(ext) + "# the user's line\n";
+  tree_.file(ext, edited);
+  r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(tree_.path(ext) + " has changed since tarrovel install wrote it"), std::string::npos) << r.err;
+  r = Uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept " + tree_.path(ext)), std::string::npos) << r.out;
+  EXPECT_EQ(tree_.read(ext), edited);
+  EXPECT_FALSE(tree_.exists("home/.local/bin/tarrovel"));
+}
+
+// A dotfiles manager's link: the actions go into the file it names, which
+// keeps its mode; the link stays a link.
+TEST_F(InstallTest, ASymlinkedUcaXmlIsChangedThroughTheLink) {
+  tree_.file("home/dotfiles/uca.xml", kUserUca);
+  tree_.chmod("home/dotfiles/uca.xml", 0600);
+  tree_.symlink("home/.config/Thunar/uca.xml", tree_.path("home/dotfiles/uca.xml"));
+  std::string before = Snapshot(false);
+  ASSERT_EQ(Install().status, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(tree_.path("home/.config/Thunar/uca.xml").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(tree_.read("home/dotfiles/uca.xml").find("<name>Zap Resource Fork...</name>"), std::string::npos);
+  EXPECT_EQ(Mode("home/dotfiles/uca.xml"), 0600u);
+  RunResult r = Uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(false), before);
+
+  unlink(tree_.path("home/dotfiles/uca.xml").c_str());  // a link to nothing is left alone
+  r = Install();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("is a symbolic link to a file that is not there"), std::string::npos) << r.err;
+  EXPECT_FALSE(tree_.exists("home/dotfiles/uca.xml"));
 }
 
 }  // namespace
