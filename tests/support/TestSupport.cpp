@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,9 +140,13 @@ static RunResult RunWith(const std::vector<std::string> &argv, const std::string
   RunResult r;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) Fail("pipe");
+  // A command that exits before reading all its input must not take the test
+  // down with SIGPIPE; the command itself keeps the default disposition.
+  signal(SIGPIPE, SIG_IGN);
   pid_t pid = fork();
   if (pid < 0) Fail("fork");
   if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
