@@ -63,6 +63,11 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
 // every entry is looked at on its own.
 bool ListingReportsInodes(int fd);
 
+// Where the listing's numbers are not the inodes, whether an entry must be
+// looked at for its identity while the folder is read: it gives no kind, it
+// is a folder (walks enter it and write its metadata), or it has a sidecar.
+bool NeedsOwnLook(const FolderEntry &e);
+
 // Whether the folder at `where` is the root of a volume: "/", a mount point,
 // or a folder on another device than its parent.
 bool IsVolumeRoot(const ItemLocation &where, const struct stat &st);
