@@ -138,6 +138,13 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
     iter->isFile = listed == kTVListedKindFile;
     return iter->currentRef;
   }
+  if (listed == kTVListedKindFile) {
+    // Its kind is the listing's: only what the walker wants is read.
+    iter->isFile = true;
+    iter->catalogInfoValid = FSGetCatalogInfo(iter->currentRef, iter->wantedInfo, &iter->catalogInfo, nullptr,
+                                              nullptr, nullptr) == noErr;
+    return iter->currentRef;
+  }
   const FSCatalogInfoBitmap wanted = listed == kTVListedKindFolder ? 0 : iter->wantedInfo;
   // The mode comes with the same look at the item as the node flags, and so
   // does whatever the walker wanted beside them.
