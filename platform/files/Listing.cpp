@@ -235,7 +235,7 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   const bool volumeMetadata = std::any_of(entries.begin(), entries.end(),
                                           [](const FolderEntry &e) { return e.name == "._."; });
   std::vector<FolderEntry> visible = VisibleEntries(
-      std::move(entries), volumeMetadata && IsVolumeRoot(where, st.st),
+      std::move(entries), volumeMetadata && IsVolumeRoot(where, now),
       [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
 
   // Entries whose identity the listing cannot tell are looked at one by one;

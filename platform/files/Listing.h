@@ -48,7 +48,9 @@ std::string FoldCase(std::string_view name);
 // "._" + itemName, which the listing does not hold, can be looked up.
 bool FolderIgnoresCase(int fd, std::string_view itemName);
 
-// Reads the folder `where` (whose lstat is `st`) and returns its visible
+// Reads the folder `where` (whose lstat is `st`, of which only the device
+// and inode are used: the folder is checked to be that one once it is open)
+// and returns its visible
 // entries with the device and inode each one has. Reads names in large
 // batches and looks at an entry on its own only where the folder listing
 // cannot tell its identity (mount points, and file systems whose listing
