@@ -350,6 +350,7 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
   ASSERT_EQ(0, rmdir(tree.path("f/a").c_str()));
   tree.file("f/a");
+  a = RefFor(tree.path("f/a"));  // a new file, which may have another inode
 
   // A listing that gives no kinds: every entry is looked at, and its ref
   // tells the kind the look found.
