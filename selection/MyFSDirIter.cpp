@@ -138,10 +138,20 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
     iter->isFile = listed == kTVListedKindFile;
     return iter->currentRef;
   }
+  if (listed == kTVListedKindFile) {
+    // Its kind is the listing's: only what the walker wants is read.
+    iter->isFile = true;
+    iter->catalogInfoValid = FSGetCatalogInfo(iter->currentRef, iter->wantedInfo, &iter->catalogInfo, nullptr,
+                                              nullptr, nullptr) == noErr;
+    return iter->currentRef;
+  }
   const FSCatalogInfoBitmap wanted = listed == kTVListedKindFolder ? 0 : iter->wantedInfo;
   // The mode comes with the same look at the item as the node flags, and so
   // does whatever the walker wanted beside them.
-  const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions;
+  // Every walker that finds a folder asks next whether it may enter it:
+  // a listed folder's access comes with the same look.
+  const FSCatalogInfoBitmap access = listed == kTVListedKindFolder ? FSCatalogInfoBitmap(kFSCatInfoUserAccess) : 0;
+  const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions | access;
   FSCatalogInfo &info = iter->catalogInfo;
   OSStatus err = FSGetCatalogInfo(iter->currentRef, kind | wanted, &info, nullptr, nullptr, nullptr);
   iter->catalogInfoValid = err == noErr && wanted == iter->wantedInfo;
@@ -150,8 +160,12 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   if (err != noErr && wanted != 0) err = FSGetCatalogInfo(iter->currentRef, kind, &info, nullptr, nullptr, nullptr);
   if (err == noErr) {
     iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
-    UInt16 mode = reinterpret_cast<const FSPermissionInfo *>(info.permissions)->mode;
-    iter->isFile = (mode & kModeKindMask) == kModeRegularFile;
+    const auto *perm = reinterpret_cast<const FSPermissionInfo *>(info.permissions);
+    iter->isFile = (perm->mode & kModeKindMask) == kModeRegularFile;
+    if (access != 0) {
+      iter->userAccess = perm->userAccess;
+      iter->userAccessValid = true;
+    }
   } else {
     iter->isFile = true;
   }

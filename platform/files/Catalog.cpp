@@ -9,6 +9,8 @@
 #include "platform/files/Errors.h"
 #include "platform/files/CatalogMetadata.h"
 #include "platform/files/Listing.h"
+#include "platform/files/PathNodes.h"
+#include "platform/files/StoreIO.h"
 #include "platform/sys/CallTable.h"
 
 namespace tv::files {
@@ -106,6 +108,29 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
   return result;
 }
 
+namespace {
+
+// What a walk asks of every file: what its fork stores hold.
+constexpr FSCatalogInfoBitmap kStoreInfo = kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
+
+// A regular file that its folder's listing showed without a sidecar and
+// without one of our attributes holds nothing: the stores as they are now
+// (the attribute names are listed afresh) tell so without a look at the
+// file. False for anything else, which takes the full way: the ref
+// resolved and checked, then read.
+bool ListedFileHoldsNothing(const FSRef *ref) {
+  RefFields fields;
+  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
+  const uint8_t hints = PathNodes().Hints(fields.node);
+  if (!(hints & PathNodeTable::kHintListed) || (hints & PathNodeTable::kHintSidecar)) return false;
+  ItemLocation where;
+  bool has = true;
+  return LocateNode(fields.node, &where) == noErr && HasStoreXattrs(where, XattrTargetOf(where), &has) == noErr &&
+         !has;
+}
+
+}  // namespace
+
 }  // namespace tv::files
 
 using namespace tv::files;
@@ -116,6 +141,14 @@ OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
+    if (whichInfo != kFSCatInfoNone && (whichInfo & ~kStoreInfo) == 0 && ListedFileHoldsNothing(ref)) {
+      UInt8 stored[32] = {}, finderInfo[16], extFinderInfo[16];
+      FinderInfoToNative(stored, false, finderInfo, extFinderInfo);
+      if (whichInfo & kFSCatInfoRsrcSizes) catalogInfo->rsrcLogicalSize = catalogInfo->rsrcPhysicalSize = 0;
+      if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(catalogInfo->finderInfo, finderInfo, 16);
+      if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(catalogInfo->extFinderInfo, extFinderInfo, 16);
+      return noErr;
+    }
     ItemLocation where;
     ItemStat st;
     OSStatus result = ResolveRef(ref, &where, &st);

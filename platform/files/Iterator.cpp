@@ -69,10 +69,16 @@ OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIt
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!container || !iterator) return paramErr;
     if (iteratorFlags != kFSIterateFlat) return errFSBadIteratorFlags;
+    // No look at the path first: the folder is opened (O_DIRECTORY refuses
+    // anything else with dirNFErr) and checked to be the ref's item once open.
+    RefFields fields;
+    OSStatus result = DecodeRef(container, &fields);
     ItemLocation where;
+    if (result == noErr) result = LocateNode(fields.node, &where);
     ItemStat st;
-    OSStatus result = ResolveRef(container, &where, &st);
-    if (result == noErr && !S_ISDIR(st.st.st_mode)) result = dirNFErr;
+    st.st.st_dev = dev_t(fields.device);
+    st.st.st_ino = ino_t(fields.inode);
+    st.st.st_mode = S_IFDIR;
     std::vector<FolderEntry> entries;
     if (result == noErr) result = ReadFolder(where, st, &entries);
     if (result == noErr) {

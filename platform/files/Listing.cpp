@@ -173,6 +173,8 @@ struct OwnedFd {
 
 }  // namespace
 
+bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN || e.type == DT_DIR || e.hasSidecar; }
+
 bool ListingReportsInodes(int fd) {
   struct statfs sfs {};
   if (sys::Fstatfs(fd, &sfs) != 0) return false;
@@ -233,13 +235,18 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   const bool volumeMetadata = std::any_of(entries.begin(), entries.end(),
                                           [](const FolderEntry &e) { return e.name == "._."; });
   std::vector<FolderEntry> visible = VisibleEntries(
-      std::move(entries), volumeMetadata && IsVolumeRoot(where, st.st),
+      std::move(entries), volumeMetadata && IsVolumeRoot(where, now),
       [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
 
   // Entries whose identity the listing cannot tell are looked at one by one;
   // one that went away in between is left out. In a folder that can be
   // read but not searched nothing can be looked at: the listing's numbers
   // are all there is (and every use of such an entry is denied anyway).
+  // Where the listing's numbers are not the inodes (FUSE, FAT, network file
+  // systems) its kinds still are right: only what may be entered or written
+  // is looked at (folders, items with a sidecar) and what the listing gives
+  // no kind for; any other entry keeps its kind and is known by its name
+  // alone (inode kUnlistedInode) until something looks at it.
   std::vector<std::string> mounts;
   bool statAll = !ListingReportsInodes(dir.fd);
   if (!statAll) mounts = MountPointsIn(where.fullPath);
@@ -247,7 +254,10 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
     std::vector<FolderEntry> checked;
     checked.reserve(visible.size());
     for (auto &e : visible) {
-      if (!statAll && std::find(mounts.begin(), mounts.end(), e.name) == mounts.end()) {
+      const bool look = statAll ? NeedsOwnLook(e)
+                                : std::find(mounts.begin(), mounts.end(), e.name) != mounts.end();
+      if (!look) {
+        if (statAll) e.inode = kUnlistedInode;
         checked.push_back(std::move(e));
         continue;
       }

@@ -48,7 +48,9 @@ std::string FoldCase(std::string_view name);
 // "._" + itemName, which the listing does not hold, can be looked up.
 bool FolderIgnoresCase(int fd, std::string_view itemName);
 
-// Reads the folder `where` (whose lstat is `st`) and returns its visible
+// Reads the folder `where` (whose lstat is `st`, of which only the device
+// and inode are used: the folder is checked to be that one once it is open)
+// and returns its visible
 // entries with the device and inode each one has. Reads names in large
 // batches and looks at an entry on its own only where the folder listing
 // cannot tell its identity (mount points, and file systems whose listing
@@ -62,6 +64,11 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
 // entries as it lists them; overlayfs and btrfs subvolumes report others)
 // every entry is looked at on its own.
 bool ListingReportsInodes(int fd);
+
+// Where the listing's numbers are not the inodes, whether an entry must be
+// looked at for its identity while the folder is read: it gives no kind, it
+// is a folder (walks enter it and write its metadata), or it has a sidecar.
+bool NeedsOwnLook(const FolderEntry &e);
 
 // Whether the folder at `where` is the root of a volume: "/", a mount point,
 // or a folder on another device than its parent.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -295,27 +297,77 @@ TEST(FolderListingTest, RefsFromAListingTellTheKindItReported) {
   EXPECT_EQ(kTVListedKindUnknown, TVGetListedKind(nullptr));
 }
 
+// A listing as FUSE gives it: entry numbers that are not the inodes
+// (exfat-fuse gives 0xFFFFFFFF for all) and, with sUnknownTypes, no kinds.
+bool sUnknownTypes = false;
+ssize_t FuseLikeGetdents(int fd, void *buf, size_t size) {
+  ssize_t n = sys::RealCalls().getdents64(fd, buf, size);
+  char *b = static_cast<char *>(buf);
+  for (ssize_t pos = 0; n > 0 && pos + 19 < n;) {
+    const uint64_t ino = 0xFFFFFFFF;
+    uint16_t reclen;
+    std::memcpy(b + pos, &ino, 8);
+    std::memcpy(&reclen, b + pos + 16, 2);
+    if (sUnknownTypes) b[pos + 18] = DT_UNKNOWN;
+    pos += reclen;
+  }
+  return n;
+}
+
 TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   tvtest::TempTree tree;
   tree.file("f/a");
   tree.folder("f/b");
   tree.file("f/._b");
+  tree.file("f/c");
+  tree.file("f/._c");
   FSRef folder = RefFor(tree.path("f"));
   sys::FaultScope faults;
-  // A file system of unknown kind: every visible entry is looked at.
+  sys::SubstituteScope substitutes(sys::RealCalls());
+  sys::SubstituteCall(&sys::CallTable::getdents64, &FuseLikeGetdents);
+  // A file system of unknown kind: its kinds are trusted, its numbers are
+  // not. What a walk enters or writes is looked at (the folder b, the file
+  // c with its sidecar); the plain file a is not.
   sys::FailCall(sys::Call::fstatfs, 1, EIO);
   sys::ResetCallCounts();
   std::vector<FSRef> refs = ListRefs(folder, 10);
   EXPECT_EQ(1u, sys::CallCount(sys::Call::fstatfs));
-  EXPECT_GE(sys::CallCount(sys::Call::statx), 2u);
-  ASSERT_EQ(2u, refs.size());
-  FSRef a = RefFor(tree.path("f/a")), b = RefFor(tree.path("f/b"));
+  EXPECT_EQ(2u, sys::CallCount(sys::Call::statx));  // b and c (the folder is checked once open)
+  ASSERT_EQ(3u, refs.size());
+  FSRef a = RefFor(tree.path("f/a")), b = RefFor(tree.path("f/b")), c = RefFor(tree.path("f/c"));
   EXPECT_STATUS(noErr, FSCompareFSRefs(&a, &refs[0]));
   EXPECT_STATUS(noErr, FSCompareFSRefs(&b, &refs[1]));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&c, &refs[2]));
+  EXPECT_STATUS(errFSRefsDifferent, FSCompareFSRefs(&refs[0], &refs[2]));
+  EXPECT_EQ(kTVListedKindFile, TVGetListedKind(&refs[0]));
+  EXPECT_EQ(kTVListedKindFolder, TVGetListedKind(&refs[1]));
+  // a is known by its name and kind: usable while a file is there, gone
+  // once a folder has taken its place.
+  FSCatalogInfo info;
+  EXPECT_STATUS(noErr, FSGetCatalogInfo(&refs[0], kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr));
+  ASSERT_EQ(0, unlink(tree.path("f/a").c_str()));
+  ASSERT_EQ(0, mkdir(tree.path("f/a").c_str(), 0755));
+  EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
+  ASSERT_EQ(0, rmdir(tree.path("f/a").c_str()));
+  tree.file("f/a");
+  a = RefFor(tree.path("f/a"));  // a new file, which may have another inode
+
+  // A listing that gives no kinds: every entry is looked at, and its ref
+  // tells the kind the look found.
+  sUnknownTypes = true;
+  sys::FailCall(sys::Call::fstatfs, 1, EIO);
+  sys::ResetCallCounts();
+  refs = ListRefs(folder, 10);
+  sUnknownTypes = false;
+  EXPECT_EQ(3u, sys::CallCount(sys::Call::statx));
+  ASSERT_EQ(3u, refs.size());
+  EXPECT_EQ(kTVListedKindFile, TVGetListedKind(&refs[0]));
+  EXPECT_EQ(kTVListedKindFolder, TVGetListedKind(&refs[1]));
+  EXPECT_STATUS(noErr, FSCompareFSRefs(&a, &refs[0]));
 
   // An entry that cannot be looked at for another reason fails the listing.
   sys::FailCall(sys::Call::fstatfs, 1, EIO);
-  sys::FailCall(sys::Call::statx, 2, EIO, true);  // the folder's own look passes, the entries' fail
+  sys::FailCall(sys::Call::statx, 2, EIO, true);  // b's look passes, c's fails
   OSStatus s;
   ListRefs(folder, 10, &s);
   EXPECT_STATUS(ioErr, s);

@@ -18,7 +18,13 @@ OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2) {
   RefFields a, b;
   OSStatus result = DecodeRef(ref1, &a);
   if (result == noErr) result = DecodeRef(ref2, &b);
-  if (result == noErr) result = a.device != b.device ? diffVolErr : a.inode != b.inode ? errFSRefsDifferent : noErr;
+  // Entries a listing could not number are told apart by their names.
+  const bool unlisted = a.inode == kUnlistedInode || b.inode == kUnlistedInode;
+  if (result == noErr)
+    result = a.device != b.device                        ? diffVolErr
+             : unlisted ? (a.node != b.node ? errFSRefsDifferent : noErr)
+             : a.inode != b.inode                        ? errFSRefsDifferent
+                                                         : noErr;
   return OSErr(result);
 }
 

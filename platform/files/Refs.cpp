@@ -257,6 +257,23 @@ int StatItemAt(int dirFd, const char *path, ItemStat *out) {
   return 0;
 }
 
+namespace {
+
+// The inode, or for an entry the listing could not number, the kind it listed.
+bool SameIdentity(const RefFields &fields, const struct stat &now) {
+  if (fields.inode != kUnlistedInode) return uint64_t(now.st_ino) == fields.inode;
+  switch (fields.listedKind) {
+    case kTVListedKindFile:
+      return S_ISREG(now.st_mode);
+    case kTVListedKindOther:
+      return !S_ISREG(now.st_mode) && !S_ISDIR(now.st_mode);
+    default:
+      return false;  // folders and entries of no listed kind are always looked at
+  }
+}
+
+}  // namespace
+
 OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st) {
   RefFields fields;
   OSStatus result = DecodeRef(ref, &fields);
@@ -269,7 +286,7 @@ OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st) {
   }
   // Something else at the path (the file was replaced, the folder renamed
   // and another put in its place) is not the item of this ref.
-  if (result == noErr && (uint64_t(now.st.st_dev) != fields.device || uint64_t(now.st.st_ino) != fields.inode))
+  if (result == noErr && (uint64_t(now.st.st_dev) != fields.device || !SameIdentity(fields, now.st)))
     result = StatusOfChangedItem(where.dirFd, where.itemPath.c_str());
   if (result == noErr) {
     if (loc) *loc = std::move(where);

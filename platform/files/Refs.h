@@ -21,6 +21,13 @@
 
 namespace tv::files {
 
+// The inode of a ref made from a listing whose numbers are not the inodes
+// (FUSE, FAT) for an entry that was not looked at: the ref names the entry
+// by its folder and name, and resolves to what is there while it is of the
+// kind the listing reported. Every open still checks that what it opened is
+// what the ref resolved to.
+constexpr uint64_t kUnlistedInode = 0;
+
 struct RefFields {
   uint64_t device = 0;
   uint64_t inode = 0;
