@@ -1,9 +1,11 @@
 // The desktop's progress window for `run --gui`: zenity's progress dialog
-// with a Cancel button, shown once the command has run for half a second with
-// no alert up, labelled with the items done (of how many, when that is known)
-// and the folder being worked on; its bar fills when the total is known and
-// pulses otherwise. A thread of its own shows it and watches it, since the
-// plug-in calls back only between folders and for each item.
+// titled with the action, with a Cancel button, shown once the command has run
+// for half a second with no alert up, labelled with the files done (of how
+// many, when that is known) and the folder being worked on; its bar fills when
+// the total is known and pulses otherwise. Once a cancel is asked for, it says
+// that the zap is stopping until the command ends. A thread of its own shows
+// it and watches it, since the plug-in calls back only between folders and
+// for each item.
 #pragma once
 
 #include "host/Dialogs.h"
@@ -20,7 +22,8 @@ namespace tarrovel {
 
 class ProgressWindow {
  public:
-  explicit ProgressWindow(std::string zenityPath);
+  // title: the action ("Zapping resource forks"); texts in the host's language.
+  ProgressWindow(std::string zenityPath, std::string title);
   ~ProgressWindow();  // Finish()
   ProgressWindow(const ProgressWindow &) = delete;
   ProgressWindow &operator=(const ProgressWindow &) = delete;
@@ -38,6 +41,11 @@ class ProgressWindow {
   void Show();
   // The user pressed Cancel (or closed the window): true from then on.
   bool cancelled() const { return cancelled_; }
+  // A cancel was asked for some other way (Ctrl-C, SIGTERM): the window says
+  // that the zap is stopping, as after its own Cancel.
+  void SetStopping();
+  // Why the window could not be shown (a sentence), or "".
+  std::string failure();
   // Shows the last state, closes the window and stops the thread.
   void Finish();
 
@@ -46,9 +54,14 @@ class ProgressWindow {
   void Open();   // with lock_ held
   void Close();  // with lock_ held
   void Watch();  // with lock_ held: notices the window's end
-  void Send();   // with lock_ held: writes what changed since the last time
+  void Send(bool final);  // with lock_ held: writes what changed since the last time
 
-  std::string path_;
+  std::string path_, title_, language_, home_;
+  std::string failure_;
+  std::string errors_;  // what the open window wrote on standard error
+  int errorFd_ = -1;
+  bool stopping_ = false;  // a cancel was asked for: the window says so
+  bool shownStopping_ = false;  // the open window is the stopping one
   std::mutex lock_;
   std::condition_variable wake_;
   std::thread thread_;

@@ -6,6 +6,8 @@
 #include "tests/support/Tarrovel.h"
 
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <gtest/gtest.h>
 
@@ -18,21 +20,30 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Each call appends its arguments to the log, each ended by a unit
-    // separator, and a record separator after the last. The progress window
-    // logs the lines it is sent (to the log's ".progress" file) until a label
-    // names a folder, then answers as its Cancel button does; with
-    // FAKE_PROGRESS_WATCH it logs every line until the host closes it.
+    // separator, and a record separator after the last, and its process ID
+    // to the log's ".pids". The progress window logs the lines it is sent (to
+    // the log's ".progress" file) until a label names a folder (its second
+    // line), then answers as its Cancel button does; with FAKE_PROGRESS_WATCH
+    // it logs every line until the host closes it (FAKE_PROGRESS_LINGER: and
+    // stays up after its input ends). FAKE_NO_DISPLAY names the
+    // first argument of the calls that cannot open the display (as zenity:
+    // status 1, the reason on standard error).
     tree.file("fakebin/zenity",
               "#!/bin/sh\n"
               "log=\"$FAKE_DIALOG_LOG\"\n"
               "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$log\"; done\n"
               "printf '\\036' >> \"$log\"\n"
+              "echo $$ >> \"$log.pids\"\n"
+              "if [ \"$1\" = \"$FAKE_NO_DISPLAY\" ]; then\n"
+              "  echo \"(zenity:$$): Gtk-WARNING **: cannot open display: $DISPLAY\" >&2; exit 1\n"
+              "fi\n"
               "if [ \"$1\" = --progress ]; then\n"
               "  [ -n \"$FAKE_PROGRESS_WATCH\" ] && trap '' TERM\n"
               "  while IFS= read -r line; do\n"
               "    printf '%s\\n' \"$line\" >> \"$log.progress\"\n"
-              "    [ -z \"$FAKE_PROGRESS_WATCH\" ] && case \"$line\" in *', in '*) exit 1;; esac\n"
+              "    [ -z \"$FAKE_PROGRESS_WATCH\" ] && case \"$line\" in *'\\n'*) exit 1;; esac\n"
               "  done\n"
+              "  [ -n \"$FAKE_PROGRESS_LINGER\" ] && exec /bin/sleep 60\n"
               "fi\n"
               "[ -n \"$FAKE_DIALOG_WAIT\" ] && exec /bin/sleep \"$FAKE_DIALOG_WAIT\"\n"
               "exit \"${FAKE_DIALOG_STATUS:-0}\"\n");
@@ -137,17 +148,83 @@ TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
   std::string before = tree.read("._a");
   std::vector<std::string> noDisplay = Desktop(0);
   noDisplay[0] = "DISPLAY=";
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", noDisplay);
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", noDisplay);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << "the plug-in was asked: " << r.err;
 
-  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", Desktop(0, "emptybin"));
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", Desktop(0, "emptybin"));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("zenity or kdialog"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;
   EXPECT_EQ(tree.read("._a"), before);
   EXPECT_TRUE(Calls().empty());
+
+  // A zenity that cannot open the display exits as Cancel does: that is an
+  // error, the reason on standard error, and nothing is zapped.
+  std::vector<std::string> broken = Desktop(1);
+  broken.push_back("FAKE_NO_DISPLAY=--question");
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", broken);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("tarrovel: zenity could not open the display"), std::string::npos) << r.err;
+  EXPECT_EQ(tree.read("._a"), before);
+}
+
+TEST_F(GuiTest, AProgressWindowThatCannotOpenIsNoCancel) {
+  for (int i = 0; i < 200; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  std::vector<std::string> env = Desktop(0);
+  env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
+  env.push_back("FAKE_NO_DISPLAY=--progress");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the progress window could not be shown: zenity could not open the display"),
+            std::string::npos)
+      << r.err;
+  for (int i = 0; i < 200; i++) EXPECT_EQ(RsrcSize(tree.path("big/d" + std::to_string(10000 + i) + "/f")), 0u) << i;
+}
+
+TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
+  std::string a = MacFile("a");
+  for (int i = 0; i < 2000; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  // Killed outright while the question is up; ended by a second signal
+  // while the progress window is (one that, like zenity without
+  // --auto-close, would stay up after its input ends).
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    const char *wait;  // the log file that shows the dialog is up
+    std::vector<int> signals;
+  } cases[] = {
+      {{"Zap Resource Fork...", a}, {"FAKE_DIALOG_WAIT=60"}, "dialog.log.pids", {SIGKILL}},
+      {{"Zap Resource Fork Recursively...", tree.path("big")},
+       {"FAKE_PROGRESS_WATCH=1", "FAKE_PROGRESS_LINGER=1", "TARROVEL_TICKS_PER_SECOND=60000"},
+       "dialog.log.progress",
+       {SIGHUP, SIGTERM}},
+  };
+  for (const Case &c : cases) {
+    std::remove(tree.path("dialog.log.pids").c_str());
+    std::vector<std::string> env = Desktop(0), args = {"run", "--gui"};
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    tvtest::Spawned run(args, env);
+    for (int i = 0; i < 2000 && !tree.exists(c.wait); i++) tvtest::SleepMs(10);
+    ASSERT_TRUE(tree.exists(c.wait)) << run.err;
+    std::string pids = tree.read("dialog.log.pids");
+    int dialog = std::stoi(pids.substr(pids.rfind('\n', pids.size() - 2) + 1));
+    for (int sig : c.signals) run.Signal(sig);
+    EXPECT_EQ(run.Wait(), 128 + c.signals.back()) << run.err;
+    // Gone (or a zombie waiting for init) soon after.
+    auto alive = [&] {
+      std::ifstream stat("/proc/" + std::to_string(dialog) + "/stat");
+      std::string pid, name, state;
+      return stat >> pid >> name >> state && state != "Z";
+    };
+    for (int i = 0; i < 500 && alive(); i++) tvtest::SleepMs(10);
+    EXPECT_FALSE(alive()) << "the dialog (process " << dialog << ") is still up after signal " << c.signals[0];
+    if (alive()) kill(dialog, SIGKILL);
+  }
 }
 
 TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
@@ -205,18 +282,24 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
     }
   }
   EXPECT_LT(zapped, kFolders);
-  std::vector<std::string> progress;
+  // The window with Cancel, then, once it was pressed, the one that says the
+  // zap is stopping, without Cancel, until the command ended.
+  std::vector<std::vector<std::string>> windows;
   for (const auto &call : Calls()) {
-    if (!call.empty() && call[0] == "--progress") progress = call;
+    if (!call.empty() && call[0] == "--progress") windows.push_back(call);
   }
-  ASSERT_FALSE(progress.empty()) << r.err;
+  ASSERT_GE(windows.size(), 2u) << r.err;
+  const auto &progress = windows[windows.size() - 2], &stopping = windows.back();
   EXPECT_TRUE(Has(progress, "--pulsate"));
-  EXPECT_TRUE(Has(progress, "--title=Tarrovel"));
+  EXPECT_TRUE(Has(progress, "--title=Zapping resource forks"));
+  EXPECT_FALSE(Has(progress, "--no-cancel"));
+  EXPECT_TRUE(Has(stopping, "--no-cancel"));
+  EXPECT_TRUE(Has(stopping, "--text=Stopping\u2026"));
   // The count gave up (2000 folders take longer than its two seconds on this
-  // clock): the bar pulses, and the label says the items done so far ("1
-  // item" when the window came up right after the first), and their folder.
+  // clock): the bar pulses, and the label says the files done so far ("1
+  // file" when the window came up right after the first), and their folder.
   std::string labels = tree.read("dialog.log.progress");
-  EXPECT_NE(labels.find(" done, in " + tree.path("big/d1")), std::string::npos) << labels;
+  EXPECT_NE(labels.find(" files\\n" + tree.path("big/d1")), std::string::npos) << labels;
   EXPECT_EQ(labels.find(" of "), std::string::npos) << labels;
 }
 
@@ -245,7 +328,6 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   }
   ASSERT_FALSE(progress.empty()) << "no progress window: " << r.err;
   EXPECT_FALSE(Has(progress, "--pulsate"));
-  std::string total = std::to_string(kForks + 1);
   std::string lastLabel;
   int lastPercent = -1;
   std::istringstream lines(tree.read("dialog.log.progress"));
@@ -260,7 +342,7 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
     }
   }
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(lastLabel.rfind(total + " of " + total + " items done, in ", 0), 0u) << lastLabel;
+  EXPECT_EQ(lastLabel.rfind("1,501 of 1,501 files\\n", 0), 0u) << lastLabel;
   EXPECT_EQ(lastLabel.substr(lastLabel.size() - 10), "/tree/deep") << lastLabel;
 }
 
