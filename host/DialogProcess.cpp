@@ -49,8 +49,10 @@ int StatusOf(int st) { return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(s
 
 }  // namespace
 
-bool StartChild(const std::string &path, const std::vector<std::string> &args, int inputFd, bool captureOutput,
-                ChildProcess *out) {
+namespace {
+
+bool Start(const std::string &path, const std::vector<std::string> &args, int inputFd, bool captureOutput,
+           bool endWithCommand, ChildProcess *out) {
   *out = ChildProcess();
   std::vector<char *> argv = ArgvOf(path, args);
   int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
@@ -64,8 +66,10 @@ bool StartChild(const std::string &path, const std::vector<std::string> &args, i
   if (pid == 0) {
     // Ended with the thread that started it, which lives as long as the
     // dialog is wanted; a parent already gone before this line is seen too.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
+    if (endWithCommand) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+    }
     // A child forked by a thread that blocks signals would keep them blocked through exec.
     sigset_t none;
     sigemptyset(&none);
@@ -84,11 +88,47 @@ bool StartChild(const std::string &path, const std::vector<std::string> &args, i
     close(errPipe[0]);
     return false;
   }
-  Remember(pid);
+  if (endWithCommand) Remember(pid);
   out->pid = pid;
   out->output = captureOutput ? outPipe[0] : -1;
   out->error = errPipe[0];
   return true;
+}
+
+}  // namespace
+
+bool StartChild(const std::string &path, const std::vector<std::string> &args, int inputFd, bool captureOutput,
+                ChildProcess *out) {
+  return Start(path, args, inputFd, captureOutput, true, out);
+}
+
+bool EndWithCommand(int pid, Watcher *out) {
+  *out = Watcher();
+  Remember(pid);
+  out->watched = pid;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  // The watcher outlives the command by design: it reads until the command's
+  // end (or StopWatcher) closes its input, then ends the process.
+  ChildProcess watcher;
+  bool started = Start("/bin/sh", {"-c", "read -r _; kill \"$1\" 2>/dev/null", "sh", std::to_string(pid)}, fds[0],
+                       false, false, &watcher);
+  close(fds[0]);
+  if (!started) {
+    close(fds[1]);
+    return false;
+  }
+  close(watcher.error);
+  out->pid = watcher.pid;
+  out->input = fds[1];
+  return true;
+}
+
+void StopWatcher(Watcher *watcher) {
+  if (watcher->watched > 0) Forget(watcher->watched);
+  if (watcher->input >= 0) close(watcher->input);
+  if (watcher->pid > 0) WaitChild(watcher->pid);
+  *watcher = Watcher();
 }
 
 int WaitChild(int pid) {

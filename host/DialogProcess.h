@@ -24,6 +24,17 @@ struct ChildProcess {
 // false when it could not be started at all.
 bool StartChild(const std::string &path, const std::vector<std::string> &args, int inputFd, bool captureOutput,
                 ChildProcess *out);
+// A process that is not a child of ours (kdialog's progress bar, which its
+// launcher forks off) but must end with the command: the second signal's
+// handler kills it, and a watcher kills it when the command ends any other
+// way (the watcher's input ends with the command). false when no watcher
+// could be started.
+struct Watcher {
+  int watched = -1, pid = -1, input = -1;
+};
+bool EndWithCommand(int pid, Watcher *out);
+// Once the watched process has ended: the watcher ends (and is reaped).
+void StopWatcher(Watcher *watcher);
 // Waits for the child and forgets it: its exit status, or 128 + the signal
 // that ended it.
 int WaitChild(int pid);

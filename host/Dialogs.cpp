@@ -138,6 +138,20 @@ bool ChooseDialogProgram(const std::string &currentDesktop,
   return false;
 }
 
+bool ChooseProgressPrograms(const std::string &currentDesktop,
+                            const std::function<std::string(const char *name)> &locate, ProgressPrograms *out) {
+  for (DialogTool tool : DialogToolOrder(currentDesktop)) {
+    ProgressPrograms p;
+    p.tool = tool;
+    p.path = locate(DialogToolName(tool));
+    if (tool == DialogTool::kKDialog) p.qdbus = locate("qdbus");
+    if (p.path.empty() || (tool == DialogTool::kKDialog && p.qdbus.empty())) continue;
+    *out = p;
+    return true;
+  }
+  return false;
+}
+
 std::vector<std::string> DialogArguments(DialogTool tool, const TVAlertRequest &request) {
   return tool == DialogTool::kZenity ? ZenityArguments(request) : KDialogArguments(request);
 }
@@ -202,6 +216,27 @@ std::vector<std::string> ProgressArguments(const std::string &title, const std::
   if (pulsing) args.push_back("--pulsate");
   if (!cancellable) args.push_back("--no-cancel");
   return args;
+}
+
+std::vector<std::string> KDialogProgressArguments(const std::string &title, const std::string &text, bool pulsing) {
+  return {"--title", title, "--progressbar", text, pulsing ? "0" : "100"};
+}
+
+bool ParseKDialogReference(const std::string &output, std::string *service, std::string *object, int *pid) {
+  const std::string prefix = "org.kde.kdialog-";
+  size_t space = output.find(' ');
+  if (output.rfind(prefix, 0) != 0 || space == std::string::npos) return false;
+  std::string digits = output.substr(prefix.size(), space - prefix.size());
+  size_t end = output.find_first_of("\r\n", space);
+  std::string path = output.substr(space + 1, end == std::string::npos ? std::string::npos : end - space - 1);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos ||
+      path.empty() || path[0] != '/' || path.find(' ') != std::string::npos) {
+    return false;
+  }
+  *service = output.substr(0, space);
+  *object = path;
+  *pid = std::stoi(digits);
+  return *pid > 1;
 }
 
 int ProgressPercent(unsigned long long done, long long total) {

@@ -29,6 +29,17 @@ const char *DialogToolName(DialogTool tool);
 bool ChooseDialogProgram(const std::string &currentDesktop,
                          const std::function<std::string(const char *name)> &locate, DialogProgram *out);
 
+// The programs that show the progress window: kdialog driven with qdbus, or zenity.
+struct ProgressPrograms {
+  DialogTool tool = DialogTool::kZenity;
+  std::string path;   // zenity or kdialog
+  std::string qdbus;  // with kdialog
+};
+// Pure: kdialog's progress bar (it needs qdbus too) first under KDE, zenity's
+// first elsewhere, each falling back to the other; false when neither can be.
+bool ChooseProgressPrograms(const std::string &currentDesktop,
+                            const std::function<std::string(const char *name)> &locate, ProgressPrograms *out);
+
 // Pure: the arguments (after the program's name) that show the alert.
 std::vector<std::string> DialogArguments(DialogTool tool, const TVAlertRequest &request);
 // Pure: the button (1..3) that the dialog's exit status chose. output is what
@@ -59,6 +70,13 @@ constexpr long long kUnknownTotal = -1;
 // and an enabled OK (zenity 3.44 has no way to hide OK; it stays greyed out).
 std::vector<std::string> ProgressArguments(const std::string &title, const std::string &text, bool pulsing,
                                            bool cancellable);
+// Pure: the arguments of kdialog's progress bar, which is then driven over
+// D-Bus (qdbus): a bar of 100 steps, or a busy one (0 steps) that pulses.
+std::vector<std::string> KDialogProgressArguments(const std::string &title, const std::string &text, bool pulsing);
+// Pure: the D-Bus service and object kdialog --progressbar prints
+// ("org.kde.kdialog-1234 /ProgressDialog"), and the process ID the service is
+// named after; false when the output is not that.
+bool ParseKDialogReference(const std::string &output, std::string *service, std::string *object, int *pid);
 // Pure: the bar's percentage, or -1 for a pulsing bar (total unknown or 0).
 // Rounded down, so that 100 means every item counted is done; never past it.
 int ProgressPercent(unsigned long long done, long long total);

@@ -105,6 +105,26 @@ TEST(DialogsTest, KDialogFirstUnderKDEEachFallsBackToTheOther) {
   looked.clear();
   EXPECT_FALSE(ChooseDialogProgram("X-Cinnamon", only("neither"), &p));
   EXPECT_EQ(looked, (std::vector<std::string>{"zenity", "kdialog"}));
+  // The progress window: kdialog's bar needs qdbus as well, or it is zenity's.
+  ProgressPrograms bar;
+  EXPECT_FALSE(ChooseProgressPrograms("KDE", only("kdialog"), &bar));  // no qdbus, no zenity: no window
+  ASSERT_TRUE(ChooseProgressPrograms("KDE", [](const char *name) { return std::string("/b/") + name; }, &bar));
+  EXPECT_EQ(bar.tool, DialogTool::kKDialog);
+  EXPECT_EQ(bar.qdbus, "/b/qdbus");
+  auto noQdbus = [](const char *name) { return std::string(name) == "qdbus" ? "" : std::string("/b/") + name; };
+  ASSERT_TRUE(ChooseProgressPrograms("KDE", noQdbus, &bar));
+  EXPECT_EQ(bar.tool, DialogTool::kZenity);
+  EXPECT_FALSE(ChooseProgressPrograms("GNOME", only("kdialog"), &bar));
+  std::string service, object;
+  int pid = 0;
+  ASSERT_TRUE(ParseKDialogReference("org.kde.kdialog-29922 /ProgressDialog\n", &service, &object, &pid));
+  EXPECT_EQ(service, "org.kde.kdialog-29922");
+  EXPECT_EQ(object, "/ProgressDialog");
+  EXPECT_EQ(pid, 29922);
+  for (const char *bad : {"", "org.kde.kdialog- /P", "org.kde.kdialog-12x /P", "org.kde.kdialog-12 P",
+                          "org.kde.kdialog-99999999999 /P", "Service does not exist"}) {
+    EXPECT_FALSE(ParseKDialogReference(bad, &service, &object, &pid)) << bad;
+  }
   EXPECT_EQ(DialogToolOrder("GNOME:KDE")[0], DialogTool::kKDialog);
   EXPECT_EQ(DialogToolOrder("KDEX")[0], DialogTool::kZenity);
   EXPECT_EQ(DialogToolOrder("")[0], DialogTool::kZenity);

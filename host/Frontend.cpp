@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -413,11 +414,11 @@ void Frontend::StartProgress() {
   itemsDone_ = 0;
   itemTotal_ = kUnknownTotal;
   if (mode_ == AlertMode::kDialogs && window_ == nullptr) {
-    // kdialog's progress bar is driven over D-Bus; zenity's, where there is
-    // one, through a pipe.
-    std::string zenity = dialogs_.tool == DialogTool::kZenity ? dialogs_.path : FindInPath("zenity");
-    if (!zenity.empty()) {
-      window_ = std::make_unique<ProgressWindow>(zenity, progressTitle_);
+    // KDE's own progress bar under KDE (kdialog, driven over D-Bus), zenity's elsewhere.
+    const char *desktop = getenv("XDG_CURRENT_DESKTOP");
+    ProgressPrograms programs;
+    if (ChooseProgressPrograms(desktop != nullptr ? desktop : "", FindInPath, &programs)) {
+      window_ = std::make_unique<ProgressWindow>(programs, progressTitle_);
       window_->Start();
     }
   }

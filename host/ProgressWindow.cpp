@@ -1,6 +1,5 @@
 #include "host/ProgressWindow.h"
 
-#include "host/DialogProcess.h"
 #include "platform/Events.h"
 
 #include <csignal>
@@ -17,8 +16,8 @@ constexpr UInt32 kDelayTicks = 30;
 constexpr auto kLookEvery = std::chrono::milliseconds(50);
 }  // namespace
 
-ProgressWindow::ProgressWindow(std::string zenityPath, std::string title)
-    : path_(std::move(zenityPath)), title_(std::move(title)), language_(HostLanguage()) {
+ProgressWindow::ProgressWindow(ProgressPrograms programs, std::string title)
+    : programs_(std::move(programs)), title_(std::move(title)), language_(HostLanguage()) {
   const char *home = getenv("HOME");
   home_ = home != nullptr ? home : "";
 }
@@ -32,18 +31,20 @@ void ProgressWindow::Start() {
   since_ = TickCount();
   done_ = 0;
   total_ = kUnknownTotal;
-  folder_.clear();
+  {
+    std::lock_guard<std::mutex> folderGuard(folderLock_);
+    folder_.clear();
+  }
   thread_ = std::thread(&ProgressWindow::Loop, this);
 }
 
 void ProgressWindow::Update(unsigned long long done, long long total) {
-  std::lock_guard<std::mutex> guard(lock_);
-  done_ = done;
   total_ = total;
+  done_ = done;
 }
 
 void ProgressWindow::SetFolder(const std::string &folder) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(folderLock_);
   folder_ = folder;
 }
 
@@ -98,9 +99,9 @@ void ProgressWindow::Loop() {
     // Right after its Cancel the window comes back at once, saying that the
     // zap is stopping; otherwise after half a second without an alert.
     if (pid_ < 0 && !hidden_ && !gaveUp_ && (cancelled_ || TickCount() - since_ >= kDelayTicks)) Open();
-    // zenity's bar cannot change its kind once shown: a window that pulsed
-    // before the total was known is shown again with a bar that fills, and
-    // one with Cancel gives way to the stopping one.
+    // A bar cannot change its kind once shown: a window that pulsed before
+    // the total was known is shown again with a bar that fills, and one with
+    // Cancel gives way to the stopping one.
     if (pid_ >= 0 && (stopping_ != shownStopping_ ||
                       (!stopping_ && (ProgressPercent(done_, total_) < 0) != shownPulsing_))) {
       Close();
@@ -110,31 +111,76 @@ void ProgressWindow::Loop() {
   }
 }
 
+int ProgressWindow::Call(const std::vector<std::string> &call, std::string *answer) {
+  std::vector<std::string> args = {service_, object_};
+  args.insert(args.end(), call.begin(), call.end());
+  std::string output, error;
+  bool interrupted = false;
+  int status = RunChild(programs_.qdbus, args, &output, &error, &interrupted);
+  if (answer != nullptr) *answer = output;
+  return status;
+}
+
 void ProgressWindow::Send(bool final) {
   if (pid_ < 0 || shownStopping_) return;
-  std::string label = ProgressLabel(language_, done_, total_, folder_.empty() ? "" : ShortFolder(folder_, home_));
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> guard(folderLock_);
+    folder = folder_;
+  }
+  unsigned long long done = done_;
+  long long total = total_;
+  std::string label = ProgressLabel(language_, done, total, folder.empty() ? "" : ShortFolder(folder, home_));
+  int percent = ProgressPercent(done, total);
+  // zenity closes a full bar by itself (--auto-close), and the zap may still
+  // run (the tree grew after the count): full only once it has ended.
+  if (!final && percent == 100) percent = 99;
+  bool kde = programs_.tool == DialogTool::kKDialog;
   if (label != shownLabel_) {
     std::string line = ZenityProgressLine(label);
-    if (write(input_, line.data(), line.size()) == ssize_t(line.size())) shownLabel_ = label;
+    if (kde ? Call({"setLabelText", label}) == 0
+            : write(input_, line.data(), line.size()) == ssize_t(line.size())) {
+      shownLabel_ = label;
+    }
   }
-  int percent = ProgressPercent(done_, total_);
-  // A full bar closes the window (--auto-close), and the zap may still run
-  // (the tree grew after the count): full only once it has ended.
-  if (!final && percent == 100) percent = 99;
   if (percent >= 0 && percent != shownPercent_) {
     std::string line = std::to_string(percent) + "\n";
-    if (write(input_, line.data(), line.size()) == ssize_t(line.size())) shownPercent_ = percent;
+    if (kde ? Call({"Set", "", "value", std::to_string(percent)}) == 0
+            : write(input_, line.data(), line.size()) == ssize_t(line.size())) {
+      shownPercent_ = percent;
+    }
   }
 }
 
 void ProgressWindow::Open() {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return;
   shownStopping_ = stopping_;
   shownPulsing_ = stopping_ || ProgressPercent(done_, total_) < 0;
   std::string label = stopping_ ? StoppingLabel(language_) : ProgressLabel(language_, done_, total_, "");
+  shownLabel_ = label;
+  shownPercent_ = -1;
+  if (programs_.tool == DialogTool::kKDialog) {
+    // kdialog starts the window in a process of its own and names it on D-Bus.
+    std::string output, error;
+    bool interrupted = false;
+    int status = RunChild(programs_.path, KDialogProgressArguments(title_, label, shownPulsing_), &output, &error,
+                          &interrupted);
+    std::string why = DialogFailure(DialogTool::kKDialog, status, error);
+    int pid = -1;
+    if (status != 0 || !why.empty() || !ParseKDialogReference(output, &service_, &object_, &pid)) {
+      gaveUp_ = true;
+      failure_ = why.empty() ? "kdialog did not name its progress window" : why;
+      return;
+    }
+    pid_ = pid;
+    EndWithCommand(pid_, &watcher_);
+    Call({"showCancelButton", stopping_ ? "false" : "true"});
+    return;
+  }
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
   ChildProcess child;
-  bool started = StartChild(path_, ProgressArguments(title_, label, shownPulsing_, !stopping_), fds[0], false, &child);
+  bool started =
+      StartChild(programs_.path, ProgressArguments(title_, label, shownPulsing_, !stopping_), fds[0], false, &child);
   close(fds[0]);
   if (!started) {
     close(fds[1]);
@@ -146,19 +192,36 @@ void ProgressWindow::Open() {
   input_ = fds[1];
   errorFd_ = child.error;
   errors_.clear();
-  shownLabel_ = label;
-  shownPercent_ = -1;
 }
 
 void ProgressWindow::Watch() {
   if (pid_ < 0) return;
+  if (programs_.tool == DialogTool::kKDialog) {
+    // kdialog's Cancel hides the window and is asked for; a window that is
+    // gone was closed by the user.
+    std::string answer;
+    int status = Call({"wasCancelled"}, &answer);
+    if (status == 0 && answer.rfind("false", 0) == 0) return;
+    bool cancel = (status == 0 && answer.rfind("true", 0) == 0) || (status != 0 && kill(pid_, 0) != 0);
+    if (cancel && !shownStopping_) {
+      cancelled_ = true;
+      stopping_ = true;
+    } else {
+      gaveUp_ = true;
+      if (!cancel) failure_ = "qdbus cannot reach kdialog's progress window";
+    }
+    Call({"close"});
+    StopWatcher(&watcher_);
+    pid_ = -1;
+    return;
+  }
   ReadAvailable(errorFd_, &errors_);
   int status = 0;
   if (!ChildEnded(pid_, &status)) return;
   ReadAvailable(errorFd_, &errors_);
-  // The window ended by itself. zenity exits with 1 for Cancel, Escape and
-  // the window's close button alike, but also when it cannot open the
-  // display: that is no cancel, and the zap goes on without a window.
+  // zenity exits with 1 for Cancel, Escape and the window's close button
+  // alike, but also when it cannot open the display: that is no cancel, and
+  // the zap goes on without a window.
   std::string why = DialogFailure(DialogTool::kZenity, status, errors_);
   if (why.empty() && status == 1 && !shownStopping_) {
     cancelled_ = true;
@@ -176,6 +239,14 @@ void ProgressWindow::Watch() {
 
 void ProgressWindow::Close() {
   Watch();  // a Cancel pressed just now still counts
+  if (programs_.tool == DialogTool::kKDialog) {
+    if (pid_ < 0) return;
+    Call({"close"});
+    // kdialog's window ends at once; the watcher makes sure it does.
+    StopWatcher(&watcher_);
+    pid_ = -1;
+    return;
+  }
   if (pid_ < 0) return;
   // The end of its input closes it (--auto-close), once it has read what it
   // was sent; SIGTERM only for one that does not go within a second.

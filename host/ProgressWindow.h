@@ -5,9 +5,11 @@
 // the total is known and pulses otherwise. Once a cancel is asked for, it says
 // that the zap is stopping until the command ends. A thread of its own shows
 // it and watches it, since the plug-in calls back only between folders and
-// for each item.
+// for each item. Under KDE the window is kdialog's progress bar, driven over
+// D-Bus with qdbus; elsewhere (or without them) zenity's, through a pipe.
 #pragma once
 
+#include "host/DialogProcess.h"
 #include "host/Dialogs.h"
 #include "platform/MacTypes.h"
 
@@ -23,7 +25,7 @@ namespace tarrovel {
 class ProgressWindow {
  public:
   // title: the action ("Zapping resource forks"); texts in the host's language.
-  ProgressWindow(std::string zenityPath, std::string title);
+  ProgressWindow(ProgressPrograms programs, std::string title);
   ~ProgressWindow();  // Finish()
   ProgressWindow(const ProgressWindow &) = delete;
   ProgressWindow &operator=(const ProgressWindow &) = delete;
@@ -55,8 +57,14 @@ class ProgressWindow {
   void Close();  // with lock_ held
   void Watch();  // with lock_ held: notices the window's end
   void Send(bool final);  // with lock_ held: writes what changed since the last time
+  // kdialog's window: one method call over D-Bus; its status, *answer its output.
+  int Call(const std::vector<std::string> &call, std::string *answer = nullptr);
 
-  std::string path_, title_, language_, home_;
+  ProgressPrograms programs_;
+  std::string service_, object_;  // kdialog's window on D-Bus
+  Watcher watcher_;               // ends kdialog's window with the command
+
+  std::string title_, language_, home_;
   std::string failure_;
   std::string errors_;  // what the open window wrote on standard error
   int errorFd_ = -1;
@@ -69,9 +77,12 @@ class ProgressWindow {
   bool hidden_ = false;
   bool gaveUp_ = false;  // the window would not start: no second try
   UInt32 since_ = 0;  // ticks
-  unsigned long long done_ = 0;
-  long long total_ = kUnknownTotal;
-  std::string folder_, shownLabel_;
+  // Set for every item without waiting for the window's thread.
+  std::atomic<unsigned long long> done_{0};
+  std::atomic<long long> total_{kUnknownTotal};
+  std::mutex folderLock_;
+  std::string folder_;
+  std::string shownLabel_;
   int shownPercent_ = -1;
   bool shownPulsing_ = true;  // the open window's kind of bar
   int pid_ = -1;

@@ -95,6 +95,12 @@ class GuiTest : public ::testing::Test {
     }
     return "";
   }
+  // Whether the process runs (a zombie waiting for its reaper does not).
+  static bool Alive(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    return stat >> id >> name >> state && state != "Z";
+  }
   static bool Has(const std::vector<std::string> &args, const std::string &arg) {
     for (const auto &a : args) {
       if (a == arg) return true;
@@ -215,15 +221,10 @@ TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
     int dialog = std::stoi(pids.substr(pids.rfind('\n', pids.size() - 2) + 1));
     for (int sig : c.signals) run.Signal(sig);
     EXPECT_EQ(run.Wait(), 128 + c.signals.back()) << run.err;
-    // Gone (or a zombie waiting for init) soon after.
-    auto alive = [&] {
-      std::ifstream stat("/proc/" + std::to_string(dialog) + "/stat");
-      std::string pid, name, state;
-      return stat >> pid >> name >> state && state != "Z";
-    };
-    for (int i = 0; i < 500 && alive(); i++) tvtest::SleepMs(10);
-    EXPECT_FALSE(alive()) << "the dialog (process " << dialog << ") is still up after signal " << c.signals[0];
-    if (alive()) kill(dialog, SIGKILL);
+    // Gone soon after.
+    for (int i = 0; i < 500 && Alive(dialog); i++) tvtest::SleepMs(10);
+    EXPECT_FALSE(Alive(dialog)) << "the dialog (process " << dialog << ") is still up after signal " << c.signals[0];
+    if (Alive(dialog)) kill(dialog, SIGKILL);
   }
 }
 
@@ -301,6 +302,66 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   std::string labels = tree.read("dialog.log.progress");
   EXPECT_NE(labels.find(" files\\n" + tree.path("big/d1")), std::string::npos) << labels;
   EXPECT_EQ(labels.find(" of "), std::string::npos) << labels;
+}
+
+TEST_F(GuiTest, UnderKDETheProgressIsKDialogsBarDrivenOverDBus) {
+  // kdialog's launcher forks the window off, prints its D-Bus name and exits;
+  // qdbus calls the window's methods. Here the window is a sleeping process,
+  // and the stand-in for qdbus logs each call and answers wasCancelled with
+  // true once a label named a folder, as if Cancel had been pressed.
+  tree.file("fakebin/kdialog",
+            "#!/bin/sh\n"
+            "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$FAKE_DIALOG_LOG\"; done\n"
+            "printf '\\036' >> \"$FAKE_DIALOG_LOG\"\n"
+            "if [ \"$3\" = --progressbar ]; then\n"
+            "  /bin/sleep 60 </dev/null >/dev/null 2>&1 &\n"
+            "  echo $! >> \"$FAKE_DIALOG_LOG.pids\"\n"
+            "  echo \"org.kde.kdialog-$! /ProgressDialog\"\n"
+            "fi\n");
+  tree.file("fakebin/qdbus",
+            "#!/bin/sh\n"
+            "log=\"$FAKE_DIALOG_LOG.qdbus\"\n"
+            "printf '%s|' \"$@\" | /usr/bin/tr '\\n' '^' >> \"$log\"; echo >> \"$log\"\n"
+            "pid=${1#org.kde.kdialog-}\n"
+            "kill -0 \"$pid\" 2>/dev/null || { echo \"Service '$1' does not exist.\" >&2; exit 2; }\n"
+            "case \"$3\" in\n"
+            "  wasCancelled) if /bin/grep -q '|setLabelText|.*\\^' \"$log\"; then echo true; else echo false; fi;;\n"
+            "  close) kill \"$pid\";;\n"
+            "esac\n");
+  tree.chmod("fakebin/kdialog", 0755);
+  tree.chmod("fakebin/qdbus", 0755);
+  for (int i = 0; i < 2000; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
+  tvtest::WriteSettings(tree, false, true, false);
+  std::vector<std::string> env = Desktop(0);
+  env[2] = "XDG_CURRENT_DESKTOP=KDE";
+  env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
+  EXPECT_NE(RsrcSize(tree.path("big/d11999/f")), 0u) << "zapped to the end";
+
+  std::vector<std::vector<std::string>> bars;
+  for (const auto &call : Calls()) {
+    EXPECT_NE(call[0], "--progress") << "a GTK window under KDE";
+    if (call.size() > 2 && call[2] == "--progressbar") bars.push_back(call);
+  }
+  ASSERT_EQ(bars.size(), 2u) << r.err;
+  EXPECT_EQ(bars[0][1], "Zapping resource forks");
+  EXPECT_EQ(bars[0].back(), "0");  // the count gave up: a busy bar
+  EXPECT_EQ(bars[1][3], "Stopping\u2026");
+  std::string calls = tree.read("dialog.log.qdbus");
+  std::string pids = tree.read("dialog.log.pids");
+  int first = std::stoi(pids), second = std::stoi(pids.substr(pids.find('\n') + 1));
+  std::string window = "org.kde.kdialog-" + std::to_string(first) + "|/ProgressDialog|";
+  std::string stopping = "org.kde.kdialog-" + std::to_string(second) + "|/ProgressDialog|";
+  for (const std::string &call : {window + "showCancelButton|true|", window + "setLabelText|", window + "close|",
+                                  stopping + "showCancelButton|false|", stopping + "close|"}) {
+    EXPECT_NE(calls.find(call), std::string::npos) << call << " in\n" << calls;
+  }
+  for (int pid : {first, second}) {
+    for (int i = 0; i < 500 && Alive(pid); i++) tvtest::SleepMs(10);
+    EXPECT_FALSE(Alive(pid)) << "window " << pid << " is still up";
+  }
 }
 
 TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
