@@ -4,6 +4,7 @@
 #include "host/Frontend.h"
 #include "platform/cf/LanguageChoice.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -186,8 +187,10 @@ std::string DialogFailure(DialogTool tool, int exitStatus, const std::string &er
   if (button && !noDisplay) return "";
   std::string why = noDisplay ? name + " could not open the display" : name + " failed";
   why += " (exit status " + std::to_string(exitStatus) + ")";
-  // Its own last words, when it had any.
-  size_t end = errorOutput.find_last_not_of(" \t\r\n");
+  // Its own words: the line about the display, else its last one.
+  size_t at = noDisplay ? std::min(said.find("open display"), said.find("connect to display")) : std::string::npos;
+  size_t end = at != std::string::npos ? errorOutput.find('\n', at) : errorOutput.size();
+  end = errorOutput.find_last_not_of(" \t\r\n", end == std::string::npos ? std::string::npos : end);
   if (end != std::string::npos) {
     size_t start = errorOutput.rfind('\n', end);
     start = start == std::string::npos ? 0 : start + 1;
