@@ -111,13 +111,14 @@ void ProgressWindow::Loop() {
   }
 }
 
-int ProgressWindow::Call(const std::vector<std::string> &call, std::string *answer) {
+int ProgressWindow::Call(const std::vector<std::string> &call, std::string *answer, std::string *error) {
   std::vector<std::string> args = {service_, object_};
   args.insert(args.end(), call.begin(), call.end());
-  std::string output, error;
+  std::string output, complaint;
   bool interrupted = false;
-  int status = RunChild(programs_.qdbus, args, &output, &error, &interrupted);
+  int status = RunChild(programs_.qdbus, args, &output, &complaint, &interrupted);
   if (answer != nullptr) *answer = output;
+  if (error != nullptr) *error = complaint;
   return status;
 }
 
@@ -197,18 +198,20 @@ void ProgressWindow::Open() {
 void ProgressWindow::Watch() {
   if (pid_ < 0) return;
   if (programs_.tool == DialogTool::kKDialog) {
-    // kdialog's Cancel hides the window and is asked for; a window that is
-    // gone was closed by the user.
-    std::string answer;
-    int status = Call({"wasCancelled"}, &answer);
+    // kdialog's Cancel (and its close button) ends the window's process:
+    // its name is gone from the bus. wasCancelled answers true where a
+    // window is cancelled but still up.
+    std::string answer, error;
+    int status = Call({"wasCancelled"}, &answer, &error);
     if (status == 0 && answer.rfind("false", 0) == 0) return;
-    bool cancel = (status == 0 && answer.rfind("true", 0) == 0) || (status != 0 && kill(pid_, 0) != 0);
+    bool cancel = (status == 0 && answer.rfind("true", 0) == 0) || error.find("does not exist") != std::string::npos;
     if (cancel && !shownStopping_) {
       cancelled_ = true;
       stopping_ = true;
     } else {
-      gaveUp_ = true;
-      if (!cancel) failure_ = "qdbus cannot reach kdialog's progress window";
+      gaveUp_ = true;  // the stopping window closed, or no window at all
+      std::string said = error.substr(0, error.find('\n'));
+      if (!cancel) failure_ = "qdbus cannot reach kdialog's progress window" + (said.empty() ? "" : ": " + said);
     }
     Call({"close"});
     StopWatcher(&watcher_);

@@ -57,8 +57,9 @@ class ProgressWindow {
   void Close();  // with lock_ held
   void Watch();  // with lock_ held: notices the window's end
   void Send(bool final);  // with lock_ held: writes what changed since the last time
-  // kdialog's window: one method call over D-Bus; its status, *answer its output.
-  int Call(const std::vector<std::string> &call, std::string *answer = nullptr);
+  // kdialog's window: one method call over D-Bus; its status, *answer and
+  // *error what qdbus wrote.
+  int Call(const std::vector<std::string> &call, std::string *answer = nullptr, std::string *error = nullptr);
 
   ProgressPrograms programs_;
   std::string service_, object_;  // kdialog's window on D-Bus
