@@ -257,7 +257,15 @@ void ProgressWindow::Close() {
   int status = 0;
   bool ended = false;
   for (int i = 0; i < 100 && !(ended = ChildEnded(pid_, &status)); i++) usleep(10000);
-  if (!ended) {
+  if (ended) {
+    // One that could not open the display is not tried again, and says why.
+    ReadAvailable(errorFd_, &errors_);
+    std::string why = DialogFailure(DialogTool::kZenity, status, errors_);
+    if (!why.empty()) {
+      gaveUp_ = true;
+      failure_ = why;
+    }
+  } else {
     kill(pid_, SIGTERM);
     WaitChild(pid_);
   }

@@ -95,6 +95,12 @@ class GuiTest : public ::testing::Test {
     }
     return "";
   }
+  // n folders of one Mac file each (big/d10000/f, ...), the recursive item switched on.
+  static std::string BigFile(int i) { return "big/d" + std::to_string(10000 + i) + "/f"; }
+  void FoldersOfOneFile(int n) {
+    for (int i = 0; i < n; i++) MacFile(BigFile(i));
+    tvtest::WriteSettings(tree, false, true, false);
+  }
   // Whether the process runs (a zombie waiting for its reaper does not).
   static bool Alive(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -177,8 +183,7 @@ TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
 }
 
 TEST_F(GuiTest, AProgressWindowThatCannotOpenIsNoCancel) {
-  for (int i = 0; i < 200; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  FoldersOfOneFile(1000);
   std::vector<std::string> env = Desktop(0);
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
   env.push_back("FAKE_NO_DISPLAY=--progress");
@@ -187,13 +192,12 @@ TEST_F(GuiTest, AProgressWindowThatCannotOpenIsNoCancel) {
   EXPECT_NE(r.err.find("the progress window could not be shown: zenity could not open the display"),
             std::string::npos)
       << r.err;
-  for (int i = 0; i < 200; i++) EXPECT_EQ(RsrcSize(tree.path("big/d" + std::to_string(10000 + i) + "/f")), 0u) << i;
+  for (int i = 0; i < 1000; i++) EXPECT_EQ(RsrcSize(tree.path(BigFile(i))), 0u) << i;
 }
 
 TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
   std::string a = MacFile("a");
-  for (int i = 0; i < 2000; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  FoldersOfOneFile(2000);
   // Killed outright while the question is up; ended by a second signal
   // while the progress window is (one that, like zenity without
   // --auto-close, would stay up after its input ends).
@@ -217,14 +221,22 @@ TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
     tvtest::Spawned run(args, env);
     for (int i = 0; i < 2000 && !tree.exists(c.wait); i++) tvtest::SleepMs(10);
     ASSERT_TRUE(tree.exists(c.wait)) << run.err;
-    std::string pids = tree.read("dialog.log.pids");
-    int dialog = std::stoi(pids.substr(pids.rfind('\n', pids.size() - 2) + 1));
+    auto asked = [&] {
+      for (const auto &call : Calls()) {
+        if (!call.empty() && call[0] == "--question") return true;
+      }
+      return false;
+    };
+    for (int i = 0; i < 2000 && c.signals[0] == SIGKILL && !asked(); i++) tvtest::SleepMs(10);
     for (int sig : c.signals) run.Signal(sig);
     EXPECT_EQ(run.Wait(), 128 + c.signals.back()) << run.err;
-    // Gone soon after.
-    for (int i = 0; i < 500 && Alive(dialog); i++) tvtest::SleepMs(10);
-    EXPECT_FALSE(Alive(dialog)) << "the dialog (process " << dialog << ") is still up after signal " << c.signals[0];
-    if (Alive(dialog)) kill(dialog, SIGKILL);
+    // Every dialog and window it started is gone soon after.
+    std::istringstream pids(tree.read("dialog.log.pids"));
+    for (int dialog; pids >> dialog;) {
+      for (int i = 0; i < 500 && Alive(dialog); i++) tvtest::SleepMs(10);
+      EXPECT_FALSE(Alive(dialog)) << "dialog " << dialog << " is still up after signal " << c.signals[0];
+      if (Alive(dialog)) kill(dialog, SIGKILL);
+    }
   }
 }
 
@@ -263,8 +275,7 @@ TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
 
 TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   const int kFolders = 2000;
-  for (int i = 0; i < kFolders; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  FoldersOfOneFile(kFolders);
   // A fast clock, so that the window is due at once.
   std::vector<std::string> env = Desktop(0);
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
@@ -274,7 +285,7 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   int zapped = 0;
   bool sawUntouched = false;
   for (int i = 0; i < kFolders; i++) {
-    bool empty = RsrcSize(tree.path("big/d" + std::to_string(10000 + i) + "/f")) == 0;
+    bool empty = RsrcSize(tree.path(BigFile(i))) == 0;
     if (empty) {
       EXPECT_FALSE(sawUntouched) << "folder " << i << " was zapped after an untouched one";
       zapped++;
@@ -331,8 +342,7 @@ TEST_F(GuiTest, UnderKDETheProgressIsKDialogsBarDrivenOverDBus) {
             "esac\n");
   tree.chmod("fakebin/kdialog", 0755);
   tree.chmod("fakebin/qdbus", 0755);
-  for (int i = 0; i < 2000; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  FoldersOfOneFile(2000);
   std::vector<std::string> env = Desktop(0);
   env[2] = "XDG_CURRENT_DESKTOP=KDE";
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
@@ -369,16 +379,16 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   // One folder inside another, both entered before the count's clock can
   // run out: the count is known. A file without a fork is done without being
   // changed; a symbolic link is neither counted nor done.
-  const int kForks = 1500;
+  const int kForks = 3000;
   for (int i = 0; i < kForks; i++) MacFile("tree/deep/f" + std::to_string(i));
   tree.file("tree/deep/plain", "no fork");
   tree.symlink("tree/deep/link", "plain");
   tvtest::WriteSettings(tree, false, true, false);
   std::vector<std::string> env = Desktop(0);
-  // A clock a little over three times as fast: the count's two seconds and
-  // the window's half second both lie far from what the count and the zap
-  // take here.
-  env.push_back("TARROVEL_TICKS_PER_SECOND=200");
+  // A clock about seventeen times as fast: the count's two seconds (0.12 s)
+  // and the window's half second (30 ms) both lie far from what the count
+  // (one folder listed) and the zap (3,000 rewrites) take here.
+  env.push_back("TARROVEL_TICKS_PER_SECOND=1000");
   env.push_back("FAKE_PROGRESS_WATCH=1");
   tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -404,7 +414,7 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
     }
   }
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(lastLabel.rfind("1,501 of 1,501 files\\n", 0), 0u) << lastLabel;
+  EXPECT_EQ(lastLabel.rfind("3,001 of 3,001 files\\n", 0), 0u) << lastLabel;
   EXPECT_EQ(lastLabel.substr(lastLabel.size() - 10), "/tree/deep") << lastLabel;
 }
 
