@@ -6,10 +6,11 @@
 # themselves skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# qdbus-qt5: qdbus, which drives kdialog's progress bar under KDE.
 # Dolphin with --no-install-recommends: 137 packages, 46 MB to download (164 MB
 # installed), about two minutes to install on the two-core machine.
 DESKTOP_PACKAGES=(nautilus python3-nautilus nemo nemo-python thunar dolphin kdialog xvfb xauth
-  xdotool imagemagick zenity xcompmgr dbus-daemon locales fonts-ipafont-gothic)
+  xdotool imagemagick zenity xcompmgr dbus-daemon locales fonts-ipafont-gothic qdbus-qt5)
 missing=()
 for p in "${DESKTOP_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

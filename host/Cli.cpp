@@ -157,7 +157,21 @@ void UsageDialog(const DialogProgram *gui, AlertType type, const std::string &me
   request.explanation = explanation.empty() ? nullptr : explanation.c_str();
   request.buttons[0] = "OK";
   request.defaultButton = 1;
-  ShowDialog(*gui, request);
+  std::string failure;
+  if (ShowDialog(*gui, request, &failure) == 0) fprintf(stderr, "tarrovel: %s\n", failure.c_str());
+}
+
+// What the plug-in's strings call the action of the command for its progress
+// window ("ProgressTitle.2001"), or "" when they name none.
+std::string DeclaredProgressTitle(const LoadedPlugIn &plugIn, SInt32 command) {
+  std::string key = "ProgressTitle." + std::to_string(command);
+  CFStringRef cfKey = CFStringCreateWithCString(kCFAllocatorDefault, key.c_str(), kCFStringEncodingUTF8);
+  CFStringRef found = cfKey != nullptr ? CFBundleCopyLocalizedString(plugIn.bundle, cfKey, nullptr, nullptr) : nullptr;
+  char buf[512] = "";
+  if (found == nullptr || !CFStringGetCString(found, buf, sizeof buf, kCFStringEncodingUTF8) || key == buf) buf[0] = 0;
+  if (found != nullptr) CFRelease(found);
+  if (cfKey != nullptr) CFRelease(cfKey);
+  return buf;
 }
 
 int Run(const Options &opt, FILE *out, FILE *err) {
@@ -239,11 +253,17 @@ int Run(const Options &opt, FILE *out, FILE *err) {
     return kExitUsage;
   }
   SInt32 command = item->command;
+  frontend.SetProgressTitle(ProgressTitle(DeclaredProgressTitle(*chosen, command), item->title));
   frontend.StartProgress();
   OSStatus status = host.Handle(*chosen, selection.desc(), command);
   frontend.FinishProgress();
   host.PostMenuCleanup();
   frontend.Uninstall();
+  if (!frontend.dialogFailure().empty()) {
+    // Not a Cancel: the question was never seen.
+    fprintf(err, "tarrovel: %s\n", frontend.dialogFailure().c_str());
+    return kExitUsage;
+  }
   if (status != noErr) return kExitFailed;
   // A toggle may have changed what the static menus of Thunar and Dolphin should hold.
   RefreshStaticMenus(host, err);

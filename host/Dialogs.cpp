@@ -1,14 +1,13 @@
 #include "host/Dialogs.h"
 
+#include "host/DialogProcess.h"
 #include "host/Frontend.h"
+#include "platform/cf/LanguageChoice.h"
 
-#include <cerrno>
-#include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarrovel {
@@ -140,6 +139,20 @@ bool ChooseDialogProgram(const std::string &currentDesktop,
   return false;
 }
 
+bool ChooseProgressPrograms(const std::string &currentDesktop,
+                            const std::function<std::string(const char *name)> &locate, ProgressPrograms *out) {
+  for (DialogTool tool : DialogToolOrder(currentDesktop)) {
+    ProgressPrograms p;
+    p.tool = tool;
+    p.path = locate(DialogToolName(tool));
+    if (tool == DialogTool::kKDialog) p.qdbus = locate("qdbus");
+    if (p.path.empty() || (tool == DialogTool::kKDialog && p.qdbus.empty())) continue;
+    *out = p;
+    return true;
+  }
+  return false;
+}
+
 std::vector<std::string> DialogArguments(DialogTool tool, const TVAlertRequest &request) {
   return tool == DialogTool::kZenity ? ZenityArguments(request) : KDialogArguments(request);
 }
@@ -163,17 +176,70 @@ int ButtonForDialogExit(DialogTool tool, const TVAlertRequest &request, int exit
   return ButtonAtEndOfInput(request);
 }
 
+std::string DialogFailure(DialogTool tool, int exitStatus, const std::string &errorOutput) {
+  std::string name = DialogToolName(tool);
+  if (exitStatus == 127) return name + " could not be started";
+  std::string said = errorOutput;
+  for (char &c : said) c = char(tolower(static_cast<unsigned char>(c)));
+  // GTK: "cannot open display: :0"; Qt: "could not connect to display :0".
+  bool noDisplay = said.find("open display") != std::string::npos || said.find("connect to display") != std::string::npos;
+  bool button = exitStatus == 0 || exitStatus == 1 || (tool == DialogTool::kKDialog && exitStatus == 2);
+  if (button && !noDisplay) return "";
+  std::string why = noDisplay ? name + " could not open the display" : name + " failed";
+  why += " (exit status " + std::to_string(exitStatus) + ")";
+  // Its own words: the line about the display, else its last one.
+  size_t at = noDisplay ? std::min(said.find("open display"), said.find("connect to display")) : std::string::npos;
+  size_t end = at != std::string::npos ? errorOutput.find('\n', at) : errorOutput.size();
+  end = errorOutput.find_last_not_of(" \t\r\n", end == std::string::npos ? std::string::npos : end);
+  if (end != std::string::npos) {
+    size_t start = errorOutput.rfind('\n', end);
+    start = start == std::string::npos ? 0 : start + 1;
+    why += ": " + errorOutput.substr(start, end - start + 1);
+  }
+  return why;
+}
+
 std::string ZenityText(const TVAlertRequest &request) {
   std::string text = "<b>" + Escaped(request.message != nullptr ? request.message : "", false) + "</b>";
   if (request.explanation != nullptr && request.explanation[0] != 0) text += "\n\n" + Escaped(request.explanation, false);
   return text;
 }
 
-std::vector<std::string> ProgressArguments(bool pulsing) {
-  std::vector<std::string> args = {"--progress", "--title=Tarrovel", "--text=" + ProgressLabel(0, kUnknownTotal, ""),
-                                   "--width=480"};
+std::string HostLanguage() {
+  return tvcf::ChooseLanguage([](const char *name) { return getenv(name); },
+                              [](const std::string &language) { return language == "en" || language == "ja"; });
+}
+
+std::vector<std::string> ProgressArguments(const std::string &title, const std::string &text, bool pulsing,
+                                           bool cancellable) {
+  std::string shown;
+  for (char c : text) shown += c == '\\' ? "\\\\" : std::string(1, c);
+  std::vector<std::string> args = {"--progress", "--title=" + title, "--text=" + shown, "--width=480",
+                                   "--auto-close"};
   if (pulsing) args.push_back("--pulsate");
+  if (!cancellable) args.push_back("--no-cancel");
   return args;
+}
+
+std::vector<std::string> KDialogProgressArguments(const std::string &title, const std::string &text, bool pulsing) {
+  return {"--title", title, "--progressbar", text, pulsing ? "0" : "100"};
+}
+
+bool ParseKDialogReference(const std::string &output, std::string *service, std::string *object, int *pid) {
+  const std::string prefix = "org.kde.kdialog-";
+  size_t space = output.find(' ');
+  if (output.rfind(prefix, 0) != 0 || space == std::string::npos) return false;
+  std::string digits = output.substr(prefix.size(), space - prefix.size());
+  size_t end = output.find_first_of("\r\n", space);
+  std::string path = output.substr(space + 1, end == std::string::npos ? std::string::npos : end - space - 1);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos ||
+      path.empty() || path[0] != '/' || path.find(' ') != std::string::npos) {
+    return false;
+  }
+  *service = output.substr(0, space);
+  *object = path;
+  *pid = std::stoi(digits);
+  return *pid > 1;
 }
 
 int ProgressPercent(unsigned long long done, long long total) {
@@ -183,28 +249,75 @@ int ProgressPercent(unsigned long long done, long long total) {
   return int(static_cast<unsigned __int128>(done) * 100 / all);
 }
 
-std::string ProgressLabel(unsigned long long done, long long total, const std::string &folder) {
-  std::string label = std::to_string(done);
-  if (total > 0 && done <= static_cast<unsigned long long>(total)) {
-    label += " of " + std::to_string(total) + (total == 1 ? " item done" : " items done");
-  } else {
-    label += done == 1 ? " item done" : " items done";
+std::string GroupedNumber(unsigned long long n, const std::string &) {
+  // English and Japanese alike group by three with a comma.
+  std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); i++) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
   }
-  if (folder.empty()) return label;
+  return out;
+}
+
+std::string ShortFolder(const std::string &folder, const std::string &home) {
+  std::string shown = folder, base = home;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (base.size() > 1 && (folder == base || folder.rfind(base + "/", 0) == 0)) shown = "~" + folder.substr(base.size());
   // The end of a long path says most: "…/Photos/2019", cut at a folder.
-  const size_t kMax = 60;
-  std::string shown = folder;
-  if (shown.size() > kMax) {
-    size_t cut = shown.size() - kMax;
-    size_t slash = shown.find('/', cut);
-    if (slash != std::string::npos && slash + 1 < shown.size()) {
-      cut = slash;
-    } else {
-      while (cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) cut++;
-    }
-    shown = "\u2026" + shown.substr(cut);
+  const size_t kMax = 48;
+  if (shown.size() <= kMax) return shown;
+  size_t cut = shown.size() - kMax;
+  size_t slash = shown.find('/', cut);
+  if (slash != std::string::npos && slash + 1 < shown.size()) {
+    cut = slash;
+  } else {
+    while (cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) cut++;
   }
-  return label + ", in " + shown;
+  return "\u2026" + shown.substr(cut);
+}
+
+std::string ProgressLabel(const std::string &language, unsigned long long done, long long total,
+                          const std::string &folder) {
+  bool ja = language == "ja";
+  std::string n = GroupedNumber(done, language);
+  std::string label;
+  if (total > 0 && done <= static_cast<unsigned long long>(total)) {
+    std::string of = GroupedNumber(static_cast<unsigned long long>(total), language);
+    label = ja ? of + " \u500b\u306e\u30d5\u30a1\u30a4\u30eb\u306e\u3046\u3061 " + n + " \u500b"
+               : n + " of " + of + (total == 1 ? " file" : " files");
+  } else {
+    label = ja ? n + " \u500b\u306e\u30d5\u30a1\u30a4\u30eb" : n + (done == 1 ? " file" : " files");
+  }
+  return folder.empty() ? label : label + "\n" + folder;
+}
+
+std::string ProgressTitle(const std::string &declared, const std::string &itemTitle) {
+  if (!declared.empty()) return declared;
+  std::string title = itemTitle;
+  for (const char *dots : {"...", "\u2026"}) {
+    size_t n = strlen(dots);
+    if (title.size() > n && title.compare(title.size() - n, n, dots) == 0) title.resize(title.size() - n);
+  }
+  return title.empty() ? "Tarrovel" : title;
+}
+
+std::string StoppingLabel(const std::string &language) {
+  return language == "ja" ? "\u4e2d\u6b62\u3057\u3066\u3044\u307e\u3059\u2026" : "Stopping\u2026";
+}
+
+std::string ZenityProgressLine(const std::string &label) {
+  std::string line = "#";
+  for (char c : label) {
+    if (c == '\\') {
+      line += "\\\\";
+    } else if (c == '\n') {
+      line += "\\n";
+    } else {
+      line += c;
+    }
+  }
+  return line + "\n";
 }
 
 std::string FindInPath(const char *name) {
@@ -241,88 +354,14 @@ bool FindDialogProgram(DialogProgram *out, std::string *why) {
   return true;
 }
 
-namespace {
-
-// argv for execv, built before fork: the child only execs.
-std::vector<char *> ArgvOf(const std::string &path, const std::vector<std::string> &args) {
-  std::vector<char *> argv = {const_cast<char *>(path.c_str())};
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
-
-// A child forked by a thread that blocks signals would keep them blocked
-// through exec.
-void UnblockSignals() {
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
-int WaitFor(pid_t pid) {
-  int st = 0;
-  while (waitpid(pid, &st, 0) < 0) {
-    if (errno != EINTR) return 127;
-  }
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-}  // namespace
-
-int RunDialogProgram(const std::string &path, const std::vector<std::string> &args, std::string *output) {
-  std::vector<char *> argv = ArgvOf(path, args);
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return 127;
-  pid_t pid = fork();
-  if (pid < 0) {
-    close(out[0]);
-    close(out[1]);
-    return 127;
-  }
-  if (pid == 0) {
-    UnblockSignals();
-    int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) dup2(null, STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string said;
-  for (;;) {
-    char buf[512];
-    ssize_t n = read(out[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) {
-      // Ctrl-C (the handler has marked the cancel keys), as on a terminal,
-      // answers the alert with its cancel button: the dialog goes.
-      kill(pid, SIGTERM);
-      continue;
-    }
-    if (n <= 0) break;
-    said.append(buf, size_t(n));
-  }
-  close(out[0]);
-  if (output != nullptr) *output = said;
-  return WaitFor(pid);
-}
-
-int SpawnDialogProgram(const std::string &path, const std::vector<std::string> &args, int inputFd) {
-  std::vector<char *> argv = ArgvOf(path, args);
-  pid_t pid = fork();
-  if (pid == 0) {
-    UnblockSignals();
-    dup2(inputFd, STDIN_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, STDOUT_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-SInt32 ShowDialog(const DialogProgram &program, const TVAlertRequest &request) {
-  std::string output;
-  int status = RunDialogProgram(program.path, DialogArguments(program.tool, request), &output);
+SInt32 ShowDialog(const DialogProgram &program, const TVAlertRequest &request, std::string *failure) {
+  std::string output, error;
+  bool interrupted = false;
+  int status = RunChild(program.path, DialogArguments(program.tool, request), &output, &error, &interrupted);
+  // Closed by Ctrl-C: answered as Escape would.
+  if (interrupted) return ButtonAtEndOfInput(request);
+  *failure = DialogFailure(program.tool, status, error);
+  if (!failure->empty()) return 0;
   return ButtonForDialogExit(program.tool, request, status, output);
 }
 

@@ -1,5 +1,6 @@
 #include "host/Frontend.h"
 
+#include "host/DialogProcess.h"
 #include "host/ProgressWindow.h"
 #include "platform/Files.h"
 #include "platform/HostServices.h"
@@ -7,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -34,6 +36,7 @@ void OnInterrupt(int sig) {
   sInterrupts = sInterrupts + 1;
   if (sInterrupts >= 2) {
     TVRemoveTemporariesInFlight();
+    EndChildrenNow();  // no dialog or progress window outlives the command
     if (sTerminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &sSavedTerminal);
     _exit(128 + sig);
   }
@@ -190,8 +193,15 @@ SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
       if (self->window_ != nullptr) self->window_->Hide();
       fputs(AlertToText(*request).c_str(), self->err_);
       fflush(self->err_);
-      hit = ShowDialog(self->dialogs_, *request);
-      fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1] ? request->buttons[hit - 1] : "");
+      // A dialog that cannot be shown answers nothing, and no later one is
+      // tried: the command ends with the reason (DialogFailure()).
+      hit = self->dialogFailure_.empty() ? ShowDialog(self->dialogs_, *request, &self->dialogFailure_) : 0;
+      if (hit == 0) {
+        fprintf(self->err_, "        -> (no answer: %s)\n", self->dialogFailure_.c_str());
+        hit = ioErr;
+      } else {
+        fprintf(self->err_, "        -> %s\n", request->buttons[hit - 1] ? request->buttons[hit - 1] : "");
+      }
       if (self->window_ != nullptr) self->window_->Show();
       break;
     default:
@@ -294,6 +304,7 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
   if (sInterrupts > 0) escape = true;
   // Cancel in the progress window holds the keys as Escape does.
   if (self->window_ != nullptr && self->window_->cancelled()) escape = true;
+  if (self->window_ != nullptr && sInterrupts > 0) self->window_->SetStopping();
   // Escape typed on the terminal since the last look.
   if (self->raw_ != nullptr && self->raw_->ok()) {
     pollfd p = {STDIN_FILENO, POLLIN, 0};
@@ -406,11 +417,11 @@ void Frontend::StartProgress() {
   itemsDone_ = 0;
   itemTotal_ = kUnknownTotal;
   if (mode_ == AlertMode::kDialogs && window_ == nullptr) {
-    // kdialog's progress bar is driven over D-Bus; zenity's, where there is
-    // one, through a pipe.
-    std::string zenity = dialogs_.tool == DialogTool::kZenity ? dialogs_.path : FindInPath("zenity");
-    if (!zenity.empty()) {
-      window_ = std::make_unique<ProgressWindow>(zenity);
+    // KDE's own progress bar under KDE (kdialog, driven over D-Bus), zenity's elsewhere.
+    const char *desktop = getenv("XDG_CURRENT_DESKTOP");
+    ProgressPrograms programs;
+    if (ChooseProgressPrograms(desktop != nullptr ? desktop : "", FindInPath, &programs)) {
+      window_ = std::make_unique<ProgressWindow>(programs, progressTitle_);
       window_->Start();
     }
   }
@@ -430,6 +441,8 @@ void Frontend::DrawProgress(bool force) {
 void Frontend::FinishProgress() {
   if (window_ != nullptr) {
     window_->Finish();
+    std::string why = window_->failure();
+    if (!why.empty()) fprintf(err_, "tarrovel: the progress window could not be shown: %s\n", why.c_str());
     window_.reset();
   }
   if (progressShown_) {

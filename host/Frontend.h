@@ -44,6 +44,10 @@ class Frontend {
   void Install();
   // The program that shows the dialogs in kDialogs mode.
   void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
+  // The progress window's title: the action the chosen item performs.
+  void SetProgressTitle(const std::string &title) { progressTitle_ = title; }
+  // Why a dialog could not be shown (its alert then answered nothing), or "".
+  const std::string &dialogFailure() const { return dialogFailure_; }
   void Uninstall();
 
   // Called while a command runs and after it: the progress line, and with
@@ -77,6 +81,8 @@ class Frontend {
   ProcessSerialNumber psn_ = {0, 0};
   std::unique_ptr<RawTerminal> raw_;  // on a terminal, while installed
   DialogProgram dialogs_;
+  std::string progressTitle_ = "Tarrovel";
+  std::string dialogFailure_;
   std::unique_ptr<ProgressWindow> window_;  // kDialogs, while the command runs
   UInt32 lastFolderTicks_ = 0;
   // What the plug-in says of its progress; until it says anything, the

@@ -1,11 +1,15 @@
 // The desktop's progress window for `run --gui`: zenity's progress dialog
-// with a Cancel button, shown once the command has run for half a second with
-// no alert up, labelled with the items done (of how many, when that is known)
-// and the folder being worked on; its bar fills when the total is known and
-// pulses otherwise. A thread of its own shows it and watches it, since the
-// plug-in calls back only between folders and for each item.
+// titled with the action, with a Cancel button, shown once the command has run
+// for half a second with no alert up, labelled with the files done (of how
+// many, when that is known) and the folder being worked on; its bar fills when
+// the total is known and pulses otherwise. Once a cancel is asked for, it says
+// that the zap is stopping until the command ends. A thread of its own shows
+// it and watches it, since the plug-in calls back only between folders and
+// for each item. Under KDE the window is kdialog's progress bar, driven over
+// D-Bus with qdbus; elsewhere (or without them) zenity's, through a pipe.
 #pragma once
 
+#include "host/DialogProcess.h"
 #include "host/Dialogs.h"
 #include "platform/MacTypes.h"
 
@@ -20,7 +24,8 @@ namespace tarrovel {
 
 class ProgressWindow {
  public:
-  explicit ProgressWindow(std::string zenityPath);
+  // title: the action ("Zapping resource forks"); texts in the host's language.
+  ProgressWindow(ProgressPrograms programs, std::string title);
   ~ProgressWindow();  // Finish()
   ProgressWindow(const ProgressWindow &) = delete;
   ProgressWindow &operator=(const ProgressWindow &) = delete;
@@ -38,6 +43,11 @@ class ProgressWindow {
   void Show();
   // The user pressed Cancel (or closed the window): true from then on.
   bool cancelled() const { return cancelled_; }
+  // A cancel was asked for some other way (Ctrl-C, SIGTERM): the window says
+  // that the zap is stopping, as after its own Cancel.
+  void SetStopping();
+  // Why the window could not be shown (a sentence), or "".
+  std::string failure();
   // Shows the last state, closes the window and stops the thread.
   void Finish();
 
@@ -46,9 +56,21 @@ class ProgressWindow {
   void Open();   // with lock_ held
   void Close();  // with lock_ held
   void Watch();  // with lock_ held: notices the window's end
-  void Send();   // with lock_ held: writes what changed since the last time
+  void Send(bool final);  // with lock_ held: writes what changed since the last time
+  // kdialog's window: one method call over D-Bus; its status, *answer and
+  // *error what qdbus wrote.
+  int Call(const std::vector<std::string> &call, std::string *answer = nullptr, std::string *error = nullptr);
 
-  std::string path_;
+  ProgressPrograms programs_;
+  std::string service_, object_;  // kdialog's window on D-Bus
+  Watcher watcher_;               // ends kdialog's window with the command
+
+  std::string title_, language_, home_;
+  std::string failure_;
+  std::string errors_;  // what the open window wrote on standard error
+  int errorFd_ = -1;
+  bool stopping_ = false;  // a cancel was asked for: the window says so
+  bool shownStopping_ = false;  // the open window is the stopping one
   std::mutex lock_;
   std::condition_variable wake_;
   std::thread thread_;
@@ -56,9 +78,12 @@ class ProgressWindow {
   bool hidden_ = false;
   bool gaveUp_ = false;  // the window would not start: no second try
   UInt32 since_ = 0;  // ticks
-  unsigned long long done_ = 0;
-  long long total_ = kUnknownTotal;
-  std::string folder_, shownLabel_;
+  // Set for every item without waiting for the window's thread.
+  std::atomic<unsigned long long> done_{0};
+  std::atomic<long long> total_{kUnknownTotal};
+  std::mutex folderLock_;
+  std::string folder_;
+  std::string shownLabel_;
   int shownPercent_ = -1;
   bool shownPulsing_ = true;  // the open window's kind of bar
   int pid_ = -1;

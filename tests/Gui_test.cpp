@@ -6,6 +6,8 @@
 #include "tests/support/Tarrovel.h"
 
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <gtest/gtest.h>
 
@@ -18,21 +20,30 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Each call appends its arguments to the log, each ended by a unit
-    // separator, and a record separator after the last. The progress window
-    // logs the lines it is sent (to the log's ".progress" file) until a label
-    // names a folder, then answers as its Cancel button does; with
-    // FAKE_PROGRESS_WATCH it logs every line until the host closes it.
+    // separator, and a record separator after the last, and its process ID
+    // to the log's ".pids". The progress window logs the lines it is sent (to
+    // the log's ".progress" file) until a label names a folder (its second
+    // line), then answers as its Cancel button does; with FAKE_PROGRESS_WATCH
+    // it logs every line until the host closes it (FAKE_PROGRESS_LINGER: and
+    // stays up after its input ends). FAKE_NO_DISPLAY names the
+    // first argument of the calls that cannot open the display (as zenity:
+    // status 1, the reason on standard error).
     tree.file("fakebin/zenity",
               "#!/bin/sh\n"
               "log=\"$FAKE_DIALOG_LOG\"\n"
               "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$log\"; done\n"
               "printf '\\036' >> \"$log\"\n"
+              "echo $$ >> \"$log.pids\"\n"
+              "if [ \"$1\" = \"$FAKE_NO_DISPLAY\" ]; then\n"
+              "  echo \"(zenity:$$): Gtk-WARNING **: cannot open display: $DISPLAY\" >&2; exit 1\n"
+              "fi\n"
               "if [ \"$1\" = --progress ]; then\n"
               "  [ -n \"$FAKE_PROGRESS_WATCH\" ] && trap '' TERM\n"
               "  while IFS= read -r line; do\n"
               "    printf '%s\\n' \"$line\" >> \"$log.progress\"\n"
-              "    [ -z \"$FAKE_PROGRESS_WATCH\" ] && case \"$line\" in *', in '*) exit 1;; esac\n"
+              "    [ -z \"$FAKE_PROGRESS_WATCH\" ] && case \"$line\" in *'\\n'*) exit 1;; esac\n"
               "  done\n"
+              "  [ -n \"$FAKE_PROGRESS_LINGER\" ] && exec /bin/sleep 60\n"
               "fi\n"
               "[ -n \"$FAKE_DIALOG_WAIT\" ] && exec /bin/sleep \"$FAKE_DIALOG_WAIT\"\n"
               "exit \"${FAKE_DIALOG_STATUS:-0}\"\n");
@@ -83,6 +94,18 @@ class GuiTest : public ::testing::Test {
       if (a.rfind("--text=", 0) == 0) return a.substr(7);
     }
     return "";
+  }
+  // n folders of one Mac file each (big/d10000/f, ...), the recursive item switched on.
+  static std::string BigFile(int i) { return "big/d" + std::to_string(10000 + i) + "/f"; }
+  void FoldersOfOneFile(int n) {
+    for (int i = 0; i < n; i++) MacFile(BigFile(i));
+    tvtest::WriteSettings(tree, false, true, false);
+  }
+  // Whether the process runs (a zombie waiting for its reaper does not).
+  static bool Alive(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    return stat >> id >> name >> state && state != "Z";
   }
   static bool Has(const std::vector<std::string> &args, const std::string &arg) {
     for (const auto &a : args) {
@@ -137,17 +160,84 @@ TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
   std::string before = tree.read("._a");
   std::vector<std::string> noDisplay = Desktop(0);
   noDisplay[0] = "DISPLAY=";
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", noDisplay);
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", noDisplay);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << "the plug-in was asked: " << r.err;
 
-  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "Zap\n", Desktop(0, "emptybin"));
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", Desktop(0, "emptybin"));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("zenity or kdialog"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;
   EXPECT_EQ(tree.read("._a"), before);
   EXPECT_TRUE(Calls().empty());
+
+  // A zenity that cannot open the display exits as Cancel does: that is an
+  // error, the reason on standard error, and nothing is zapped.
+  std::vector<std::string> broken = Desktop(1);
+  broken.push_back("FAKE_NO_DISPLAY=--question");
+  r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", broken);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("tarrovel: zenity could not open the display"), std::string::npos) << r.err;
+  EXPECT_EQ(tree.read("._a"), before);
+}
+
+TEST_F(GuiTest, AProgressWindowThatCannotOpenIsNoCancel) {
+  FoldersOfOneFile(1000);
+  std::vector<std::string> env = Desktop(0);
+  env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
+  env.push_back("FAKE_NO_DISPLAY=--progress");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the progress window could not be shown: zenity could not open the display"),
+            std::string::npos)
+      << r.err;
+  for (int i = 0; i < 1000; i++) EXPECT_EQ(RsrcSize(tree.path(BigFile(i))), 0u) << i;
+}
+
+TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
+  std::string a = MacFile("a");
+  FoldersOfOneFile(2000);
+  // Killed outright while the question is up; ended by a second signal
+  // while the progress window is (one that, like zenity without
+  // --auto-close, would stay up after its input ends).
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    const char *wait;  // the log file that shows the dialog is up
+    std::vector<int> signals;
+  } cases[] = {
+      {{"Zap Resource Fork...", a}, {"FAKE_DIALOG_WAIT=60"}, "dialog.log.pids", {SIGKILL}},
+      {{"Zap Resource Fork Recursively...", tree.path("big")},
+       {"FAKE_PROGRESS_WATCH=1", "FAKE_PROGRESS_LINGER=1", "TARROVEL_TICKS_PER_SECOND=60000"},
+       "dialog.log.progress",
+       {SIGHUP, SIGTERM}},
+  };
+  for (const Case &c : cases) {
+    std::remove(tree.path("dialog.log.pids").c_str());
+    std::vector<std::string> env = Desktop(0), args = {"run", "--gui"};
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    tvtest::Spawned run(args, env);
+    for (int i = 0; i < 2000 && !tree.exists(c.wait); i++) tvtest::SleepMs(10);
+    ASSERT_TRUE(tree.exists(c.wait)) << run.err;
+    auto asked = [&] {
+      for (const auto &call : Calls()) {
+        if (!call.empty() && call[0] == "--question") return true;
+      }
+      return false;
+    };
+    for (int i = 0; i < 2000 && c.signals[0] == SIGKILL && !asked(); i++) tvtest::SleepMs(10);
+    for (int sig : c.signals) run.Signal(sig);
+    EXPECT_EQ(run.Wait(), 128 + c.signals.back()) << run.err;
+    // Every dialog and window it started is gone soon after.
+    std::istringstream pids(tree.read("dialog.log.pids"));
+    for (int dialog; pids >> dialog;) {
+      for (int i = 0; i < 500 && Alive(dialog); i++) tvtest::SleepMs(10);
+      EXPECT_FALSE(Alive(dialog)) << "dialog " << dialog << " is still up after signal " << c.signals[0];
+      if (Alive(dialog)) kill(dialog, SIGKILL);
+    }
+  }
 }
 
 TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
@@ -206,8 +296,7 @@ TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
 
 TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   const int kFolders = 2000;
-  for (int i = 0; i < kFolders; i++) MacFile("big/d" + std::to_string(10000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  FoldersOfOneFile(kFolders);
   // A fast clock, so that the window is due at once.
   std::vector<std::string> env = Desktop(0);
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
@@ -217,7 +306,7 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   int zapped = 0;
   bool sawUntouched = false;
   for (int i = 0; i < kFolders; i++) {
-    bool empty = RsrcSize(tree.path("big/d" + std::to_string(10000 + i) + "/f")) == 0;
+    bool empty = RsrcSize(tree.path(BigFile(i))) == 0;
     if (empty) {
       EXPECT_FALSE(sawUntouched) << "folder " << i << " was zapped after an untouched one";
       zapped++;
@@ -226,35 +315,101 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
     }
   }
   EXPECT_LT(zapped, kFolders);
-  std::vector<std::string> progress;
+  // The window with Cancel, then, once it was pressed, the one that says the
+  // zap is stopping, without Cancel, until the command ended.
+  std::vector<std::vector<std::string>> windows;
   for (const auto &call : Calls()) {
-    if (!call.empty() && call[0] == "--progress") progress = call;
+    if (!call.empty() && call[0] == "--progress") windows.push_back(call);
   }
-  ASSERT_FALSE(progress.empty()) << r.err;
+  ASSERT_GE(windows.size(), 2u) << r.err;
+  const auto &progress = windows[windows.size() - 2], &stopping = windows.back();
   EXPECT_TRUE(Has(progress, "--pulsate"));
-  EXPECT_TRUE(Has(progress, "--title=Tarrovel"));
+  EXPECT_TRUE(Has(progress, "--title=Zapping resource forks"));
+  EXPECT_FALSE(Has(progress, "--no-cancel"));
+  EXPECT_TRUE(Has(stopping, "--no-cancel"));
+  EXPECT_TRUE(Has(stopping, "--text=Stopping\u2026"));
   // The count gave up (2000 folders take longer than its two seconds on this
-  // clock): the bar pulses, and the label says the items done so far ("1
-  // item" when the window came up right after the first), and their folder.
+  // clock): the bar pulses, and the label says the files done so far ("1
+  // file" when the window came up right after the first), and their folder.
   std::string labels = tree.read("dialog.log.progress");
-  EXPECT_NE(labels.find(" done, in " + tree.path("big/d1")), std::string::npos) << labels;
+  EXPECT_NE(labels.find(" files\\n" + tree.path("big/d1")), std::string::npos) << labels;
   EXPECT_EQ(labels.find(" of "), std::string::npos) << labels;
+}
+
+TEST_F(GuiTest, UnderKDETheProgressIsKDialogsBarDrivenOverDBus) {
+  // kdialog's launcher forks the window off, prints its D-Bus name and exits;
+  // qdbus calls the window's methods. Here the window is a sleeping process,
+  // and the stand-in for qdbus logs each call; once a label named a folder,
+  // the window ends as kdialog's Cancel ends it, its name gone from the bus.
+  tree.file("fakebin/kdialog",
+            "#!/bin/sh\n"
+            "for a in \"$@\"; do printf '%s\\037' \"$a\" >> \"$FAKE_DIALOG_LOG\"; done\n"
+            "printf '\\036' >> \"$FAKE_DIALOG_LOG\"\n"
+            "if [ \"$3\" = --progressbar ]; then\n"
+            "  /bin/sleep 60 </dev/null >/dev/null 2>&1 &\n"
+            "  echo $! >> \"$FAKE_DIALOG_LOG.pids\"\n"
+            "  echo \"org.kde.kdialog-$! /ProgressDialog\"\n"
+            "fi\n");
+  tree.file("fakebin/qdbus",
+            "#!/bin/sh\n"
+            "log=\"$FAKE_DIALOG_LOG.qdbus\"\n"
+            "printf '%s|' \"$@\" | /usr/bin/tr '\\n' '^' >> \"$log\"; echo >> \"$log\"\n"
+            "pid=${1#org.kde.kdialog-}\n"
+            "kill -0 \"$pid\" 2>/dev/null || { echo \"Service '$1' does not exist.\" >&2; exit 2; }\n"
+            "case \"$3\" in\n"
+            "  wasCancelled) /bin/grep -q '|setLabelText|.*\\^' \"$log\" || { echo false; exit 0; }\n"
+            "    kill \"$pid\"; echo \"Service '$1' does not exist.\" >&2; exit 2;;\n"
+            "  close) kill \"$pid\";;\n"
+            "esac\n");
+  tree.chmod("fakebin/kdialog", 0755);
+  tree.chmod("fakebin/qdbus", 0755);
+  FoldersOfOneFile(2000);
+  std::vector<std::string> env = Desktop(0);
+  env[2] = "XDG_CURRENT_DESKTOP=KDE";
+  env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
+  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
+  EXPECT_NE(RsrcSize(tree.path("big/d11999/f")), 0u) << "zapped to the end";
+
+  std::vector<std::vector<std::string>> bars;
+  for (const auto &call : Calls()) {
+    EXPECT_NE(call[0], "--progress") << "a GTK window under KDE";
+    if (call.size() > 2 && call[2] == "--progressbar") bars.push_back(call);
+  }
+  ASSERT_EQ(bars.size(), 2u) << r.err;
+  EXPECT_EQ(bars[0][1], "Zapping resource forks");
+  EXPECT_EQ(bars[0].back(), "0");  // the count gave up: a busy bar
+  EXPECT_EQ(bars[1][3], "Stopping\u2026");
+  std::string calls = tree.read("dialog.log.qdbus");
+  std::string pids = tree.read("dialog.log.pids");
+  int first = std::stoi(pids), second = std::stoi(pids.substr(pids.find('\n') + 1));
+  std::string window = "org.kde.kdialog-" + std::to_string(first) + "|/ProgressDialog|";
+  std::string stopping = "org.kde.kdialog-" + std::to_string(second) + "|/ProgressDialog|";
+  for (const std::string &call : {window + "showCancelButton|true|", window + "setLabelText|", window + "close|",
+                                  stopping + "showCancelButton|false|", stopping + "close|"}) {
+    EXPECT_NE(calls.find(call), std::string::npos) << call << " in\n" << calls;
+  }
+  for (int pid : {first, second}) {
+    for (int i = 0; i < 500 && Alive(pid); i++) tvtest::SleepMs(10);
+    EXPECT_FALSE(Alive(pid)) << "window " << pid << " is still up";
+  }
 }
 
 TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   // One folder inside another, both entered before the count's clock can
   // run out: the count is known. A file without a fork is done without being
   // changed; a symbolic link is neither counted nor done.
-  const int kForks = 1500;
+  const int kForks = 3000;
   for (int i = 0; i < kForks; i++) MacFile("tree/deep/f" + std::to_string(i));
   tree.file("tree/deep/plain", "no fork");
   tree.symlink("tree/deep/link", "plain");
   tvtest::WriteSettings(tree, false, true, false);
   std::vector<std::string> env = Desktop(0);
-  // A clock a little over three times as fast: the count's two seconds and
-  // the window's half second both lie far from what the count and the zap
-  // take here.
-  env.push_back("TARROVEL_TICKS_PER_SECOND=200");
+  // A clock about seventeen times as fast: the count's two seconds (0.12 s)
+  // and the window's half second (30 ms) both lie far from what the count
+  // (one folder listed) and the zap (3,000 rewrites) take here.
+  env.push_back("TARROVEL_TICKS_PER_SECOND=1000");
   env.push_back("FAKE_PROGRESS_WATCH=1");
   tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -266,7 +421,6 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   }
   ASSERT_FALSE(progress.empty()) << "no progress window: " << r.err;
   EXPECT_FALSE(Has(progress, "--pulsate"));
-  std::string total = std::to_string(kForks + 1);
   std::string lastLabel;
   int lastPercent = -1;
   std::istringstream lines(tree.read("dialog.log.progress"));
@@ -281,7 +435,7 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
     }
   }
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(lastLabel.rfind(total + " of " + total + " items done, in ", 0), 0u) << lastLabel;
+  EXPECT_EQ(lastLabel.rfind("3,001 of 3,001 files\\n", 0), 0u) << lastLabel;
   EXPECT_EQ(lastLabel.substr(lastLabel.size() - 10), "/tree/deep") << lastLabel;
 }
 

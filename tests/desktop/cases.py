@@ -20,6 +20,8 @@ from harness import (Failure, Shots, colour_pixels, focus, key, mac_file, parse_
 
 FORK = bytes(range(256)) * 8
 DIALOG = "^Tarrovel$"
+# The progress window is titled with the action.
+PROGRESS = "^Zapping resource forks$"
 
 # How each file manager is started on a file, and the keys from its open
 # context menu to the first item of the Tarrovel submenu. Nautilus's menu is
@@ -374,7 +376,7 @@ def nautilus_recursive_cancel(d):
     w = open_file_manager(d, "nautilus", top)
     choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
     caution = answer(d, "Return", "caution")
-    progress = dialog(other_than=(caution,))
+    progress = wait_for(lambda: windows(name=PROGRESS), 20, "the progress window")[0]
     # The zap is held still while Cancel is clicked, so that on a fast machine
     # the click cannot land after its end; it sees the cancel at its next look
     # at the keys once it goes on.
@@ -383,7 +385,7 @@ def nautilus_recursive_cancel(d):
         os.kill(pid, signal.SIGSTOP)
     try:
         click_cancel(progress)
-        wait_for(lambda: progress not in windows(name=DIALOG), 20, "the progress window to close")
+        wait_for(lambda: progress not in windows(name=PROGRESS), 20, "the progress window to close")
     finally:
         for pid in held:
             os.kill(pid, signal.SIGCONT)
