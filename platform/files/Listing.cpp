@@ -21,6 +21,11 @@ namespace {
 
 bool IsSidecarName(std::string_view name) { return name.size() > 2 && name.compare(0, 2, "._") == 0; }
 
+// Only a regular file is metadata: a folder, link or FIFO named like a
+// sidecar or a temporary is an item of its own. An entry whose kind the
+// listing did not tell is taken for a file.
+bool MayBeFile(const FolderEntry &e) { return e.type == DT_REG || e.type == DT_UNKNOWN; }
+
 // The simple case folding of one code point below U+0800, in the scripts
 // FoldCase covers.
 uint32_t SimpleFold(uint32_t c) {
@@ -104,7 +109,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   std::vector<bool> hidden(entries.size(), false);
   for (size_t i = 0; i < entries.size(); i++) {
     std::string_view name = entries[i].name;
-    if (!IsSidecarName(name)) continue;
+    if (!IsSidecarName(name) || !MayBeFile(entries[i])) continue;
     if (name == "._." && volumeRoot) {
       hidden[i] = true;
       continue;
@@ -122,7 +127,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
     // A sidecar rewrite's temporary sibling, left by a process killed in
     // the middle of one: metadata in the making, never an item.
     const FolderEntry &e = entries[i];
-    bool temporary = e.name.compare(0, sizeof kTemporaryPrefix - 1, kTemporaryPrefix) == 0;
+    bool temporary = sys::IsTemporaryName(e.name) && MayBeFile(e);
     if (!hidden[i] && !temporary) visible.push_back(std::move(entries[i]));
   }
   return visible;
@@ -186,6 +191,46 @@ bool ListingReportsInodes(int fd) {
   }
 }
 
+namespace {
+
+// Every entry of the open folder fd, "." and ".." included, with the kind
+// the listing gives; entries named like metadata (a sidecar, a temporary)
+// whose kind it does not give are looked at, since only a file is metadata.
+OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
+  // One large buffer per thread, kept: a walk opens many folders, and most
+  // of them fit in one read.
+  constexpr size_t kBufferSize = 256 * 1024;
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  char *buf = buffer.get();
+  for (;;) {
+    ssize_t n = sys::Getdents64(fd, buf, kBufferSize);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return StatusFromErrno(errno);
+    if (n == 0) break;
+    // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
+    for (size_t pos = 0; pos + 19 < size_t(n);) {
+      uint64_t ino;
+      uint16_t reclen;
+      std::memcpy(&ino, buf + pos, 8);
+      std::memcpy(&reclen, buf + pos + 16, 2);
+      if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
+      const char *name = buf + pos + 19;
+      entries->push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(device), ino,
+                                     static_cast<uint8_t>(buf[pos + 18])});
+      FolderEntry &e = entries->back();
+      if (e.type == DT_UNKNOWN && (IsSidecarName(e.name) || sys::IsTemporaryName(e.name))) {
+        struct stat st {};
+        if (sys::Fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) e.type = uint8_t(IFTODT(st.st_mode));
+      }
+      pos += reclen;
+    }
+  }
+  return noErr;
+}
+
+}  // namespace
+
 OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
   OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
   if (dir.fd < 0) {
@@ -198,33 +243,12 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
 
   std::vector<FolderEntry> entries;
+  OSStatus listed = ListEntries(dir.fd, now.st_dev, &entries);
+  if (listed != noErr) return listed;
   std::vector<std::string> leftovers;
-  // One large buffer per thread, kept: a walk opens many folders, and most
-  // of them fit in one read.
-  constexpr size_t kBufferSize = 256 * 1024;
-  thread_local std::unique_ptr<char[]> buffer;
-  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  char *buf = buffer.get();
-  for (;;) {
-    ssize_t n = sys::Getdents64(dir.fd, buf, kBufferSize);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return StatusFromErrno(errno);
-    if (n == 0) break;
-    // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
-    for (size_t pos = 0; pos + 19 < size_t(n);) {
-      uint64_t ino;
-      uint16_t reclen;
-      std::memcpy(&ino, buf + pos, 8);
-      std::memcpy(&reclen, buf + pos + 16, 2);
-      if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
-      const char *name = buf + pos + 19;
-      entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino,
-                                    static_cast<uint8_t>(buf[pos + 18])});
-      if (name[0] == '.' && name[1] == 't' && sys::IsTemporaryName(entries.back().name))
-        leftovers.push_back(entries.back().name);
-      pos += reclen;
-    }
-  }
+  for (const FolderEntry &e : entries)
+    if (e.name[0] == '.' && e.name[1] == 't' && sys::IsTemporaryName(e.name) && MayBeFile(e))
+      leftovers.push_back(e.name);
   // Folders are listed by the walks of a zap (its count and the zap itself),
   // never for the menu: the temporaries a killed rewrite left here go now,
   // at the cost of a few calls for each such name and none for other names.

@@ -33,7 +33,9 @@ using CaseProbe = std::function<bool(std::string_view itemName)>;
 // folder, wherever the two sort (they are that item's metadata); in a folder
 // that ignores case, "name" may differ from the item's name in case. "._."
 // is the metadata of a volume root and is left out there; elsewhere, like
-// any orphan "._x", it is a plain file.
+// any orphan "._x", it is a plain file. Only a regular file (or an entry of
+// unknown kind) is metadata, a sidecar or a temporary: a folder, link or FIFO
+// of such a name is an item like any other.
 std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot,
                                         const CaseProbe &ignoresCase = {});
 

@@ -288,16 +288,17 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
     if (fd < 0) err = errno;
   }
   if (fd < 0) {
-    // No such file (or no name that long is possible): no sidecar. A link
-    // where the sidecar belongs is not followed: that is a damaged store.
-    if (err == ENOENT || err == ENAMETOOLONG) return noErr;
-    return err == ELOOP ? kForkStoreDamagedErr : StatusFromErrnoAt(err, where.dirFd, path);
+    // No such file (or no name that long is possible): no sidecar. Nor is
+    // a link (ELOOP: never followed), a folder (EISDIR, opened for writing)
+    // or a socket (ENXIO) of that name: each is an item of its own.
+    if (err == ENOENT || err == ENAMETOOLONG || err == ELOOP || err == EISDIR || err == ENXIO) return noErr;
+    return StatusFromErrnoAt(err, where.dirFd, path);
   }
   file->fd = fd;
-  OSStatus result = noErr;
-  if (sys::Fstat(fd, &file->st) != 0) result = StatusFromErrnoAt(errno, where.dirFd, path);
-  else if (!S_ISREG(file->st.st_mode)) result = kForkStoreDamagedErr;
-  if (result == noErr) result = ReadSidecarBytes(file.get(), what);
+  if (sys::Fstat(fd, &file->st) != 0) return StatusFromErrnoAt(errno, where.dirFd, path);
+  // A folder or FIFO of that name is no sidecar either, but an item.
+  if (!S_ISREG(file->st.st_mode)) return noErr;
+  OSStatus result = ReadSidecarBytes(file.get(), what);
   if (result == noErr) stores->sidecar = std::move(file);
   return result;
 }
@@ -354,9 +355,14 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
     tv::forks::FinderInfoBytes info{};
     std::memcpy(info.data(), plan.finderInfoXattr.value.data(),
                 std::min(info.size(), plan.finderInfoXattr.value.size()));
+    // Whatever stands where the sidecar belongs is no sidecar (it would
+    // have been read), but an item of the user's: it is never replaced.
+    struct stat there {};
+    const std::string sidecarPath = SidecarPathOf(where, st);
+    if (sys::Fstatat(where.dirFd, sidecarPath.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return dupFNErr;
     // From now on readers must look for the sidecar this makes.
     PathNodes().SetHints(where.node, PathNodes().Hints(where.node) | PathNodeTable::kHintSidecar);
-    return ReplaceFile(where.dirFd, SidecarPathOf(where, st), tv::forks::BuildSidecarWithFinderInfo(info),
+    return ReplaceFile(where.dirFd, sidecarPath, tv::forks::BuildSidecarWithFinderInfo(info),
                        sys::KeptAttributes{st.st_uid, st.st_gid, mode_t(st.st_mode & 0666), nullptr});
   }
   xattr(tv::forks::kFinderInfoXattrName, plan.finderInfoXattr);

@@ -98,8 +98,8 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // the bytes of a resource fork over a few KiB in a sidecar over 1 MiB are
 // not read (they stay undefined): right for reading sizes and for emptying
 // the fork, never for a plan that copies the fork. A link, folder or other
-// special file where the sidecar belongs is never followed or read: it gives
-// kForkStoreDamagedErr.
+// special file where the sidecar belongs is never followed or read: it is
+// no sidecar (the listing shows it as an item of its own).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);
