@@ -315,9 +315,14 @@ void RemoveLeftoverTemporary(int dirFd, const char *name) {
   // Where nothing can be locked, nothing proves that: it stays.
   if (sys::OfdLock(file.fd, F_RDLCK, false) != 0) return;
   if (sys::Fstat(file.fd, &file.st) != 0 || !S_ISREG(file.st.st_mode)) return;
-  if (ReadSidecarBytes(&file, SidecarBytes::kSkipLargeFork) != noErr) return;
-  tv::forks::AppleDoubleView view;
-  if (tv::forks::ParseSidecar(file.bytes(), &view) != ForkFormatError::kNone) return;
+  // What a rewrite writes is AppleDouble from its first byte: a writer
+  // killed part way leaves a file that begins as one does, as far as it
+  // goes, or nothing at all (killed right after creating it).
+  const UInt8 start[8] = {0x00, 0x05, 0x16, 0x07, 0x00, 0x02, 0x00, 0x00};
+  static_assert(tv::forks::kAppleDoubleMagic == 0x00051607 && tv::forks::kAppleDoubleVersion2 == 0x00020000);
+  UInt8 head[sizeof start];
+  const size_t want = size_t(std::min<uint64_t>(sizeof head, uint64_t(file.st.st_size)));
+  if (sys::PreadAll(file.fd, head, want, 0) != ssize_t(want) || std::memcmp(head, start, want) != 0) return;
   struct stat now {};
   if (sys::Fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != file.st.st_dev ||
       now.st_ino != file.st.st_ino)

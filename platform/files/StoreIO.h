@@ -37,7 +37,8 @@ using tv::sys::kTemporaryPrefix;
 // Removes the entry `name` of the open folder dirFd when it is a leftover of
 // a rewrite: named as our temporaries are, a regular file no live process
 // holds locked (a writer holds its temporary locked until it is renamed),
-// and an AppleDouble file. Anything else stays; failures are ignored.
+// and empty or AppleDouble from its first byte on, whole or cut short (a
+// writer killed part way). Anything else stays; failures are ignored.
 void RemoveLeftoverTemporary(int dirFd, const char *name);
 
 // How the calls reach the item's extended attributes: through a descriptor of
