@@ -11,6 +11,7 @@
 #include <sys/statfs.h>
 
 #include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
 #include "platform/files/StoreIO.h"
 #include "platform/sys/CallTable.h"
 #include "platform/files/Volumes.h"
@@ -137,10 +138,14 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
 #define FS_CASEFOLD_FL 0x40000000
 #endif
 
-bool FolderIgnoresCase(int fd, std::string_view itemName) {
+namespace {
+
+// Whether the open folder fd may ignore case: the casefold flag of ext4 and
+// tmpfs folders, or a file system that says nothing of it.
+bool FolderMayIgnoreCase(int fd) {
   unsigned flags = 0;
   if (sys::GetFlags(fd, &flags) == 0 && (flags & FS_CASEFOLD_FL)) return true;
-  // Only a hint: these fold case nowhere but in folders with the flag.
+  // These fold case nowhere but in folders with the flag.
   struct statfs sfs {};
   if (sys::Fstatfs(fd, &sfs) == 0) {
     switch (uint64_t(sfs.f_type)) {
@@ -153,6 +158,15 @@ bool FolderIgnoresCase(int fd, std::string_view itemName) {
         break;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool FolderIgnoresCase(int fd, std::string_view itemName) {
+  unsigned flags = 0;
+  if (sys::GetFlags(fd, &flags) == 0 && (flags & FS_CASEFOLD_FL)) return true;
+  if (!FolderMayIgnoreCase(fd)) return false;
   // Elsewhere ask the folder itself: the listing holds no "._" + itemName,
   // so finding it means the lookup ignored case.
   struct stat st {};
@@ -290,6 +304,29 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   }
   *out = std::move(visible);
   return noErr;
+}
+
+void LearnSidecarName(const ItemLocation &where) {
+  PathNodeTable &nodes = PathNodes();
+  const uint8_t hints = nodes.Hints(where.node);
+  if (where.isRoot() || (hints & (PathNodeTable::kHintListed | PathNodeTable::kHintSidecarNamed))) return;
+  OwnedFd dir{sys::Openat(where.dirFd, where.folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd < 0) return;  // the read that follows says why
+  struct stat st {};
+  std::vector<FolderEntry> entries;
+  if (FolderMayIgnoreCase(dir.fd)) {
+    if (sys::Fstat(dir.fd, &st) != 0 || ListEntries(dir.fd, st.st_dev, &entries) != noErr) return;
+    std::vector<FolderEntry> visible = VisibleEntries(
+        std::move(entries), false, [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
+    auto it = std::lower_bound(visible.begin(), visible.end(), where.name,
+                               [](const FolderEntry &e, const std::string &n) { return e.name < n; });
+    if (it != visible.end() && it->name == where.name) {
+      nodes.SetHints(where.node, PathNodeTable::kHintListed | (it->hasSidecar ? PathNodeTable::kHintSidecar : 0),
+                     it->sidecarName);
+      return;
+    }
+  }
+  nodes.SetHints(where.node, hints | PathNodeTable::kHintSidecarNamed);
 }
 
 }  // namespace tv::files

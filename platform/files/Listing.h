@@ -50,6 +50,16 @@ std::string FoldCase(std::string_view name);
 // "._" + itemName, which the listing does not hold, can be looked up.
 bool FolderIgnoresCase(int fd, std::string_view itemName);
 
+// Tells the node of an item that no listing has shown (one reached by its
+// path) what a listing of its folder would tell of its sidecar, where the
+// folder may ignore case: there "._" + name may reach a sidecar whose name
+// differs in case, and only its name on disk keeps that name when it is
+// rewritten (FUSE even gives the other name a node of its own, with pages of
+// its own). Elsewhere the node learns that "._" + name is the only name.
+// Nothing for a node already listed or learned; failures are left to the
+// reads that follow.
+void LearnSidecarName(const ItemLocation &where);
+
 // Reads the folder `where` (whose lstat is `st`) and returns its visible
 // entries with the device and inode each one has. Reads names in large
 // batches and looks at an entry on its own only where the folder listing

@@ -264,6 +264,7 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
+  LearnSidecarName(where);
   // The listing of the file's folder has just shown whether a "._name"
   // stood beside it: a walk does not look for it again to read. Writing
   // always looks.

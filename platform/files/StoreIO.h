@@ -100,7 +100,9 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // not read (they stay undefined): right for reading sizes and for emptying
 // the fork, never for a plan that copies the fork. A link, folder or other
 // special file where the sidecar belongs is never followed or read: it is
-// no sidecar (the listing shows it as an item of its own).
+// no sidecar (the listing shows it as an item of its own). Where the folder
+// may ignore case, an item no listing has shown first learns its sidecar's
+// name on disk (LearnSidecarName in Listing.h).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);
