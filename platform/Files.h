@@ -222,7 +222,9 @@ OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
 // A ref for the item at path (relative paths start at the working directory).
 // Intermediate symbolic links are followed, the last component never is.
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);
-// A file URL for ref; the caller releases it.
+// A file URL for ref; the caller releases it. An item moved or deleted since
+// the ref was made gets the last path it was known by; a ref the platform did
+// not make gets none.
 CFURLRef CFURLCreateFromFSRef(CFAllocatorRef alloc, const FSRef *ref);
 
 // ---- Special folders -------------------------------------------------------------

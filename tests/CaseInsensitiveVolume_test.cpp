@@ -1,6 +1,7 @@
 // A USB stick written by a Mac: an exFAT image on a loop device, mounted
 // through FUSE, where "Mixed.TXT" and "._mixed.txt" are one item and its
 // sidecar.
+#include "platform/forks/Fixtures.h"
 #include "tests/support/MacFiles.h"
 #include "tests/support/Tarrovel.h"
 
@@ -78,25 +79,51 @@ TEST(CaseInsensitiveVolumeTest, SidecarWhoseNameDiffersInCaseIsZappedAsTheItemsM
   ExFatStick stick(tree);
   if (!stick.why.empty()) GTEST_SKIP() << "exFAT volume: " << stick.why;
   tvtest::WriteSettings(tree, false, true, false);
-  std::string mixed = WriteMacFile(tree, "stick/dir/Mixed.TXT", false, "._mixed.txt");
-  std::string plain = WriteMacFile(tree, "stick/dir/plain");
-  // Looked at only by its real name: FUSE gives "._Mixed.TXT" a node of its
-  // own whose cached pages another name's writes do not refresh.
-  std::string before = tree.read("stick/dir/._mixed.txt");
-
-  tvtest::RunResult r =
-      tvtest::Tarrovel({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("stick/dir")});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Zap the resource forks of 2 file(s) in the selection"), std::string::npos) << r.err;
-  EXPECT_EQ(r.out, mixed + "\n" + plain + "\n");
-  EXPECT_EQ(ResourceForkSize(plain), 0u);
-  // The sidecar keeps its name on disk and its other metadata; the fork,
-  // which ended the file, is cut off.
-  std::set<std::string> names = NamesIn(tree.path("stick/dir"));
-  EXPECT_EQ(names, (std::set<std::string>{"Mixed.TXT", "._mixed.txt", "plain", "._plain"}));
-  std::string after = tree.read("stick/dir/._mixed.txt");
-  EXPECT_EQ(before.size() - after.size(), 600u);
-  EXPECT_NE(after.find("com.apple.quarantine"), std::string::npos);
+  namespace fx = tv::forks::fixtures;
+  // Each way of reaching the item: the recursive walk, which lists the
+  // folder, and the commands on the selected file itself. The kernel's
+  // layout is cut in place; a fork-first one is rewritten through a
+  // temporary and renamed.
+  struct Case {
+    const char *command;
+    bool forkFirst;
+    bool selectFolder;
+  };
+  const Case cases[] = {
+      {"Zap Resource Fork Recursively...", false, true},
+      {"Zap Resource Fork Recursively...", true, true},
+      {"Zap Resource Fork...", false, false},
+      {"Zap Resource Fork...", true, false},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    const std::string dir = "stick/d" + std::to_string(n++);
+    const std::string trace = std::string(c.command) + (c.forkFirst ? " fork-first" : "");
+    std::string mixed = WriteMacFile(tree, dir + "/Mixed.TXT", true, "._mixed.txt");
+    std::string plain = WriteMacFile(tree, dir + "/plain");
+    if (c.forkFirst) {
+      auto bytes = fx::BuildForkFirstSidecar(fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), 0, kHasCustomIcon),
+                                             fx::MakeResourceFork(600), fx::TypicalAttributes());
+      tree.file(dir + "/._mixed.txt", std::string(bytes.begin(), bytes.end()));
+    }
+    // Looked at only by its real name: FUSE gives "._Mixed.TXT" a node of
+    // its own whose cached pages another name's writes do not refresh.
+    std::string before = tree.read(dir + "/._mixed.txt");
+    std::vector<std::string> args = {"run", "--yes", "-v", c.command};
+    if (c.selectFolder) args.push_back(tree.path(dir));
+    else args.insert(args.end(), {mixed, plain});
+    tvtest::RunResult r = tvtest::Tarrovel(args);
+    EXPECT_EQ(r.status, 0) << trace << "\n" << r.err;
+    EXPECT_EQ(r.out, mixed + "\n" + plain + "\n") << trace;
+    EXPECT_EQ(ResourceForkSize(plain), 0u) << trace;
+    // The sidecar keeps its name on disk and its other metadata; only the
+    // fork (and the custom-icon flag) went.
+    EXPECT_EQ(NamesIn(tree.path(dir)), (std::set<std::string>{"Mixed.TXT", "._mixed.txt", "plain", "._plain"}))
+        << trace;
+    std::string after = tree.read(dir + "/._mixed.txt");
+    EXPECT_EQ(before.size() - after.size(), 600u) << trace;
+    EXPECT_NE(after.find("com.apple.quarantine"), std::string::npos) << trace;
+  }
 }
 
 }  // namespace

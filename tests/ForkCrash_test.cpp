@@ -17,6 +17,7 @@
 #include "platform/forks/Fixtures.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ForkCalls.h"
+#include "tests/support/MacFiles.h"
 #include "tests/support/Selection.h"
 #include "tests/support/Tarrovel.h"
 #include "tests/support/TestSupport.h"
@@ -269,6 +270,16 @@ TEST(TerminationTest, AZapOfTheFolderRemovesOnlyDeadWritersTemporaries) {
   const std::string linked = ".tarrovel-tmp-00000000000000cc";
   tree.file("d/" + dead, Str(metadata));
   tree.file("d/sub/" + deeper, Str(metadata));
+  // Killed right after creating it, or part way through its header or
+  // its entries: still AppleDouble as far as it goes.
+  const std::vector<std::string> cut = {"", Str(metadata).substr(0, 5), Str(metadata).substr(0, 60)};
+  const std::string cutNames[] = {".tarrovel-tmp-00000000000000d0", ".tarrovel-tmp-00000000000000d1",
+                                  ".tarrovel-tmp-00000000000000d2"};
+  for (size_t i = 0; i < cut.size(); i++) tree.file("d/" + cutNames[i], cut[i]);
+  // A folder of that name is the user's: walked like any other.
+  const std::string folder = ".tarrovel-tmp-00000000000000ee";
+  tree.file("d/" + folder + "/g", "data");
+  tree.file("d/" + folder + "/._g", Str(metadata));
   tree.file("d/" + notOurs, "a note that happens to bear the name");
   tree.file("d/" + alive, Str(metadata));
   tree.file("d/.tarrovel-tmp-0123abcd", Str(metadata));  // not the exact pattern
@@ -289,6 +300,9 @@ TEST(TerminationTest, AZapOfTheFolderRemovesOnlyDeadWritersTemporaries) {
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_FALSE(tree.exists("d/" + dead));
   EXPECT_FALSE(tree.exists("d/sub/" + deeper));
+  for (const std::string &name : cutNames) EXPECT_FALSE(tree.exists("d/" + name)) << name;
+  EXPECT_NE(r.err.find("Zap the resource forks of 4 file(s)"), std::string::npos) << r.err;
+  EXPECT_EQ(tvtest::ResourceForkSize(tree.path("d/" + folder + "/g")), 0u);
   for (const std::string &kept : {notOurs, alive, std::string(".tarrovel-tmp-0123abcd"), linked, std::string("unrelated")})
     EXPECT_TRUE(tree.exists("d/" + kept)) << kept;
   EXPECT_EQ(Str(metadata), tree.read("elsewhere"));

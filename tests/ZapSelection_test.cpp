@@ -96,6 +96,43 @@ TEST_F(ZapSelectionTest, LinksAndFifosAreNeitherCountedNorZapped) {
   EXPECT_NE(r.err.find("[caution] Zap the resource forks of 0 file(s)"), std::string::npos) << r.err;
 }
 
+// Only a regular file is a sidecar: a folder, FIFO or link named "._a.txt"
+// beside "a.txt" is an item of its own (a folder is walked into), "a.txt"
+// has no sidecar, and the zap goes on past it.
+TEST_F(ZapSelectionTest, EntriesNamedLikeSidecarsThatAreNoFilesAreItems) {
+  const std::string fork(600, 'r');
+  std::vector<std::string> selected, files;
+  for (const char *kind : {"folder", "fifo", "link"}) {
+    const std::string dir = std::string("k-") + kind + "/";
+    files.push_back(tree.file(dir + "a.txt", "a"));
+    tree.setXattr(dir + "a.txt", "user.com.apple.ResourceFork", fork);
+    const std::string k = kind;
+    if (k == "folder") files.push_back(WriteMacFile(tree, dir + "._a.txt/inner"));
+    if (k == "fifo") {
+      EXPECT_EQ(mkfifo(tree.path(dir + "._a.txt").c_str(), 0644), 0);
+    }
+    if (k == "link") tree.symlink(dir + "._a.txt", "z");
+    files.push_back(WriteMacFile(tree, dir + "z"));
+    selected.push_back(tree.path(dir));
+  }
+  std::vector<std::string> args = {"run", "--yes", "-v", "Zap Resource Fork Recursively..."};
+  args.insert(args.end(), selected.begin(), selected.end());
+  tvtest::RunResult r = Tarrovel(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Zap the resource forks of 7 file(s) in the selection"), std::string::npos) << r.err;
+  for (const auto &f : files) EXPECT_EQ(ResourceForkSize(f), 0u) << f;
+
+  // The file alone, selected: no sidecar, and its fork is zapped.
+  for (const auto &f : {files[0], files[3], files[5]}) {
+    tree.setXattr(f.substr(tree.path("").size() + 1), "user.com.apple.ResourceFork", fork);
+    r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
+    EXPECT_EQ(r.status, 0) << f << "\n" << r.err;
+    EXPECT_EQ(ResourceForkSize(f), 0u) << f;
+  }
+  EXPECT_TRUE(tree.exists("k-folder/._a.txt/inner"));
+  EXPECT_TRUE(tree.exists("k-link/._a.txt"));
+}
+
 TEST_F(ZapSelectionTest, VerboseRunPrintsPathsLongerThanAnyFixedBuffer) {
   // Some 10 KiB of path: far beyond PATH_MAX, so the folders are made one
   // level at a time.

@@ -4,6 +4,7 @@
 
 #include "platform/HostServices.h"
 #include "platform/forks/Fixtures.h"
+#include "platform/sys/CallTable.h"
 #include "selection/MyCMContext.h"
 #include "support/MyCFAutoreleasePool.h"
 #include "support/MyStatus.h"
@@ -11,7 +12,11 @@
 #include "tests/support/TestSupport.h"
 #include "zap/MyZapTraversal.h"
 
+#include <cstdarg>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <utility>
 #include <gtest/gtest.h>
 
 namespace {
@@ -330,6 +335,70 @@ TEST_F(ConfirmTest, FailingFileMidFolderStopsThereNamesItAndLeavesTheRest) {
   EXPECT_NE(seen.messages[0].find(bad), std::string::npos) << seen.messages[0];
   EXPECT_EQ(tree.read("dir/._b"), badSidecar);
   EXPECT_EQ(tree.read("dir/._c"), laterSidecar);
+}
+
+// What another process does meanwhile, at the moment the rewrite of the
+// first file's sidecar has made its temporary.
+std::function<void()> sMeanwhile;
+int OpenatThenMeanwhile(int dirFd, const char *path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & O_CREAT) {
+    va_list args;
+    va_start(args, flags);
+    mode = mode_t(va_arg(args, int));
+    va_end(args);
+  }
+  int fd = tv::sys::RealCalls().openat(dirFd, path, flags, mode);
+  if (fd >= 0 && strstr(path, ".tarrovel-tmp-") && sMeanwhile) std::exchange(sMeanwhile, nullptr)();
+  return fd;
+}
+
+// The tree moved, a folder deleted or swapped for a link while the zap
+// walks: no temporary is left anywhere, and the alert names the item by
+// the last path it was known by.
+TEST_F(ConfirmTest, TreeChangedDuringTheZapLeavesNoTemporaryAndTheAlertNamesTheItem) {
+  namespace fx = tv::forks::fixtures;
+  struct Case {
+    const char *what;
+    std::function<void()> meanwhile;
+    std::string named;
+  };
+  const std::string top = tree.path("top"), sub = tree.path("top/sub");
+  const Case cases[] = {
+      {"moved", [&] { ASSERT_EQ(0, rename(top.c_str(), tree.path("moved").c_str())); }, tree.path("top/b")},
+      {"deleted", [&] { std::filesystem::remove_all(sub); }, sub},
+      {"swapped for a link",
+       [&] {
+         ASSERT_EQ(0, rename(sub.c_str(), tree.path("real").c_str()));
+         ASSERT_EQ(0, symlink("../real", sub.c_str()));
+       },
+       sub},
+  };
+  for (const Case &c : cases) {
+    std::filesystem::remove_all(tree.path("moved"));
+    std::filesystem::remove_all(tree.path("real"));
+    tree.file("top/a", "data");
+    auto forkFirst = fx::BuildForkFirstSidecar(fx::MakeFinderInfo(0, 0, 0), fx::MakeResourceFork(600),
+                                               fx::TypicalAttributes());
+    tree.file("top/._a", std::string(forkFirst.begin(), forkFirst.end()));
+    MacFile("top/b");
+    MacFile("top/sub/c");
+    seen = Seen{};
+    sMeanwhile = c.meanwhile;
+    tv::sys::CallTable calls = tv::sys::RealCalls();
+    calls.openat = OpenatThenMeanwhile;
+    OSStatus err;
+    {
+      tv::sys::SubstituteScope disturbed(calls);
+      err = ZapRsrc({top}, true, false);
+    }
+    EXPECT_STATUS(noBeepErr, err) << c.what;
+    ASSERT_EQ(seen.messages.size(), 1u) << c.what;
+    EXPECT_NE(seen.messages[0].find(c.named), std::string::npos) << c.what << ": " << seen.messages[0];
+    for (const auto &e : std::filesystem::recursive_directory_iterator(tree.path("")))
+      EXPECT_EQ(e.path().filename().string().rfind(".tarrovel-tmp-", 0), std::string::npos) << c.what << ": " << e.path();
+    std::filesystem::remove_all(top);
+  }
 }
 
 // Emptying a resource fork with the setting on leaves the file's

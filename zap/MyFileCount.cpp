@@ -1,5 +1,6 @@
 #include "zap/MyFileCount.h"
 
+#include "feedback/MyAlerts.h"
 #include "support/MyLog.h"
 #include "support/MyStatus.h"
 #include "zap/MyZapTraversal.h"
@@ -83,7 +84,7 @@ OSStatus CountFilesWithIter(MyFSDirIter iter, Boolean recursive, MyFileCountPara
     }
     MyFSDirIter sub = nullptr;
     err = MyFSDirIterCreate(ref, &sub);
-    if (err != noErr) return err;
+    if (err != noErr) return MyAlertError(err, ref, nullptr);  // named, as in the zap
     err = CountFilesWithIter(sub, recursive, param);
     MyFSDirIterDispose(sub);
     if (err != noErr) return err;

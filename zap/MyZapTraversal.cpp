@@ -34,8 +34,10 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       if (!recursive) continue;
       if ((MyFSDirIterGetUserAccessPerm(iter) & 5) != 5) continue;  // counted and told already
       MyFSDirIter sub = nullptr;
+      // A folder that cannot be listed (deleted, moved, swapped for a link
+      // since the walk above it began) is named in the alert, as a file is.
       err = MyFSDirIterCreate(ref, &sub);
-      if (err != noErr) return err;
+      if (err != noErr) return MyAlertError(err, ref, nullptr);
       err = ZapForkWithIter(sub, isDataFork, recursive, keepModificationDate);
       MyFSDirIterDispose(sub);
       if (err != noErr) return err;
@@ -45,7 +47,7 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
     }
     if (!MyFSDirIterIsFile(iter)) continue;  // no forks, not counted either
     if (keepModificationDate) {
-      err = GetTimeStampForRef(ref, nullptr, &savedModDate);
+      err = MyAlertError(GetTimeStampForRef(ref, nullptr, &savedModDate), ref, nullptr);
       if (err != noErr) return err;
     }
     const FSCatalogInfo *info = MyFSDirIterGetCatalogInfo(iter);
@@ -53,7 +55,7 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
     err = MyAlertError(err, ref, nullptr);
     if (err != noErr) return err;
     if (keepModificationDate) {
-      err = SetTimeStampForRef(ref, nullptr, &savedModDate);
+      err = MyAlertError(SetTimeStampForRef(ref, nullptr, &savedModDate), ref, nullptr);
       if (err != noErr) return err;
     }
     TVProgressItemDone(ref);  // the unit the count counted: every file, with a fork or not

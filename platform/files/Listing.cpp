@@ -11,6 +11,7 @@
 #include <sys/statfs.h>
 
 #include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
 #include "platform/files/StoreIO.h"
 #include "platform/sys/CallTable.h"
 #include "platform/files/Volumes.h"
@@ -20,6 +21,11 @@ namespace tv::files {
 namespace {
 
 bool IsSidecarName(std::string_view name) { return name.size() > 2 && name.compare(0, 2, "._") == 0; }
+
+// Only a regular file is metadata: a folder, link or FIFO named like a
+// sidecar or a temporary is an item of its own. An entry whose kind the
+// listing did not tell is taken for a file.
+bool MayBeFile(const FolderEntry &e) { return e.type == DT_REG || e.type == DT_UNKNOWN; }
 
 // The simple case folding of one code point below U+0800, in the scripts
 // FoldCase covers.
@@ -104,7 +110,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   std::vector<bool> hidden(entries.size(), false);
   for (size_t i = 0; i < entries.size(); i++) {
     std::string_view name = entries[i].name;
-    if (!IsSidecarName(name)) continue;
+    if (!IsSidecarName(name) || !MayBeFile(entries[i])) continue;
     if (name == "._." && volumeRoot) {
       hidden[i] = true;
       continue;
@@ -122,7 +128,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
     // A sidecar rewrite's temporary sibling, left by a process killed in
     // the middle of one: metadata in the making, never an item.
     const FolderEntry &e = entries[i];
-    bool temporary = e.name.compare(0, sizeof kTemporaryPrefix - 1, kTemporaryPrefix) == 0;
+    bool temporary = sys::IsTemporaryName(e.name) && MayBeFile(e);
     if (!hidden[i] && !temporary) visible.push_back(std::move(entries[i]));
   }
   return visible;
@@ -132,10 +138,14 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
 #define FS_CASEFOLD_FL 0x40000000
 #endif
 
-bool FolderIgnoresCase(int fd, std::string_view itemName) {
+namespace {
+
+// Whether the open folder fd may ignore case: the casefold flag of ext4 and
+// tmpfs folders, or a file system that says nothing of it.
+bool FolderMayIgnoreCase(int fd) {
   unsigned flags = 0;
   if (sys::GetFlags(fd, &flags) == 0 && (flags & FS_CASEFOLD_FL)) return true;
-  // Only a hint: these fold case nowhere but in folders with the flag.
+  // These fold case nowhere but in folders with the flag.
   struct statfs sfs {};
   if (sys::Fstatfs(fd, &sfs) == 0) {
     switch (uint64_t(sfs.f_type)) {
@@ -148,6 +158,15 @@ bool FolderIgnoresCase(int fd, std::string_view itemName) {
         break;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool FolderIgnoresCase(int fd, std::string_view itemName) {
+  unsigned flags = 0;
+  if (sys::GetFlags(fd, &flags) == 0 && (flags & FS_CASEFOLD_FL)) return true;
+  if (!FolderMayIgnoreCase(fd)) return false;
   // Elsewhere ask the folder itself: the listing holds no "._" + itemName,
   // so finding it means the lookup ignored case.
   struct stat st {};
@@ -188,6 +207,46 @@ bool ListingReportsInodes(int fd) {
   }
 }
 
+namespace {
+
+// Every entry of the open folder fd, "." and ".." included, with the kind
+// the listing gives; entries named like metadata (a sidecar, a temporary)
+// whose kind it does not give are looked at, since only a file is metadata.
+OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
+  // One large buffer per thread, kept: a walk opens many folders, and most
+  // of them fit in one read.
+  constexpr size_t kBufferSize = 256 * 1024;
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  char *buf = buffer.get();
+  for (;;) {
+    ssize_t n = sys::Getdents64(fd, buf, kBufferSize);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return StatusFromErrno(errno);
+    if (n == 0) break;
+    // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
+    for (size_t pos = 0; pos + 19 < size_t(n);) {
+      uint64_t ino;
+      uint16_t reclen;
+      std::memcpy(&ino, buf + pos, 8);
+      std::memcpy(&reclen, buf + pos + 16, 2);
+      if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
+      const char *name = buf + pos + 19;
+      entries->push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(device), ino,
+                                     static_cast<uint8_t>(buf[pos + 18])});
+      FolderEntry &e = entries->back();
+      if (e.type == DT_UNKNOWN && (IsSidecarName(e.name) || sys::IsTemporaryName(e.name))) {
+        struct stat st {};
+        if (sys::Fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) e.type = uint8_t(IFTODT(st.st_mode));
+      }
+      pos += reclen;
+    }
+  }
+  return noErr;
+}
+
+}  // namespace
+
 OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
   OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
   if (dir.fd < 0) {
@@ -200,33 +259,12 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
 
   std::vector<FolderEntry> entries;
+  OSStatus listed = ListEntries(dir.fd, now.st_dev, &entries);
+  if (listed != noErr) return listed;
   std::vector<std::string> leftovers;
-  // One large buffer per thread, kept: a walk opens many folders, and most
-  // of them fit in one read.
-  constexpr size_t kBufferSize = 256 * 1024;
-  thread_local std::unique_ptr<char[]> buffer;
-  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  char *buf = buffer.get();
-  for (;;) {
-    ssize_t n = sys::Getdents64(dir.fd, buf, kBufferSize);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return StatusFromErrno(errno);
-    if (n == 0) break;
-    // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
-    for (size_t pos = 0; pos + 19 < size_t(n);) {
-      uint64_t ino;
-      uint16_t reclen;
-      std::memcpy(&ino, buf + pos, 8);
-      std::memcpy(&reclen, buf + pos + 16, 2);
-      if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
-      const char *name = buf + pos + 19;
-      entries.push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(now.st_dev), ino,
-                                    static_cast<uint8_t>(buf[pos + 18])});
-      if (name[0] == '.' && name[1] == 't' && sys::IsTemporaryName(entries.back().name))
-        leftovers.push_back(entries.back().name);
-      pos += reclen;
-    }
-  }
+  for (const FolderEntry &e : entries)
+    if (e.name[0] == '.' && e.name[1] == 't' && sys::IsTemporaryName(e.name) && MayBeFile(e))
+      leftovers.push_back(e.name);
   // Folders are listed by the walks of a zap (its count and the zap itself),
   // never for the menu: the temporaries a killed rewrite left here go now,
   // at the cost of a few calls for each such name and none for other names.
@@ -276,6 +314,29 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   }
   *out = std::move(visible);
   return noErr;
+}
+
+void LearnSidecarName(const ItemLocation &where) {
+  PathNodeTable &nodes = PathNodes();
+  const uint8_t hints = nodes.Hints(where.node);
+  if (where.isRoot() || (hints & (PathNodeTable::kHintListed | PathNodeTable::kHintSidecarNamed))) return;
+  OwnedFd dir{sys::Openat(where.dirFd, where.folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd < 0) return;  // the read that follows says why
+  struct stat st {};
+  std::vector<FolderEntry> entries;
+  if (FolderMayIgnoreCase(dir.fd)) {
+    if (sys::Fstat(dir.fd, &st) != 0 || ListEntries(dir.fd, st.st_dev, &entries) != noErr) return;
+    std::vector<FolderEntry> visible = VisibleEntries(
+        std::move(entries), false, [&](std::string_view itemName) { return FolderIgnoresCase(dir.fd, itemName); });
+    auto it = std::lower_bound(visible.begin(), visible.end(), where.name,
+                               [](const FolderEntry &e, const std::string &n) { return e.name < n; });
+    if (it != visible.end() && it->name == where.name) {
+      nodes.SetHints(where.node, PathNodeTable::kHintListed | (it->hasSidecar ? PathNodeTable::kHintSidecar : 0),
+                     it->sidecarName);
+      return;
+    }
+  }
+  nodes.SetHints(where.node, hints | PathNodeTable::kHintSidecarNamed);
 }
 
 }  // namespace tv::files

@@ -33,7 +33,9 @@ using CaseProbe = std::function<bool(std::string_view itemName)>;
 // folder, wherever the two sort (they are that item's metadata); in a folder
 // that ignores case, "name" may differ from the item's name in case. "._."
 // is the metadata of a volume root and is left out there; elsewhere, like
-// any orphan "._x", it is a plain file.
+// any orphan "._x", it is a plain file. Only a regular file (or an entry of
+// unknown kind) is metadata, a sidecar or a temporary: a folder, link or FIFO
+// of such a name is an item like any other.
 std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot,
                                         const CaseProbe &ignoresCase = {});
 
@@ -47,6 +49,16 @@ std::string FoldCase(std::string_view name);
 // tmpfs folders, else (FAT, exFAT, FUSE, network file systems) whether
 // "._" + itemName, which the listing does not hold, can be looked up.
 bool FolderIgnoresCase(int fd, std::string_view itemName);
+
+// Tells the node of an item that no listing has shown (one reached by its
+// path) what a listing of its folder would tell of its sidecar, where the
+// folder may ignore case: there "._" + name may reach a sidecar whose name
+// differs in case, and only its name on disk keeps that name when it is
+// rewritten (FUSE even gives the other name a node of its own, with pages of
+// its own). Elsewhere the node learns that "._" + name is the only name.
+// Nothing for a node already listed or learned; failures are left to the
+// reads that follow.
+void LearnSidecarName(const ItemLocation &where);
 
 // Reads the folder `where` (whose lstat is `st`, of which only the device
 // and inode are used: the folder is checked to be that one once it is open)

@@ -20,7 +20,7 @@ TEST(ListingHintsTest, EntriesKnowWhetherASidecarStoodBesideThem) {
   tree.file("d/._orphan");
   tree.folder("d/folder");
   tree.file("d/._folder");
-  tree.file("d/.tarrovel-tmp-0123abcd");  // left by a killed rewrite: never listed
+  tree.file("d/.tarrovel-tmp-0123456789abcdef");  // left by a killed rewrite: never listed
   FSRef folder;
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8 *>(tree.path("d").c_str()), &folder, nullptr), noErr);
   FSIterator it = nullptr;

@@ -392,6 +392,20 @@ TEST(VisibleEntriesTest, SidecarsAreHiddenWhereverTheyAndTheirItemsSort) {
   for (const auto &e : visible) EXPECT_EQ(e.hasSidecar, e.name != "._ orphan") << e.name;
 }
 
+TEST(VisibleEntriesTest, OnlyFilesAreSidecarsOrTemporaries) {
+  std::vector<FolderEntry> entries;
+  for (auto [name, type] : std::initializer_list<std::pair<const char *, uint8_t>>{
+           {"a", DT_REG}, {"._a", DT_DIR}, {"b", DT_REG}, {"._b", DT_LNK}, {"c", DT_REG}, {"._c", DT_UNKNOWN},
+           {"d", DT_DIR}, {"._d", DT_REG}, {".tarrovel-tmp-0123456789abcdef", DT_DIR},
+           {".tarrovel-tmp-fedcba9876543210", DT_REG}, {".tarrovel-tmp-notes", DT_REG}})
+    entries.push_back(FolderEntry{name, 1, entries.size() + 100, type});
+  auto visible = VisibleEntries(entries, false);
+  EXPECT_EQ((std::vector<std::string>{"._a", "._b", ".tarrovel-tmp-0123456789abcdef", ".tarrovel-tmp-notes", "a",
+                                      "b", "c", "d"}),
+            Names(visible));
+  for (const auto &e : visible) EXPECT_EQ(e.hasSidecar, e.name == "c" || e.name == "d") << e.name;
+}
+
 TEST(VisibleEntriesTest, CaseOnlyPairsDependOnTheFolderAndAreProbedOnce) {
   std::vector<std::string> asked;
   auto probe = [&](bool answer) {

@@ -55,6 +55,9 @@ class PathNodeTable {
   enum Hint : uint8_t {
     kHintListed = 0x1,   // seen in a listing of its parent
     kHintSidecar = 0x2,  // ... with a "._name" sidecar beside it
+    // Not listed, but its sidecar can only be "._name": its folder does not
+    // ignore case (see LearnSidecarName in Listing.h).
+    kHintSidecarNamed = 0x4,
   };
   // sidecarName: the sidecar's name on disk where it is not "._" + the
   // node's name (a folder that ignores case); empty otherwise.

@@ -286,6 +286,7 @@ OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bo
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
+  LearnSidecarName(where);
   // The listing of the file's folder has just shown whether a "._name"
   // stood beside it: a walk does not look for it again to read. Writing
   // always looks.
@@ -310,16 +311,17 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
     if (fd < 0) err = errno;
   }
   if (fd < 0) {
-    // No such file (or no name that long is possible): no sidecar. A link
-    // where the sidecar belongs is not followed: that is a damaged store.
-    if (err == ENOENT || err == ENAMETOOLONG) return noErr;
-    return err == ELOOP ? kForkStoreDamagedErr : StatusFromErrnoAt(err, where.dirFd, path);
+    // No such file (or no name that long is possible): no sidecar. Nor is
+    // a link (ELOOP: never followed), a folder (EISDIR, opened for writing)
+    // or a socket (ENXIO) of that name: each is an item of its own.
+    if (err == ENOENT || err == ENAMETOOLONG || err == ELOOP || err == EISDIR || err == ENXIO) return noErr;
+    return StatusFromErrnoAt(err, where.dirFd, path);
   }
   file->fd = fd;
-  OSStatus result = noErr;
-  if (sys::Fstat(fd, &file->st) != 0) result = StatusFromErrnoAt(errno, where.dirFd, path);
-  else if (!S_ISREG(file->st.st_mode)) result = kForkStoreDamagedErr;
-  if (result == noErr) result = ReadSidecarBytes(file.get(), what);
+  if (sys::Fstat(fd, &file->st) != 0) return StatusFromErrnoAt(errno, where.dirFd, path);
+  // A folder or FIFO of that name is no sidecar either, but an item.
+  if (!S_ISREG(file->st.st_mode)) return noErr;
+  OSStatus result = ReadSidecarBytes(file.get(), what);
   if (result == noErr) stores->sidecar = std::move(file);
   return result;
 }
@@ -336,9 +338,14 @@ void RemoveLeftoverTemporary(int dirFd, const char *name) {
   // Where nothing can be locked, nothing proves that: it stays.
   if (sys::OfdLock(file.fd, F_RDLCK, false) != 0) return;
   if (sys::Fstat(file.fd, &file.st) != 0 || !S_ISREG(file.st.st_mode)) return;
-  if (ReadSidecarBytes(&file, SidecarBytes::kSkipLargeFork) != noErr) return;
-  tv::forks::AppleDoubleView view;
-  if (tv::forks::ParseSidecar(file.bytes(), &view) != ForkFormatError::kNone) return;
+  // What a rewrite writes is AppleDouble from its first byte: a writer
+  // killed part way leaves a file that begins as one does, as far as it
+  // goes, or nothing at all (killed right after creating it).
+  const UInt8 start[8] = {0x00, 0x05, 0x16, 0x07, 0x00, 0x02, 0x00, 0x00};
+  static_assert(tv::forks::kAppleDoubleMagic == 0x00051607 && tv::forks::kAppleDoubleVersion2 == 0x00020000);
+  UInt8 head[sizeof start];
+  const size_t want = size_t(std::min<uint64_t>(sizeof head, uint64_t(file.st.st_size)));
+  if (sys::PreadAll(file.fd, head, want, 0) != ssize_t(want) || std::memcmp(head, start, want) != 0) return;
   struct stat now {};
   if (sys::Fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != file.st.st_dev ||
       now.st_ino != file.st.st_ino)
@@ -376,9 +383,14 @@ OSStatus ApplyForkStorePlan(const ItemLocation &where, const struct stat &st, co
     tv::forks::FinderInfoBytes info{};
     std::memcpy(info.data(), plan.finderInfoXattr.value.data(),
                 std::min(info.size(), plan.finderInfoXattr.value.size()));
+    // Whatever stands where the sidecar belongs is no sidecar (it would
+    // have been read), but an item of the user's: it is never replaced.
+    struct stat there {};
+    const std::string sidecarPath = SidecarPathOf(where, st);
+    if (sys::Fstatat(where.dirFd, sidecarPath.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return dupFNErr;
     // From now on readers must look for the sidecar this makes.
     PathNodes().SetHints(where.node, PathNodes().Hints(where.node) | PathNodeTable::kHintSidecar);
-    return ReplaceFile(where.dirFd, SidecarPathOf(where, st), tv::forks::BuildSidecarWithFinderInfo(info),
+    return ReplaceFile(where.dirFd, sidecarPath, tv::forks::BuildSidecarWithFinderInfo(info),
                        sys::KeptAttributes{st.st_uid, st.st_gid, mode_t(st.st_mode & 0666), nullptr});
   }
   xattr(tv::forks::kFinderInfoXattrName, plan.finderInfoXattr);

@@ -37,7 +37,8 @@ using tv::sys::kTemporaryPrefix;
 // Removes the entry `name` of the open folder dirFd when it is a leftover of
 // a rewrite: named as our temporaries are, a regular file no live process
 // holds locked (a writer holds its temporary locked until it is renamed),
-// and an AppleDouble file. Anything else stays; failures are ignored.
+// and empty or AppleDouble from its first byte on, whole or cut short (a
+// writer killed part way). Anything else stays; failures are ignored.
 void RemoveLeftoverTemporary(int dirFd, const char *name);
 
 // How the calls reach the item's extended attributes: through a descriptor of
@@ -102,8 +103,10 @@ OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bo
 // the bytes of a resource fork over a few KiB in a sidecar over 1 MiB are
 // not read (they stay undefined): right for reading sizes and for emptying
 // the fork, never for a plan that copies the fork. A link, folder or other
-// special file where the sidecar belongs is never followed or read: it gives
-// kForkStoreDamagedErr.
+// special file where the sidecar belongs is never followed or read: it is
+// no sidecar (the listing shows it as an item of its own). Where the folder
+// may ignore case, an item no listing has shown first learns its sidecar's
+// name on disk (LearnSidecarName in Listing.h).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);

@@ -368,7 +368,7 @@ TEST_F(ForkStoreTest, LinksAndSpecialFilesHaveNoForksAndAreNeverOpened) {
   EXPECT_EQ(40u, RsrcSize(tree.path("target")));
 }
 
-TEST_F(ForkStoreTest, StoresThatDoNotParseAreRefusedAndLeftAlone) {
+TEST_F(ForkStoreTest, StoresThatDoNotParseAreRefusedAndLinksAreNoStores) {
   std::vector<UInt8> damaged = fx::BuildMacOSKernelSidecar(Info(kHasCustomIcon), fx::TypicalAttributes(),
                                                            fx::MakeResourceFork(100));
   damaged[0x54 + 8] ^= 0x7F;  // the ATTR block's total size
@@ -388,13 +388,17 @@ TEST_F(ForkStoreTest, StoresThatDoNotParseAreRefusedAndLeftAlone) {
   bool exists = false;
   EXPECT_EQ(std::string(31, '\1'), Xattr("short", kFinderInfoXattr, &exists));
 
-  // A link where a sidecar belongs is neither followed nor replaced.
+  // A link where a sidecar belongs is no sidecar: neither followed nor
+  // replaced, and the item has none.
   std::string linked = Item("linked");
   tree.file("elsewhere", Str(fx::BuildSambaSidecar(Info(0), fx::MakeResourceFork(10))));
   tree.symlink("._linked", "elsewhere");
-  EXPECT_STATUS(ioErr, RsrcSize(linked, &size));
-  EXPECT_STATUS(ioErr, Zap(linked));
+  EXPECT_STATUS(noErr, RsrcSize(linked, &size));
+  EXPECT_EQ(0u, size);
+  EXPECT_STATUS(noErr, Zap(linked));
   EXPECT_EQ(10u, ForkLength(Vec(tree.read("elsewhere"))));
+  struct stat link {};
+  EXPECT_TRUE(lstat(tree.path("._linked").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
 }
 
 TEST_F(ForkStoreTest, RewrittenSidecarKeepsOwnerAndMode) {

@@ -29,12 +29,15 @@ TEST(CFURLCreateFromFSRefTest, MakesAFileUrlOfTheRefsPath) {
   }
 }
 
-TEST(CFURLCreateFromFSRefTest, NoUrlForABadOrStaleRef) {
+TEST(CFURLCreateFromFSRefTest, NoUrlForABadRefAndTheLastKnownPathForAStaleOne) {
   tvtest::TempTree tree;
   std::string file = tree.file("f", "x");
   FSRef ref = RefFor(file);
   ASSERT_EQ(0, rename(file.c_str(), tree.path("g").c_str()));
-  EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, &ref));
+  CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
+  ASSERT_NE(nullptr, url);
+  EXPECT_EQ(file, UrlPath(url));
+  CFRelease(url);
   FSRef zero{};
   EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, &zero));
   EXPECT_EQ(nullptr, CFURLCreateFromFSRef(kCFAllocatorDefault, nullptr));

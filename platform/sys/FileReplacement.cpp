@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "platform/HostServices.h"
 #include "platform/sys/CallTable.h"
@@ -203,32 +204,54 @@ int ReadAllXattrs(int fd, std::vector<NamedValue> *out) {
 // temporary first. Blocking the signals across the replacement instead would
 // hold a large one on a slow disk past a second Ctrl-C, and would not cover a
 // signal another thread takes.
+//
+// Every step after the first works in the folder itself, held open: when the
+// folder is moved, or a folder on its path is renamed, deleted or replaced
+// meanwhile, the temporary is still renamed or removed where it is, and is
+// never left behind under a path that leads nowhere any more.
 ReplaceResult ReplaceFile(int dirFd, const std::string &path, const void *content, size_t size,
                           const KeptAttributes *keep) {
   const std::string folder = FolderPrefixOf(path);
-  std::string temp;
-  int fd = -1;
+  const std::string name = path.substr(folder.size());
+  const int folderFd = Openat(dirFd, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return {errno, path};
+  char temp[40] = {};
+  int fd = -1, createErr = EEXIST, lockErr = 0;
   std::optional<TemporaryInFlight> inFlight;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "%s%016llx", kTemporaryPrefix, static_cast<unsigned long long>(NextRandom()));
-    temp = folder + name;
+    std::snprintf(temp, sizeof temp, "%s%016llx", kTemporaryPrefix, static_cast<unsigned long long>(NextRandom()));
     // Published before it exists: a signal is taken on the way out of the
     // call that creates it.
-    inFlight.emplace(dirFd, temp);
-    fd = Openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) break;
-    inFlight.reset();
-    if (errno != EEXIST) break;
+    inFlight.emplace(folderFd, temp);
+    fd = Openat(folderFd, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      createErr = errno;
+      inFlight.reset();
+      if (createErr != EEXIST) break;
+      continue;
+    }
+    // Waits only while a cleanup looks at the new, empty file. A cleanup
+    // that came first removed it as a dead writer's: start again.
+    if (OfdLock(fd, F_WRLCK, true) != 0) {
+      if (!NoLocksHere(errno)) lockErr = errno;
+      break;
+    }
+    struct stat st {};
+    if (Fstat(fd, &st) == 0 && st.st_nlink == 0) {
+      Close(fd);
+      fd = -1;
+      inFlight.reset();
+    }
   }
-  if (fd < 0) return {errno, path};
+  if (fd < 0) {
+    Close(folderFd);
+    return {createErr, path};
+  }
 
-  int err = 0;
+  int err = lockErr;
   auto step = [&](int r) {
     if (err == 0 && r != 0) err = errno;
   };
-  // Waits only while a cleanup looks at the new, empty file.
-  if (OfdLock(fd, F_WRLCK, true) != 0 && !NoLocksHere(errno)) err = errno;
   step(err == 0 ? WriteAll(fd, content, size) : 0);
   if (keep) {
     // Owner before attributes: a change of owner drops security.capability.
@@ -237,20 +260,16 @@ ReplaceResult ReplaceFile(int dirFd, const std::string &path, const void *conten
   }
   step(err == 0 ? Fsync(fd) : 0);
   ReplaceResult result;
-  if (err != 0) result = {err, temp};
-  else if (Renameat(dirFd, temp.c_str(), dirFd, path.c_str()) != 0) result = {errno, path};
-  if (result.err != 0) Unlinkat(dirFd, temp.c_str(), 0);
+  if (err != 0) result = {err, folder + temp};
+  else if (Renameat(folderFd, temp, folderFd, name.c_str()) != 0) result = {errno, path};
+  if (result.err != 0) Unlinkat(folderFd, temp, 0);
   // Closed (and unlocked) only once the name is gone. The bytes are on the
   // disk already: a failing close changes nothing any more.
   Close(fd);
-  if (result.err == 0) {
-    // The rename itself reaches the disk with the folder.
-    const int folderFd = Openat(dirFd, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-      Fsync(folderFd);
-      Close(folderFd);
-    }
-  }
+  // The rename itself reaches the disk with the folder.
+  if (result.err == 0) Fsync(folderFd);
+  inFlight.reset();
+  Close(folderFd);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -30,6 +31,7 @@ std::string sFolder;
 std::vector<struct stat> sSynced;
 bool sTemporarySeen = false, sTemporaryLocked = false;
 bool sCleanUpMidway = false;
+std::function<void()> sAtFirstFsync;  // something another process does meanwhile
 
 // Records what is flushed; on the first flush (the temporary's) looks at
 // the temporary from outside, as a cleanup of another process would.
@@ -45,6 +47,7 @@ int WatchingFsync(int fd) {
       if (other >= 0) close(other);
     }
     if (sCleanUpMidway) sys::RemoveTemporariesInFlight();  // as the second Ctrl-C's handler does
+    if (sAtFirstFsync) sAtFirstFsync();
   }
   sSynced.push_back(st);
   return sys::RealCalls().fsync(fd);
@@ -57,6 +60,7 @@ class FileReplacementTest : public ::testing::Test {
     tree.file("dir/file", "old content");
     sSynced.clear();
     sTemporarySeen = sTemporaryLocked = sCleanUpMidway = false;
+    sAtFirstFsync = nullptr;
   }
   sys::ReplaceResult Replace(const std::string &content) {
     return sys::ReplaceFile(AT_FDCWD, tree.path("dir/file"), content.data(), content.size(), nullptr);
@@ -105,6 +109,37 @@ TEST_F(FileReplacementTest, ASignalsCleanupMidwayRemovesTheTemporaryAndKeepsTheO
   EXPECT_EQ(ENOENT, Replace("new content").err);
   EXPECT_EQ("old content", tree.read("dir/file"));
   EXPECT_EQ(std::set<std::string>{"file"}, Names(sFolder));
+}
+
+// A cleanup of another zap that finds the new temporary still empty and
+// unlocked removes it, as it removes a dead writer's.
+int sCleanups = 0;
+int CleanupBeforeTheLock(int fd, short type, bool wait) {
+  if (type == F_WRLCK && wait && sCleanups++ == 0)
+    for (const std::string &name : Names(sFolder))
+      if (sys::IsTemporaryName(name)) unlink((sFolder + "/" + name).c_str());
+  return sys::RealCalls().ofdlock(fd, type, wait);
+}
+
+// What others do to the folder while a replacement runs never leaves a
+// temporary behind, and never costs the new content.
+TEST_F(FileReplacementTest, AMovedFolderOrACleanupThatCameFirstLeavesNoTemporary) {
+  sys::SubstituteScope restore(sys::RealCalls());
+  sys::SubstituteCall(&sys::CallTable::fsync, WatchingFsync);
+  const std::string moved = tree.path("moved");
+  sAtFirstFsync = [&] { ASSERT_EQ(0, rename(sFolder.c_str(), moved.c_str())); };
+  EXPECT_EQ(0, Replace("new content").err);
+  EXPECT_EQ("new content", tree.read("moved/file"));
+  EXPECT_EQ(std::set<std::string>{"file"}, Names(moved));
+
+  sFolder = tree.folder("dir");
+  tree.file("dir/file", "old content");
+  sAtFirstFsync = nullptr;
+  sys::SubstituteCall(&sys::CallTable::ofdlock, CleanupBeforeTheLock);
+  EXPECT_EQ(0, Replace("new content").err);
+  EXPECT_EQ("new content", tree.read("dir/file"));
+  EXPECT_EQ(std::set<std::string>{"file"}, Names(sFolder));
+  EXPECT_EQ(2, sCleanups);
 }
 
 }  // namespace
