@@ -2,6 +2,7 @@
 #include "platform/Progress.h"
 
 #include "platform/HostServices.h"
+#include "platform/sys/ForkEmptied.h"
 
 #include <mutex>
 
@@ -11,6 +12,8 @@ std::mutex sLock;
 TVProgressBeginHandler sBegin = nullptr;
 TVProgressItemHandler sItem = nullptr;
 void *sRefcon = nullptr;
+TVForkEmptiedHandler sEmptied = nullptr;
+void *sEmptiedRefcon = nullptr;
 
 }  // namespace
 
@@ -42,3 +45,24 @@ void TVSetProgressReceiver(TVProgressBeginHandler begin, TVProgressItemHandler i
   sItem = itemDone;
   sRefcon = begin != nullptr || itemDone != nullptr ? refcon : nullptr;
 }
+
+void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sEmptied = handler;
+  sEmptiedRefcon = handler != nullptr ? refcon : nullptr;
+}
+
+namespace tv::sys {
+
+void NoteForkEmptied(UInt64 bytesFreed) {
+  TVForkEmptiedHandler emptied;
+  void *refcon;
+  {
+    std::lock_guard<std::mutex> guard(sLock);
+    emptied = sEmptied;
+    refcon = sEmptiedRefcon;
+  }
+  if (emptied != nullptr) emptied(bytesFreed, refcon);
+}
+
+}  // namespace tv::sys
