@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -158,6 +159,17 @@ void UsageDialog(const DialogProgram *gui, AlertType type, const std::string &me
   ShowDialog(*gui, request);
 }
 
+// What a zap did, said at its end: on standard error, and on the desktop for
+// --gui, where standard error is read by no one.
+void ReportZap(const ZapTally &tally, bool desktop, FILE *err) {
+  std::string text = ZapSummaryText(tally, SummaryLanguageFrom([](const char *name) -> const char * {
+    return getenv(name);
+  }));
+  fprintf(err, "Tarrovel: %s\n", text.c_str());
+  fflush(err);
+  if (desktop) (void)NotifyDesktop(text);
+}
+
 int Run(const Options &opt, FILE *out, FILE *err) {
   // Whether dialogs can be shown is known before the plug-in is asked
   // anything, so that nothing has changed when they cannot.
@@ -230,6 +242,8 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   frontend.StartProgress();
   OSStatus status = host.Handle(*chosen, selection.desc(), command);
   frontend.FinishProgress();
+  ZapTally tally;
+  if (frontend.TakeZapTally(status != noErr, &tally)) ReportZap(tally, gui != nullptr, err);
   host.PostMenuCleanup();
   frontend.Uninstall();
   if (status != noErr) return kExitFailed;
