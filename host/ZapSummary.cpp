@@ -55,39 +55,37 @@ long long NotReached(const ZapTally &t) {
   return counted > t.filesDone ? static_cast<long long>(counted - t.filesDone) : 0;
 }
 
+// The opening that says how the zap ended, when it did not finish.
+std::string Head(const ZapTally &t, const char *canceled, const char *failed) {
+  return t.end == ZapTally::kCanceled ? canceled : t.end == ZapTally::kFailed ? failed : "";
+}
+
+// What a stopped zap left: the count's rest between before and after, or
+// unknown when the count gave up; nothing for a zap that finished.
+std::string Left(const ZapTally &t, const char *before, const char *after, const char *unknown) {
+  if (t.end == ZapTally::kFinished) return "";
+  long long rest = NotReached(t);
+  return rest < 0 ? unknown : before + GroupedCount(static_cast<unsigned long long>(rest)) + after;
+}
+
 std::string English(const ZapTally &t) {
   const unsigned long long without = t.filesDone - t.forksEmptied;
-  std::string text;
-  if (t.end == ZapTally::kCanceled) text = "Canceled: ";
-  if (t.end == ZapTally::kFailed) text = "Stopped by an error: ";
-  text += GroupedCount(t.forksEmptied) + (t.forksEmptied == 1 ? " file" : " files") + " zapped, " +
-          ReadableBytes(t.bytesFreed, SummaryLanguage::kEnglish) + " freed; " + GroupedCount(without) +
-          (without == 1 ? " file had" : " files had") + " no fork";
-  if (t.end != ZapTally::kFinished) {
-    long long rest = NotReached(t);
-    if (rest >= 0)
-      text += "; " + GroupedCount(static_cast<unsigned long long>(rest)) + " not reached";
-    else
-      text += "; the files after the stop were not reached (how many is not known: the count ran out of time)";
-  }
-  return text + "; " + Seconds(t.seconds) + " s.";
+  return Head(t, "Canceled: ", "Stopped by an error: ") + GroupedCount(t.forksEmptied) +
+         (t.forksEmptied == 1 ? " file" : " files") + " zapped, " +
+         ReadableBytes(t.bytesFreed, SummaryLanguage::kEnglish) + " freed; " + GroupedCount(without) +
+         (without == 1 ? " file had" : " files had") + " no fork" +
+         Left(t, "; ", " not reached",
+              "; the files after the stop were not reached (how many is not known: the count ran out of time)") +
+         "; " + Seconds(t.seconds) + " s.";
 }
 
 std::string Japanese(const ZapTally &t) {
   const unsigned long long without = t.filesDone - t.forksEmptied;
-  std::string text;
-  if (t.end == ZapTally::kCanceled) text = "キャンセルしました：";
-  if (t.end == ZapTally::kFailed) text = "エラーで停止しました：";
-  text += GroupedCount(t.forksEmptied) + " 個のファイルを消去、" + ReadableBytes(t.bytesFreed, SummaryLanguage::kJapanese) +
-          " を解放しました。フォークのないファイル " + GroupedCount(without) + " 個";
-  if (t.end != ZapTally::kFinished) {
-    long long rest = NotReached(t);
-    if (rest >= 0)
-      text += "、未処理 " + GroupedCount(static_cast<unsigned long long>(rest)) + " 個";
-    else
-      text += "、停止後のファイルは未処理です（数え上げが時間切れのため、数は不明）";
-  }
-  return text + "。" + Seconds(t.seconds) + " 秒。";
+  return Head(t, "キャンセルしました：", "エラーで停止しました：") + GroupedCount(t.forksEmptied) +
+         " 個のファイルを消去、" + ReadableBytes(t.bytesFreed, SummaryLanguage::kJapanese) +
+         " を解放しました。フォークのないファイル " + GroupedCount(without) + " 個" +
+         Left(t, "、未処理 ", " 個", "、停止後のファイルは未処理です（数え上げが時間切れのため、数は不明）") + "。" +
+         Seconds(t.seconds) + " 秒。";
 }
 
 // GVariant's text form of a string: quoted, with quotes, backslashes and

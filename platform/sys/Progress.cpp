@@ -5,6 +5,7 @@
 #include "platform/sys/ForkEmptied.h"
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -15,27 +16,23 @@ void *sRefcon = nullptr;
 TVForkEmptiedHandler sEmptied = nullptr;
 void *sEmptiedRefcon = nullptr;
 
+// A receiver and its refcon as they stand, taken under the lock and called
+// outside it.
+template <typename Handler>
+std::pair<Handler, void *> Current(const Handler &handler, void *const &refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  return {handler, refcon};
+}
+
 }  // namespace
 
 void TVProgressBegin(SInt64 itemCount) {
-  TVProgressBeginHandler begin;
-  void *refcon;
-  {
-    std::lock_guard<std::mutex> guard(sLock);
-    begin = sBegin;
-    refcon = sRefcon;
-  }
+  auto [begin, refcon] = Current(sBegin, sRefcon);
   if (begin != nullptr) begin(itemCount < 0 ? SInt64(kTVProgressUnknown) : itemCount, refcon);
 }
 
 void TVProgressItemDone(const FSRef *item) {
-  TVProgressItemHandler done;
-  void *refcon;
-  {
-    std::lock_guard<std::mutex> guard(sLock);
-    done = sItem;
-    refcon = sRefcon;
-  }
+  auto [done, refcon] = Current(sItem, sRefcon);
   if (done != nullptr) done(item, refcon);
 }
 
@@ -55,13 +52,7 @@ void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon) {
 namespace tv::sys {
 
 void NoteForkEmptied(UInt64 bytesFreed) {
-  TVForkEmptiedHandler emptied;
-  void *refcon;
-  {
-    std::lock_guard<std::mutex> guard(sLock);
-    emptied = sEmptied;
-    refcon = sEmptiedRefcon;
-  }
+  auto [emptied, refcon] = Current(sEmptied, sEmptiedRefcon);
   if (emptied != nullptr) emptied(bytesFreed, refcon);
 }
 
