@@ -11,6 +11,7 @@
 #include "platform/HostServices.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -174,6 +175,17 @@ std::string DeclaredProgressTitle(const LoadedPlugIn &plugIn, SInt32 command) {
   return buf;
 }
 
+// What a zap did, said at its end: on standard error, and on the desktop for
+// --gui, where standard error is read by no one.
+void ReportZap(const ZapTally &tally, bool desktop, FILE *err) {
+  std::string text = ZapSummaryText(tally, SummaryLanguageFrom([](const char *name) -> const char * {
+    return getenv(name);
+  }));
+  fprintf(err, "Tarrovel: %s\n", text.c_str());
+  fflush(err);
+  if (desktop) (void)NotifyDesktop(text);
+}
+
 int Run(const Options &opt, FILE *out, FILE *err) {
   // Whether dialogs can be shown is known before the plug-in is asked
   // anything, so that nothing has changed when they cannot.
@@ -257,6 +269,8 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   frontend.StartProgress();
   OSStatus status = host.Handle(*chosen, selection.desc(), command);
   frontend.FinishProgress();
+  ZapTally tally;
+  if (frontend.TakeZapTally(status != noErr, &tally)) ReportZap(tally, gui != nullptr, err);
   host.PostMenuCleanup();
   frontend.Uninstall();
   if (!frontend.dialogFailure().empty()) {

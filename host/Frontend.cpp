@@ -27,7 +27,7 @@ termios sSavedTerminal;
 volatile sig_atomic_t sTerminalSaved = 0;
 
 // SIGINT, and SIGTERM and SIGHUP (a shutdown, a closed terminal), are a
-// cancel: the command stops between folders with every file whole. The
+// cancel: the command stops before its next file with every file whole. The
 // second of them ends the process at once (128 + the signal), removing the
 // temporary file of a metadata rewrite it cuts short.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -143,7 +143,9 @@ void Frontend::Install() {
   TVSetConsoleSink(&Frontend::Console, this);
   TVRegisterProcess(FOUR_CHAR_CODE("FNDR"), FOUR_CHAR_CODE("MACS"), "tarrovel", &Frontend::Receive, this, &psn_);
   TVSetProgressReceiver(&Frontend::ProgressBegin, &Frontend::ProgressItemDone, this);
+  TVSetForkEmptiedReceiver(&Frontend::ForkEmptied, this);
   sInterrupts = 0;
+  escapeTyped_ = false;
   struct sigaction sa = {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -159,6 +161,7 @@ void Frontend::Uninstall() {
   raw_.reset();
   for (int sig : kStopSignals) signal(sig, SIG_DFL);
   TVSetProgressReceiver(nullptr, nullptr, nullptr);
+  TVSetForkEmptiedReceiver(nullptr, nullptr);
   TVUnregisterProcess(&psn_);
   TVSetConsoleSink(nullptr, nullptr);
   TVSetKeyboardPoller(nullptr, nullptr);
@@ -169,6 +172,11 @@ void Frontend::Uninstall() {
 
 SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
   auto *self = static_cast<Frontend *>(refcon);
+  // The zap's time ends where an alert stops it, not when the user answers.
+  if (self->progressReported_ && !self->zapStopped_) {
+    self->zapStopped_ = true;
+    self->zapStop_ = std::chrono::steady_clock::now();
+  }
   bool hadProgress = self->progressShown_;
   if (hadProgress) {
     fputs("\r\033[K", self->err_);
@@ -300,19 +308,21 @@ void Frontend::Console(const char *text, void *refcon) {
 void Frontend::Poll(KeyMap keys, void *refcon) {
   auto *self = static_cast<Frontend *>(refcon);
   memset(keys, 0, sizeof(KeyMap));
-  bool escape = false;
-  if (sInterrupts > 0) escape = true;
+  // Every way to cancel is latched: once asked for, the cancel keys stay
+  // down until the command ends, so that the zap sees the request at its
+  // next look (before the next file) whenever it was made.
+  bool escape = self->escapeTyped_ || sInterrupts > 0;
   // Cancel in the progress window holds the keys as Escape does.
   if (self->window_ != nullptr && self->window_->cancelled()) escape = true;
   if (self->window_ != nullptr && sInterrupts > 0) self->window_->SetStopping();
   // Escape typed on the terminal since the last look.
-  if (self->raw_ != nullptr && self->raw_->ok()) {
+  if (!escape && self->raw_ != nullptr && self->raw_->ok()) {
     pollfd p = {STDIN_FILENO, POLLIN, 0};
     while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
       unsigned char buf[64];
       ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
       if (n <= 0) break;
-      if (memchr(buf, 27, size_t(n)) != nullptr) escape = true;
+      if (memchr(buf, 27, size_t(n)) != nullptr) escape = self->escapeTyped_ = true;
     }
   }
   if (escape) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
@@ -393,12 +403,18 @@ void Frontend::ProgressBegin(SInt64 itemCount, void *refcon) {
   self->progressReported_ = true;
   self->itemsDone_ = 0;
   self->itemTotal_ = itemCount < 0 ? kUnknownTotal : itemCount;
+  self->itemForkEmptied_ = false;
+  self->forksEmptied_ = self->bytesFreed_ = 0;
+  self->zapStopped_ = false;
+  self->zapStart_ = std::chrono::steady_clock::now();
   if (self->window_ != nullptr) self->window_->Update(0, self->itemTotal_);
 }
 
 void Frontend::ProgressItemDone(const FSRef *item, void *refcon) {
   auto *self = static_cast<Frontend *>(refcon);
   self->itemsDone_ += 1;
+  if (self->itemForkEmptied_) self->forksEmptied_ += 1;
+  self->itemForkEmptied_ = false;
   if (self->window_ == nullptr) return;
   self->window_->Update(self->itemsDone_, self->itemTotal_);
   UInt32 now = TickCount();
@@ -406,6 +422,28 @@ void Frontend::ProgressItemDone(const FSRef *item, void *refcon) {
     self->lastFolderTicks_ = now;
     self->window_->SetFolder(FolderOf(PathOfRef(*item)));
   }
+}
+
+void Frontend::ForkEmptied(UInt64 bytesFreed, void *refcon) {
+  auto *self = static_cast<Frontend *>(refcon);
+  self->itemForkEmptied_ = true;
+  self->bytesFreed_ += bytesFreed;
+}
+
+bool Frontend::TakeZapTally(bool failed, ZapTally *out) {
+  if (!progressReported_) return false;
+  ZapTally t;
+  t.filesDone = itemsDone_;
+  t.forksEmptied = forksEmptied_;
+  t.bytesFreed = bytesFreed_;
+  t.filesCounted = itemTotal_;
+  bool cancelAsked = sInterrupts > 0 || escapeTyped_ || windowCancelled_;
+  t.end = !failed ? ZapTally::kFinished : cancelAsked ? ZapTally::kCanceled : ZapTally::kFailed;
+  auto stop = zapStopped_ ? zapStop_ : std::chrono::steady_clock::now();
+  t.seconds = std::chrono::duration<double>(stop - zapStart_).count();
+  *out = t;
+  progressReported_ = false;
+  return true;
 }
 
 void Frontend::StartProgress() {
@@ -440,6 +478,7 @@ void Frontend::DrawProgress(bool force) {
 
 void Frontend::FinishProgress() {
   if (window_ != nullptr) {
+    windowCancelled_ = windowCancelled_ || window_->cancelled();
     window_->Finish();
     std::string why = window_->failure();
     if (!why.empty()) fprintf(err_, "tarrovel: the progress window could not be shown: %s\n", why.c_str());

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "host/Dialogs.h"
+#include "host/ZapSummary.h"
 #include "platform/HostServices.h"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -55,6 +57,10 @@ class Frontend {
   void StartProgress();
   void FinishProgress();
   UInt64 updatesReceived() const { return updates_; }
+  // After the command: what its zap did, when one began (the plug-in said
+  // how many items it was about to work on); failed: the command's status
+  // was not noErr. False when no zap began, as after a cancelled confirmation.
+  bool TakeZapTally(bool failed, ZapTally *out);
 
  private:
   static SInt32 Present(const TVAlertRequest *request, void *refcon);
@@ -64,6 +70,7 @@ class Frontend {
   static void Receive(const AppleEvent *event, void *refcon);
   static void ProgressBegin(SInt64 itemCount, void *refcon);
   static void ProgressItemDone(const FSRef *item, void *refcon);
+  static void ForkEmptied(UInt64 bytesFreed, void *refcon);
   SInt32 PresentOnTerminal(const TVAlertRequest &request);
   SInt32 PresentByLines(const TVAlertRequest &request);
   void DrawProgress(bool force);
@@ -80,6 +87,7 @@ class Frontend {
   UInt32 lastDrawTicks_ = 0;
   ProcessSerialNumber psn_ = {0, 0};
   std::unique_ptr<RawTerminal> raw_;  // on a terminal, while installed
+  bool escapeTyped_ = false;          // Escape was typed on the terminal: a cancel
   DialogProgram dialogs_;
   std::string progressTitle_ = "Tarrovel";
   std::string dialogFailure_;
@@ -90,6 +98,13 @@ class Frontend {
   bool progressReported_ = false;
   UInt64 itemsDone_ = 0;
   long long itemTotal_ = kUnknownTotal;
+  // The zap's tally: forks emptied in the item under way, and in all.
+  bool itemForkEmptied_ = false;
+  UInt64 forksEmptied_ = 0;
+  UInt64 bytesFreed_ = 0;
+  bool windowCancelled_ = false;
+  std::chrono::steady_clock::time_point zapStart_, zapStop_;
+  bool zapStopped_ = false;  // an alert came up after the zap began: it stopped there
 };
 
 }  // namespace tarrovel

@@ -29,7 +29,7 @@ Nemo, Thunar and Dolphin.")
 # libplist and the C++ runtime, as dpkg-shlibdeps reads them off the binaries;
 # the package's own library is found through the command's run path.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity | kdialog")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity | kdialog, libglib2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, nemo-python")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Thunar's system-wide actions are merged into a file shared with others, so

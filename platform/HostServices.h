@@ -77,6 +77,14 @@ void TVSetAESendFailure(UInt32 after, OSErr err);
 typedef void (*TVProgressBeginHandler)(SInt64 itemCount, void *refcon);
 typedef void (*TVProgressItemHandler)(const FSRef *item, void *refcon);
 void TVSetProgressReceiver(TVProgressBeginHandler begin, TVProgressItemHandler itemDone, void *refcon);
+// Called on the plug-in's thread each time the fork stores empty a fork (a
+// data fork cut to 0, a resource fork emptied in every store), after the
+// change succeeded, with the bytes it freed in the files and attributes it
+// changed (0 where nothing was freed, as for a sidecar that other names
+// keep). Between two itemDone calls it tells whether that item's fork was
+// emptied. Must be cheap. NULL removes the receiver.
+typedef void (*TVForkEmptiedHandler)(UInt64 bytesFreed, void *refcon);
+void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon);
 
 // ---- Termination ---------------------------------------------------------------------
 // Removes the temporary files of the metadata rewrites in flight. Makes only

@@ -252,7 +252,7 @@ TEST(TerminationTest, SignalsDuringARewriteLeaveNoTemporary) {
     ASSERT_EQ(tv::forks::ForkFormatError::kNone, tv::forks::ParseAppleDouble(after, &view));
     if (c.signals.size() == 1) {
       EXPECT_EQ(0, status) << run.err;
-      EXPECT_TRUE(view.resourceFork().empty()) << "the cancel comes between folders, after the rewrite";
+      EXPECT_TRUE(view.resourceFork().empty()) << "the cancel comes between files, after the rewrite";
     } else {
       EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGHUP) << status << run.err;
       EXPECT_TRUE(after == before || view.resourceFork().empty());

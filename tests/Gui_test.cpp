@@ -48,6 +48,9 @@ class GuiTest : public ::testing::Test {
               "[ -n \"$FAKE_DIALOG_WAIT\" ] && exec /bin/sleep \"$FAKE_DIALOG_WAIT\"\n"
               "exit \"${FAKE_DIALOG_STATUS:-0}\"\n");
     tree.chmod("fakebin/zenity", 0755);
+    // The notification service's client: each call's arguments, one a line.
+    tree.file("fakebin/gdbus", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$FAKE_DIALOG_LOG.notify\"\necho '(uint32 7,)'\n");
+    tree.chmod("fakebin/gdbus", 0755);
     tree.folder("emptybin");
   }
   std::string MacFile(const std::string &rel) {
@@ -303,6 +306,11 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
+  // The desktop hears what was done before the stop.
+  ASSERT_TRUE(tree.exists("dialog.log.notify")) << r.err;
+  const std::string notified = tree.read("dialog.log.notify");
+  EXPECT_NE(notified.find("org.freedesktop.Notifications.Notify\n'Tarrovel'\n"), std::string::npos) << notified;
+  EXPECT_NE(notified.find("\n'Canceled: "), std::string::npos) << notified;
   int zapped = 0;
   bool sawUntouched = false;
   for (int i = 0; i < kFolders; i++) {
@@ -414,6 +422,8 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(RsrcSize(tree.path("tree/deep/f0")), 0u);
+  EXPECT_NE(tree.read("dialog.log.notify").find("\n'1,500 files zapped, 900.0 kB freed; 1 file had no fork; "),
+            std::string::npos);
 
   std::vector<std::string> progress;
   for (const auto &call : Calls()) {

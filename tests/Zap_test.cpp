@@ -61,6 +61,8 @@ TEST_F(ZapTest, ZapPressedEmptiesEveryForkAfterOneAlert) {
   }
   // Each changed file was reported once.
   EXPECT_EQ(r.out, files[0] + "\n" + files[1] + "\n" + files[2] + "\n");
+  // The end says what was done: three 600-byte forks cut off their sidecars.
+  EXPECT_NE(r.err.find("Tarrovel: 3 files zapped, 1.8 kB freed; 0 files had no fork; "), std::string::npos) << r.err;
   // The sidecars still hold FinderInfo and com.apple.quarantine.
   EXPECT_TRUE(tree.exists("._a"));
   EXPECT_NE(tree.read("._a").find("com.apple.quarantine"), std::string::npos);
@@ -314,6 +316,40 @@ TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
   }
   EXPECT_GE(zapped, 5);
   EXPECT_LT(zapped, 400);
+}
+
+// Ctrl-C inside one folder: the zap stops before its next file. The files it
+// reported are exactly those zapped, a prefix in name order; every sidecar
+// still reads, each fork whole or empty; the cancel alert, and the summary
+// of what was done and what was left.
+TEST_F(ZapTest, InterruptInsideOneFolderStopsBeforeTheNextFileAndSaysWhatWasDone) {
+  const int kFiles = 2000;
+  for (int i = 0; i < kFiles; i++) MacFile("flat/f" + std::to_string(10000 + i));
+  tvtest::WriteSettings(tree, false, true, false);
+  tvtest::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("flat")});
+  ASSERT_TRUE(run.WaitForLines(5, 20000)) << run.err;
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait(), 1) << run.err;
+  EXPECT_NE(run.err.find("canceled by user: "), std::string::npos) << run.err;
+  int zapped = 0;
+  for (int i = 0; i < kFiles; i++) {
+    const std::string f = tree.path("flat/f" + std::to_string(10000 + i));
+    const UInt64 size = RsrcSize(f);
+    EXPECT_TRUE(size == 0 || size == 600) << f;
+    if (size != 0) continue;
+    EXPECT_EQ(zapped, i) << f << " was zapped after an untouched file";
+    zapped++;
+  }
+  EXPECT_EQ(Count(run.out, "\n"), zapped) << "zapped and reported differ";
+  EXPECT_LT(zapped, kFiles);
+  auto grouped = [](int n) {  // below 10,000
+    char text[16];
+    snprintf(text, sizeof text, n >= 1000 ? "%d,%03d" : "%.0d%d", n / 1000, n % 1000);
+    return std::string(text);
+  };
+  const std::string summary = "Tarrovel: Canceled: " + grouped(zapped) + " files zapped";
+  EXPECT_NE(run.err.find(summary), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" " + grouped(kFiles - zapped) + " not reached"), std::string::npos) << run.err;
 }
 
 TEST_F(ZapTest, SecondInterruptEndsTheCommandAtOnce) {

@@ -36,6 +36,8 @@ struct Seen {
   bool escape = false;
   int looks = 0;         // how often the keyboard was looked at
   int escapeOnLook = 0;  // the look that sees Escape (0: none)
+  int filesDone = 0;      // as the progress receiver heard them
+  int escapeAfterFile = -1;  // from this many files done on, Escape stays down (-1: never)
 };
 Seen *sSeen = nullptr;
 
@@ -58,8 +60,11 @@ UInt32 Ticks(void *) {
 void Keys(KeyMap keys, void *) {
   memset(keys, 0, sizeof(KeyMap));
   sSeen->looks += 1;
-  if (sSeen->escape || sSeen->looks == sSeen->escapeOnLook) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
+  bool latched = sSeen->escapeAfterFile >= 0 && sSeen->filesDone >= sSeen->escapeAfterFile;
+  if (sSeen->escape || latched || sSeen->looks == sSeen->escapeOnLook) keys[kVK_Escape / 8] |= UInt8(1u << (kVK_Escape % 8));
 }
+
+void FileDone(const FSRef *, void *) { sSeen->filesDone += 1; }
 
 class ConfirmTest : public ::testing::Test {
  protected:
@@ -74,6 +79,7 @@ class ConfirmTest : public ::testing::Test {
     TVSetConsoleSink(Capture, nullptr);
     TVSetTickSource(Ticks, nullptr);
     TVSetKeyboardPoller(Keys, nullptr);
+    TVSetProgressReceiver(nullptr, FileDone, nullptr);
     pool = MyCFAutoreleasePoolCreate();
     MyFileCountForgetHomeDirectory();  // each test has a home of its own
   }
@@ -83,6 +89,7 @@ class ConfirmTest : public ::testing::Test {
     TVSetConsoleSink(nullptr, nullptr);
     TVSetTickSource(nullptr, nullptr);
     TVSetKeyboardPoller(nullptr, nullptr);
+    TVSetProgressReceiver(nullptr, nullptr, nullptr);
     sSeen = nullptr;
   }
   MyFSDirIter Iter(const std::vector<std::string> &paths) {
@@ -316,6 +323,42 @@ TEST_F(ConfirmTest, EscapeOnTheNthLookStopsAtTheNextFolderAndKeepsWhatWasDone) {
   }
   EXPECT_TRUE(finished) << "Escape stopped every run";
   EXPECT_TRUE(partial) << "no Escape came between folders";
+}
+
+// A cancel the front end latches after the Nth file of one folder stops the
+// zap before the next file: exactly N zapped, the rest untouched, every
+// sidecar readable, and the cancel alert. Latched after the last file, there
+// is no next file: the zap has done everything and says nothing.
+TEST_F(ConfirmTest, LatchedCancelInsideOneFolderStopsBeforeTheNextFile) {
+  const int kFiles = 12;
+  for (int after : {0, 1, 7, kFiles}) {
+    const std::string top = "flat" + std::to_string(after);
+    for (int i = 0; i < kFiles; i++) MacFile(top + "/f" + std::to_string(100 + i));
+    seen.filesDone = 0;
+    seen.escapeAfterFile = after;
+    seen.messages.clear();
+    OSStatus err = ZapRsrc({tree.path(top)}, true, false);
+    for (int i = 0; i < kFiles; i++)
+      EXPECT_EQ(Catalog(tree.path(top + "/f" + std::to_string(100 + i))).rsrcLogicalSize, i < after ? 0u : 600u)
+          << "cancel after " << after << ", file " << i;
+    if (after == kFiles) {
+      EXPECT_STATUS(noErr, err);
+      EXPECT_TRUE(seen.messages.empty());
+      continue;
+    }
+    EXPECT_STATUS(noBeepErr, err) << "cancel after " << after;
+    ASSERT_EQ(seen.messages.size(), 1u);
+    EXPECT_EQ(seen.messages[0], "canceled by user: ");
+  }
+}
+
+// Escape while one large folder is counted ends the count there.
+TEST_F(ConfirmTest, EscapeWhileOneFolderIsCountedCancelsTheCount) {
+  for (int i = 0; i < 10; i++) tree.file("flat/f" + std::to_string(i));
+  MyFSDirIter iter = Iter({tree.path("flat")});
+  MyFileCountInfo info = {};
+  seen.escapeOnLook = 5;  // seen once, inside the folder
+  EXPECT_STATUS(userCanceledErr, CountFilesWithContextIter(iter, true, 120, &info));
 }
 
 // A file whose metadata cannot be read stops the run at that file: those

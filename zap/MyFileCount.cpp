@@ -70,6 +70,10 @@ OSStatus CountFilesWithIter(MyFSDirIter iter, Boolean recursive, MyFileCountPara
   // Checked on entering each level: one large folder is always counted to its end.
   if (UInt32(TickCount() - param->startTicks) > param->limitTicks) return timeOverErr;
   while (const FSRef *ref = MyFSDirIterNext(iter)) {
+    // A cancel asked for while one large folder is counted ends the count
+    // there; the time limit is still looked at per level only.
+    err = UserCanceled();
+    if (err != noErr) return err;
     if (!MyFSDirIterIsContainer(iter)) {
       // Links, FIFOs, sockets and devices have no forks: nothing to zap.
       if (MyFSDirIterIsFile(iter)) param->countInfo.fileCount += 1;

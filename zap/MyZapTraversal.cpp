@@ -17,12 +17,18 @@ OSStatus UserCanceled() {
   return MyKeyMapHoldsCancel(keys) ? userCanceledErr : noErr;
 }
 
+// The user's cancel, once seen: the beep, the cancel alert, and the status
+// that stops the run (noBeepErr once the alert is shown).
+static OSStatus AlertCancel(OSStatus canceled) {
+  SysBeep(0);
+  return MyAlertError(canceled, nullptr, nullptr);
+}
+
 OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive, Boolean keepModificationDate) {
   if (iter == nullptr) return paramErr;
   OSStatus err = UserCanceled();
   if (err != noErr) {
-    SysBeep(0);
-    OSStatus shown = MyAlertError(err, nullptr, nullptr);
+    OSStatus shown = AlertCancel(err);
     if (shown != noErr) return shown;
   }
   CFAbsoluteTime savedModDate = 0;
@@ -46,6 +52,10 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       continue;
     }
     if (!MyFSDirIterIsFile(iter)) continue;  // no forks, not counted either
+    // A cancel the front end holds is seen before the next file, not only
+    // when the next folder is entered: one folder may hold every file.
+    err = UserCanceled();
+    if (err != noErr) return AlertCancel(err);
     if (keepModificationDate) {
       err = MyAlertError(GetTimeStampForRef(ref, nullptr, &savedModDate), ref, nullptr);
       if (err != noErr) return err;

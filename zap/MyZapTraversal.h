@@ -1,5 +1,5 @@
 // The zap traversal: every plain file of a snapshot zapped, depth first through
-// folders when asked, the user able to cancel between folder levels, and the
+// folders when asked, the user able to cancel between files, and the
 // run stopped at the first file that fails, with an alert naming it.
 #pragma once
 

@@ -15,6 +15,7 @@
 #include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
 #include "platform/sys/CallTable.h"
+#include "platform/sys/ForkEmptied.h"
 #include "platform/forks/StreamXattrs.h"
 
 namespace tv::files {
@@ -343,6 +344,10 @@ OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionO
     SInt64 eof = 0;
     if ((positionMode & 0x3) == fsFromLEOF) result = ForkSize(*fork, &eof);
     if (result == noErr) result = PositionOf(positionMode, positionOffset, fork->mark, eof, &size);
+    // Emptying a data fork frees what it held (the size before, looked at
+    // only for an emptying).
+    struct stat before {};
+    if (result == noErr && size == 0 && sys::Fstat(fork->fd, &before) != 0) before.st_size = 0;
     if (result == noErr && sys::Ftruncate(fork->fd, off_t(size)) != 0) {
       ItemLocation where;
       const int err = errno;
@@ -350,6 +355,7 @@ OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionO
                    ? StatusFromErrnoAt(err, where.dirFd, where.itemPath.c_str())
                    : StatusFromErrno(err);
     }
+    if (result == noErr && size == 0 && before.st_size > 0) sys::NoteForkEmptied(UInt64(before.st_size));
   }
   if (result == noErr) fork->mark = std::min(fork->mark, size);
   return OSErr(result);

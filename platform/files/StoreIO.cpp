@@ -15,6 +15,7 @@
 #include "platform/files/Listing.h"
 #include "platform/sys/CallTable.h"
 #include "platform/sys/FileReplacement.h"
+#include "platform/sys/ForkEmptied.h"
 
 namespace tv::files {
 
@@ -406,6 +407,11 @@ OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat
     result = kForkStoreDamagedErr;
   if (result == noErr && !plan.nothing())
     result = ApplyForkStorePlan(where, st, target, stores, plan, PlanOrder::kResourceFork);
+  // What a plan that failed part way freed is not known: only a whole
+  // emptying is told.
+  if (result == noErr && !plan.nothing())
+    sys::NoteForkEmptied(tv::forks::BytesFreedByPlan(stores.Snapshot(), plan,
+                                                     stores.sidecar && stores.sidecar->st.st_nlink > 1));
   return result;
 }
 

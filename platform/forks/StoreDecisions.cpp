@@ -166,4 +166,39 @@ ForkFormatError PlanWriteFinderInfoEverywhere(const ForkStoreSnapshot &stores, c
   return ForkFormatError::kNone;
 }
 
+namespace {
+
+UInt64 Shrinks(UInt64 before, UInt64 after) { return before > after ? before - after : 0; }
+
+UInt64 XattrFreed(const std::optional<Bytes> &before, const XattrPlan &plan) {
+  if (!before) return 0;
+  switch (plan.kind) {
+    case XattrPlanKind::kNothing: return 0;
+    case XattrPlanKind::kSet: return Shrinks(before->size(), plan.value.size());
+    case XattrPlanKind::kRemove: return before->size();
+  }
+  return 0;
+}
+
+UInt64 SidecarFreed(const std::optional<Bytes> &before, const SidecarPlan &plan, bool shared) {
+  if (!before || shared) return 0;
+  switch (plan.kind) {
+    case SidecarPlanKind::kNothing: return 0;
+    case SidecarPlanKind::kInPlace: return Shrinks(before->size(), plan.truncateTo);
+    case SidecarPlanKind::kRewrite: return Shrinks(before->size(), plan.content.size());
+    case SidecarPlanKind::kRemove: return before->size();
+  }
+  return 0;
+}
+
+}  // namespace
+
+UInt64 BytesFreedByPlan(const ForkStoreSnapshot &stores, const ForkStorePlan &plan, bool sidecarShared) {
+  return SidecarFreed(stores.sidecar, plan.sidecar, sidecarShared) +
+         XattrFreed(stores.finderInfoXattr, plan.finderInfoXattr) +
+         XattrFreed(stores.resourceForkXattr, plan.resourceForkXattr) + XattrFreed(stores.afpInfo, plan.afpInfo) +
+         XattrFreed(stores.netatalkMetadata, plan.netatalkMetadata) +
+         XattrFreed(stores.afpResource, plan.afpResource);
+}
+
 }  // namespace tv::forks

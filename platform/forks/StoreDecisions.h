@@ -75,6 +75,11 @@ struct ForkStorePlan {
 // AFP_Resource stream set to its empty value. *out is set only on success.
 ForkFormatError PlanEmptyResourceForkEverywhere(const ForkStoreSnapshot &stores, ForkStorePlan *out);
 
+// The bytes carrying out plan frees, against the stores it was made from:
+// what each attribute and the sidecar file lose. A sidecar that other names
+// share frees nothing: they keep the old file.
+UInt64 BytesFreedByPlan(const ForkStoreSnapshot &stores, const ForkStorePlan &plan, bool sidecarShared);
+
 // Writes info to the primary FinderInfo store; when no store holds FinderInfo,
 // to the first FinderInfo store that exists (so that a Samba share's
 // metadata attribute, or a sidecar, receives it), else to a new

@@ -105,6 +105,17 @@ TEST(ForkStoresTest, EmptiesTheForkInEveryStoreThatHoldsOne) {
   EXPECT_EQ(XattrPlanKind::kSet, plan.afpResource.kind);
   EXPECT_EQ(EmptyAfpResourceValue(), plan.afpResource.value);
   EXPECT_EQ(XattrPlanKind::kNothing, plan.finderInfoXattr.kind);
+  // The fork's bytes in each store; none of the sidecar's when other names keep it.
+  const ForkStoreSnapshot before = {.sidecar = Bytes(sidecar), .resourceForkXattr = Bytes(rsync),
+                                    .afpResource = Bytes(stream)};
+  EXPECT_EQ(40u + 20u + 9u, BytesFreedByPlan(before, plan, false));
+  EXPECT_EQ(20u + 9u, BytesFreedByPlan(before, plan, true));
+  // A sidecar left with nothing goes, all of it.
+  const std::vector<UInt8> forkOnly = BuildSambaSidecar(FinderInfoBytes{}, MakeResourceFork(40));
+  ForkStorePlan removal;
+  ASSERT_EQ(ForkFormatError::kNone, PlanEmptyResourceForkEverywhere({.sidecar = Bytes(forkOnly)}, &removal));
+  ASSERT_EQ(SidecarPlanKind::kRemove, removal.sidecar.kind);
+  EXPECT_EQ(forkOnly.size(), BytesFreedByPlan({.sidecar = Bytes(forkOnly)}, removal, false));
 
   const std::vector<UInt8> emptySidecar = BuildSambaSidecar(kIconInfo), emptyStream = EmptyAfpResourceValue();
   ASSERT_EQ(ForkFormatError::kNone,

@@ -2,8 +2,10 @@
 #include "platform/Progress.h"
 
 #include "platform/HostServices.h"
+#include "platform/sys/ForkEmptied.h"
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -11,28 +13,26 @@ std::mutex sLock;
 TVProgressBeginHandler sBegin = nullptr;
 TVProgressItemHandler sItem = nullptr;
 void *sRefcon = nullptr;
+TVForkEmptiedHandler sEmptied = nullptr;
+void *sEmptiedRefcon = nullptr;
+
+// A receiver and its refcon as they stand, taken under the lock and called
+// outside it.
+template <typename Handler>
+std::pair<Handler, void *> Current(const Handler &handler, void *const &refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  return {handler, refcon};
+}
 
 }  // namespace
 
 void TVProgressBegin(SInt64 itemCount) {
-  TVProgressBeginHandler begin;
-  void *refcon;
-  {
-    std::lock_guard<std::mutex> guard(sLock);
-    begin = sBegin;
-    refcon = sRefcon;
-  }
+  auto [begin, refcon] = Current(sBegin, sRefcon);
   if (begin != nullptr) begin(itemCount < 0 ? SInt64(kTVProgressUnknown) : itemCount, refcon);
 }
 
 void TVProgressItemDone(const FSRef *item) {
-  TVProgressItemHandler done;
-  void *refcon;
-  {
-    std::lock_guard<std::mutex> guard(sLock);
-    done = sItem;
-    refcon = sRefcon;
-  }
+  auto [done, refcon] = Current(sItem, sRefcon);
   if (done != nullptr) done(item, refcon);
 }
 
@@ -42,3 +42,18 @@ void TVSetProgressReceiver(TVProgressBeginHandler begin, TVProgressItemHandler i
   sItem = itemDone;
   sRefcon = begin != nullptr || itemDone != nullptr ? refcon : nullptr;
 }
+
+void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon) {
+  std::lock_guard<std::mutex> guard(sLock);
+  sEmptied = handler;
+  sEmptiedRefcon = handler != nullptr ? refcon : nullptr;
+}
+
+namespace tv::sys {
+
+void NoteForkEmptied(UInt64 bytesFreed) {
+  auto [emptied, refcon] = Current(sEmptied, sEmptiedRefcon);
+  if (emptied != nullptr) emptied(bytesFreed, refcon);
+}
+
+}  // namespace tv::sys

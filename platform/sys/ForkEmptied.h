@@ -1,0 +1,12 @@
+// How the fork stores tell the host what a zap really did: each fork they
+// empty, with the bytes that emptying freed in the files and attributes it
+// changed. Forwarded to the host's receiver (HostServices.h), if any.
+#pragma once
+
+#include "platform/MacTypes.h"
+
+namespace tv::sys {
+
+void NoteForkEmptied(UInt64 bytesFreed);
+
+}  // namespace tv::sys
