@@ -1,5 +1,6 @@
 #include "host/ZapSummary.h"
 
+#include "host/DialogProcess.h"
 #include "host/Dialogs.h"
 #include "platform/cf/LanguageChoice.h"
 
@@ -125,8 +126,9 @@ std::vector<std::string> NotificationArguments(const std::string &body) {
 bool NotifyDesktop(const std::string &body) {
   std::string gdbus = FindInPath("gdbus");
   if (gdbus.empty()) return false;
-  std::string reply;
-  return RunDialogProgram(gdbus, NotificationArguments(body), &reply) == 0;
+  std::string reply, error;
+  bool interrupted = false;
+  return RunChild(gdbus, NotificationArguments(body), &reply, &error, &interrupted) == 0;
 }
 
 }  // namespace tarrovel
