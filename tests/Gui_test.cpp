@@ -422,7 +422,7 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(RsrcSize(tree.path("tree/deep/f0")), 0u);
-  EXPECT_NE(tree.read("dialog.log.notify").find("\n'1,500 files zapped, 900.0 kB freed; 1 file had no fork; "),
+  EXPECT_NE(tree.read("dialog.log.notify").find("\n'3,000 files zapped, 1.8 MB freed; 1 file had no fork; "),
             std::string::npos);
 
   std::vector<std::string> progress;
