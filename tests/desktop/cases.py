@@ -362,8 +362,8 @@ def nautilus_toggle_next_click(d):
 
 def nautilus_recursive_cancel(d):
     """A recursive zap of a large tree, cancelled through the progress
-    window: it stops between two folders before the end, and every sidecar
-    still parses, its fork whole or empty."""
+    window: it stops before its next file, and every sidecar still parses,
+    its fork whole or empty."""
     top = os.path.join(d.files, "Archive")
     folders = []
     for i in range(80):
@@ -392,19 +392,22 @@ def nautilus_recursive_cancel(d):
     # The plug-in reports the cancel with its "canceled by user" stop alert.
     answer(d, "Return", "cancelled-alert")
     wait_tarrovel_done()
+    # The walk goes by name, folder after folder: what was zapped before the
+    # cancel comes first, and every fork after it is whole (the zap stops
+    # before its next file, also inside a folder).
     emptied = []
     for folder in folders:
-        forks = [read_sidecar(p)[2] for p in folder]
-        if any(f and f != FORK for f in forks):
-            raise Failure("a fork in %s was changed but not emptied" % os.path.dirname(folder[0]))
-        done = sum(1 for f in forks if not f)
-        if done not in (0, len(forks)):
-            raise Failure("%d of %d forks emptied in %s: the zap stopped inside a folder"
-                          % (done, len(forks), os.path.dirname(folder[0])))
-        emptied.append(done > 0)
-    if not any(emptied):
+        for p in folder:
+            fork = read_sidecar(p)[2]
+            if fork and fork != FORK:
+                raise Failure("the fork of %s was changed but not emptied" % p)
+            emptied.append(not fork)
+    done = emptied.count(True)
+    if emptied != [True] * done + [False] * (len(emptied) - done):
+        raise Failure("a file was zapped after one that was left whole")
+    if not done:
         raise Failure("nothing was zapped before the cancel")
-    if all(emptied):
+    if done == len(emptied):
         raise Failure("the zap ran to the end: the cancel was not seen")
 
 
