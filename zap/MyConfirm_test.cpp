@@ -12,7 +12,6 @@
 #include "tests/support/TestSupport.h"
 #include "zap/MyZapTraversal.h"
 
-#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -383,14 +382,7 @@ TEST_F(ConfirmTest, FailingFileMidFolderStopsThereNamesItAndLeavesTheRest) {
 // What another process does meanwhile, at the moment the rewrite of the
 // first file's sidecar has made its temporary.
 std::function<void()> sMeanwhile;
-int OpenatThenMeanwhile(int dirFd, const char *path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & O_CREAT) {
-    va_list args;
-    va_start(args, flags);
-    mode = mode_t(va_arg(args, int));
-    va_end(args);
-  }
+int OpenatThenMeanwhile(int dirFd, const char *path, int flags, mode_t mode) {
   int fd = tv::sys::RealCalls().openat(dirFd, path, flags, mode);
   if (fd >= 0 && strstr(path, ".tarrovel-tmp-") && sMeanwhile) std::exchange(sMeanwhile, nullptr)();
   return fd;

@@ -42,8 +42,8 @@ ssize_t FailWrite(int fd, const void *buf, size_t n, ssize_t answer, int err) {
 }
 
 // Opens what is there; creates nothing (as on a read-only folder).
-int OpenRefusingToCreate(int dirFd, const char *path, int flags, ...) {
-  if (!(flags & O_CREAT)) return sys::RealCalls().openat(dirFd, path, flags);
+int OpenRefusingToCreate(int dirFd, const char *path, int flags, mode_t mode) {
+  if (!(flags & O_CREAT)) return sys::RealCalls().openat(dirFd, path, flags, mode);
   errno = EROFS;
   return -1;
 }

@@ -34,13 +34,13 @@ int RealOfdLock(int fd, short type, bool wait) {
   return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
 }
 
+// The slot takes the mode always, so that a substitute need not be variadic;
+// the kernel reads it only with O_CREAT or O_TMPFILE.
+int RealOpenat(int dirFd, const char *path, int flags, mode_t mode) { return ::openat(dirFd, path, flags, mode); }
+
 const CallTable kReal = {
-    ::fstat,      ::fstatat,   ::statx,     ::fstatfs,      ::openat,       ::close,
-    RealGetdents64, ::readlinkat, ::read,   ::pread,        ::write,        ::pwrite,
-    ::ftruncate,  ::fsync,     ::renameat,  ::unlinkat,     ::linkat,       ::mkdirat,
-    ::fchown,     ::fchmod,    ::utimensat, ::faccessat,    ::lgetxattr,    ::fgetxattr,
-    ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
-    RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,  ::clock_gettime, ::isatty,
+#define TV_SYSCALL(slot, Wrapper, real, ...) .slot = real,
+#include "platform/sys/Calls.def"
 };
 
 // The table the wrappers call: the real one unless a test substituted its own.
@@ -75,84 +75,18 @@ bool Injected(Call call) {
 
 const char *CallName(Call call) {
   static const char *const names[kCallCount] = {
-      "fstat",      "fstatat",   "statx",      "fstatfs",    "openat",       "close",
-      "getdents64", "readlinkat", "read",      "pread",      "write",        "pwrite",
-      "ftruncate",  "fsync",     "renameat",   "unlinkat",   "linkat",       "mkdirat",
-      "fchown",     "fchmod",    "utimensat",  "faccessat",  "lgetxattr",    "fgetxattr",
-      "lsetxattr",  "fsetxattr", "llistxattr", "flistxattr", "lremovexattr", "fremovexattr",
-      "getflags",   "poll",      "sync_file_range", "ofdlock", "clock_gettime", "isatty"};
+#define TV_SYSCALL(slot, ...) #slot,
+#include "platform/sys/Calls.def"
+  };
   unsigned i = unsigned(call);
   return i < kCallCount ? names[i] : "?";
 }
 
-#define TV_CALL(kind, ...) \
-  (Injected(Call::kind) ? -1 : sActive.load(std::memory_order_relaxed)->kind(__VA_ARGS__))
-
-int Fstat(int fd, struct stat *st) { return TV_CALL(fstat, fd, st); }
-int Fstatat(int dirFd, const char *path, struct stat *st, int flags) {
-  return TV_CALL(fstatat, dirFd, path, st, flags);
-}
-int Statx(int dirFd, const char *path, int flags, unsigned mask, struct statx *stx) {
-  return TV_CALL(statx, dirFd, path, flags, mask, stx);
-}
-int Fstatfs(int fd, struct statfs *sfs) { return TV_CALL(fstatfs, fd, sfs); }
-int Openat(int dirFd, const char *path, int flags, mode_t mode) {
-  return TV_CALL(openat, dirFd, path, flags, mode);
-}
-int Close(int fd) { return TV_CALL(close, fd); }
-ssize_t Getdents64(int fd, void *buf, size_t size) { return TV_CALL(getdents64, fd, buf, size); }
-ssize_t Readlinkat(int dirFd, const char *path, char *buf, size_t size) {
-  return TV_CALL(readlinkat, dirFd, path, buf, size);
-}
-ssize_t Read(int fd, void *buf, size_t size) { return TV_CALL(read, fd, buf, size); }
-ssize_t Pread(int fd, void *buf, size_t size, off_t offset) { return TV_CALL(pread, fd, buf, size, offset); }
-ssize_t Write(int fd, const void *buf, size_t size) { return TV_CALL(write, fd, buf, size); }
-ssize_t Pwrite(int fd, const void *buf, size_t size, off_t offset) {
-  return TV_CALL(pwrite, fd, buf, size, offset);
-}
-int Ftruncate(int fd, off_t length) { return TV_CALL(ftruncate, fd, length); }
-int SyncRange(int fd, off_t offset, off_t length) { return TV_CALL(syncrange, fd, offset, length); }
-int Fsync(int fd) { return TV_CALL(fsync, fd); }
-int Renameat(int oldDirFd, const char *oldPath, int newDirFd, const char *newPath) {
-  return TV_CALL(renameat, oldDirFd, oldPath, newDirFd, newPath);
-}
-int Unlinkat(int dirFd, const char *path, int flags) { return TV_CALL(unlinkat, dirFd, path, flags); }
-int Linkat(int oldDirFd, const char *oldPath, int newDirFd, const char *newPath, int flags) {
-  return TV_CALL(linkat, oldDirFd, oldPath, newDirFd, newPath, flags);
-}
-int Mkdirat(int dirFd, const char *path, mode_t mode) { return TV_CALL(mkdirat, dirFd, path, mode); }
-int Fchown(int fd, uid_t uid, gid_t gid) { return TV_CALL(fchown, fd, uid, gid); }
-int Fchmod(int fd, mode_t mode) { return TV_CALL(fchmod, fd, mode); }
-int Utimensat(int dirFd, const char *path, const struct timespec times[2], int flags) {
-  return TV_CALL(utimensat, dirFd, path, times, flags);
-}
-int Faccessat(int dirFd, const char *path, int mode, int flags) {
-  return TV_CALL(faccessat, dirFd, path, mode, flags);
-}
-ssize_t Lgetxattr(const char *path, const char *name, void *value, size_t size) {
-  return TV_CALL(lgetxattr, path, name, value, size);
-}
-ssize_t Fgetxattr(int fd, const char *name, void *value, size_t size) {
-  return TV_CALL(fgetxattr, fd, name, value, size);
-}
-int Lsetxattr(const char *path, const char *name, const void *value, size_t size, int flags) {
-  return TV_CALL(lsetxattr, path, name, value, size, flags);
-}
-int Fsetxattr(int fd, const char *name, const void *value, size_t size, int flags) {
-  return TV_CALL(fsetxattr, fd, name, value, size, flags);
-}
-ssize_t Llistxattr(const char *path, char *list, size_t size) { return TV_CALL(llistxattr, path, list, size); }
-ssize_t Flistxattr(int fd, char *list, size_t size) { return TV_CALL(flistxattr, fd, list, size); }
-int Lremovexattr(const char *path, const char *name) { return TV_CALL(lremovexattr, path, name); }
-int Fremovexattr(int fd, const char *name) { return TV_CALL(fremovexattr, fd, name); }
-int GetFlags(int fd, unsigned *flags) { return TV_CALL(getflags, fd, flags); }
-int Poll(struct pollfd *fds, nfds_t count, int timeoutMs) { return TV_CALL(poll, fds, count, timeoutMs); }
-int OfdLock(int fd, short type, bool wait) { return TV_CALL(ofdlock, fd, type, wait); }
-int ClockGettime(clockid_t clock, struct timespec *ts) { return TV_CALL(clockgettime, clock, ts); }
-// isatty's failure is 0, not -1.
-int Isatty(int fd) { return Injected(Call::isatty) ? 0 : sActive.load(std::memory_order_relaxed)->isatty(fd); }
-
-#undef TV_CALL
+#define TV_SYSCALL(slot, Wrapper, real, Result, failure, params, args) \
+  Result Wrapper params {                                              \
+    return Injected(Call::slot) ? failure : sActive.load(std::memory_order_relaxed)->slot args; \
+  }
+#include "platform/sys/Calls.def"
 
 ssize_t PreadAll(int fd, void *buf, size_t size, uint64_t offset) {
   auto *p = static_cast<unsigned char *>(buf);
