@@ -5,9 +5,9 @@
 # header at or below it is found, and an include of a header above it fails
 # with "No such file or directory". A real compile under the rule
 # of a middle folder is the control. The sources agree: no include names a
-# folder above its own or climbs out with "..", the platform includes nothing
-# of the plug-in and the host nothing of it either (it learns the plug-in at
-# run time).
+# folder above its own or climbs out with "..", each folder of the platform
+# includes only those below it, the platform includes nothing of the plug-in
+# and the host nothing of it either (it learns the plug-in at run time).
 # usage: layers_test.sh CXX SOURCE_DIR LAYER=INCLUDE_DIRS (colon-separated)...
 set -euo pipefail
 cxx="$1" src="$2"
@@ -75,6 +75,22 @@ for ((i = 0; i < n; i++)); do
       [[ "$inc" == */../* || "$inc" == ../* ]] && fail "${f#"$src"/} climbs out with \"$inc\""
       [[ "$allowed" == *" ${inc%%/*} "* ]] || fail "${f#"$src"/} includes \"$inc\", against the order"
     done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$f")
+  done
+done
+# The platform's folders are one library each; a folder includes the headers
+# of the libraries it is built over (platform/CMakeLists.txt) and the public
+# ones in platform/ itself.
+declare -A platform_over=([sys]="" [cf]="sys" [toolbox]="sys cf" [ae]="sys cf toolbox" [forks]=""
+  [files]="sys cf toolbox forks")
+for dir in "$src"/platform/*/; do
+  folder="$(basename "$dir")"
+  [[ -v "platform_over[$folder]" ]] || { fail "platform/$folder/ is in no place of the platform's order"; continue; }
+  allowed=" $folder ${platform_over[$folder]} "
+  for f in "$dir"*.h "$dir"*.cpp; do
+    [[ "$f" == *_test.cpp || "$f" == *_fuzz.cpp || ! -e "$f" ]] && continue
+    while IFS= read -r inc; do
+      [[ "$allowed" == *" $inc "* ]] || fail "${f#"$src"/} includes platform/$inc/, against the order"
+    done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"platform\/\([^/"]*\)\/.*/\1/p' "$f")
   done
 done
 pattern="^[[:space:]]*#[[:space:]]*include[[:space:]]*\"($(IFS='|'; echo "${layers[*]}"))/"

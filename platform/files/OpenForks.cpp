@@ -15,7 +15,7 @@
 #include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
 #include "platform/sys/CallTable.h"
-#include "platform/sys/ForkEmptied.h"
+#include "platform/toolbox/ForkEmptied.h"
 #include "platform/forks/StreamXattrs.h"
 
 namespace tv::files {
@@ -355,7 +355,7 @@ OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionO
                    ? StatusFromErrnoAt(err, where.dirFd, where.itemPath.c_str())
                    : StatusFromErrno(err);
     }
-    if (result == noErr && size == 0 && before.st_size > 0) sys::NoteForkEmptied(UInt64(before.st_size));
+    if (result == noErr && size == 0 && before.st_size > 0) tv::toolbox::NoteForkEmptied(UInt64(before.st_size));
   }
   if (result == noErr) fork->mark = std::min(fork->mark, size);
   return OSErr(result);

@@ -15,7 +15,7 @@
 #include "platform/files/Listing.h"
 #include "platform/sys/CallTable.h"
 #include "platform/sys/FileReplacement.h"
-#include "platform/sys/ForkEmptied.h"
+#include "platform/toolbox/ForkEmptied.h"
 
 namespace tv::files {
 
@@ -410,8 +410,8 @@ OSStatus ForkStoreEmptyResourceFork(const ItemLocation &where, const struct stat
   // What a plan that failed part way freed is not known: only a whole
   // emptying is told.
   if (result == noErr && !plan.nothing())
-    sys::NoteForkEmptied(tv::forks::BytesFreedByPlan(stores.Snapshot(), plan,
-                                                     stores.sidecar && stores.sidecar->st.st_nlink > 1));
+    tv::toolbox::NoteForkEmptied(tv::forks::BytesFreedByPlan(stores.Snapshot(), plan,
+                                                              stores.sidecar && stores.sidecar->st.st_nlink > 1));
   return result;
 }
 

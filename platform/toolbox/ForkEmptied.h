@@ -5,8 +5,8 @@
 
 #include "platform/MacTypes.h"
 
-namespace tv::sys {
+namespace tv::toolbox {
 
 void NoteForkEmptied(UInt64 bytesFreed);
 
-}  // namespace tv::sys
+}  // namespace tv::toolbox

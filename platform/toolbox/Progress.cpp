@@ -2,7 +2,7 @@
 #include "platform/Progress.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/ForkEmptied.h"
+#include "platform/toolbox/ForkEmptied.h"
 
 #include <mutex>
 #include <utility>
@@ -49,11 +49,11 @@ void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon) {
   sEmptiedRefcon = handler != nullptr ? refcon : nullptr;
 }
 
-namespace tv::sys {
+namespace tv::toolbox {
 
 void NoteForkEmptied(UInt64 bytesFreed) {
   auto [emptied, refcon] = Current(sEmptied, sEmptiedRefcon);
   if (emptied != nullptr) emptied(bytesFreed, refcon);
 }
 
-}  // namespace tv::sys
+}  // namespace tv::toolbox

@@ -5,7 +5,7 @@
 
 #include "platform/Alerts.h"
 
-namespace tvsys {
+namespace tv::toolbox {
 
 struct AlertButtons {
   // Titles of buttons 1..3 (default, cancel, other), borrowed from the
@@ -23,4 +23,4 @@ AlertButtons ButtonsFor(const AlertStdCFStringAlertParamRec &param);
 // when it answered with a negative value; paramErr for anything else.
 OSStatus ItemHitStatus(SInt32 item, const AlertButtons &buttons);
 
-}  // namespace tvsys
+}  // namespace tv::toolbox

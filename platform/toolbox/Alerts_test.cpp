@@ -1,6 +1,6 @@
 #include "platform/Alerts.h"
 #include "platform/HostServices.h"
-#include "platform/sys/AlertButtons.h"
+#include "platform/toolbox/AlertButtons.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -149,7 +149,7 @@ TEST_F(AlertsTest, ButtonNumbersNameOnlyButtonsThatExist) {
   p.otherText = no;
   p.defaultButton = 2;
   p.cancelButton = 3;
-  tvsys::AlertButtons b = tvsys::ButtonsFor(p);
+  tv::toolbox::AlertButtons b = tv::toolbox::ButtonsFor(p);
   EXPECT_EQ(2, b.defaultButton) << "as given when that button exists";
   EXPECT_EQ(3, b.cancelButton);
   EXPECT_EQ(no, b.titles[2]);
@@ -158,21 +158,21 @@ TEST_F(AlertsTest, ButtonNumbersNameOnlyButtonsThatExist) {
   p.defaultText = nullptr;
   p.defaultButton = 1;
   p.cancelButton = 3;
-  b = tvsys::ButtonsFor(p);
+  b = tv::toolbox::ButtonsFor(p);
   EXPECT_EQ(0, b.defaultButton) << "no default text, no default button";
   EXPECT_EQ(0, b.cancelButton) << "no other text, so button 3 does not exist";
   p.defaultButton = 9;
   p.cancelButton = -1;
-  b = tvsys::ButtonsFor(p);
+  b = tv::toolbox::ButtonsFor(p);
   EXPECT_EQ(0, b.defaultButton);
   EXPECT_EQ(0, b.cancelButton);
 
-  EXPECT_STATUS(noErr, tvsys::ItemHitStatus(2, b));
-  EXPECT_STATUS(paramErr, tvsys::ItemHitStatus(1, b));
-  EXPECT_STATUS(paramErr, tvsys::ItemHitStatus(3, b));
-  EXPECT_STATUS(paramErr, tvsys::ItemHitStatus(0, b));
-  EXPECT_STATUS(paramErr, tvsys::ItemHitStatus(4, b));
-  EXPECT_STATUS(userCanceledErr, tvsys::ItemHitStatus(userCanceledErr, b));
+  EXPECT_STATUS(noErr, tv::toolbox::ItemHitStatus(2, b));
+  EXPECT_STATUS(paramErr, tv::toolbox::ItemHitStatus(1, b));
+  EXPECT_STATUS(paramErr, tv::toolbox::ItemHitStatus(3, b));
+  EXPECT_STATUS(paramErr, tv::toolbox::ItemHitStatus(0, b));
+  EXPECT_STATUS(paramErr, tv::toolbox::ItemHitStatus(4, b));
+  EXPECT_STATUS(userCanceledErr, tv::toolbox::ItemHitStatus(userCanceledErr, b));
   CFRelease(no);
 }
 

@@ -1,7 +1,7 @@
 #include "platform/Events.h"
 #include "platform/HostServices.h"
 #include "platform/sys/CallTable.h"
-#include "platform/sys/SystemInfo.h"
+#include "platform/toolbox/SystemInfo.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -59,15 +59,15 @@ class EventsTest : public ::testing::Test {
 };
 
 TEST(TicksFromClockTest, CountsSixtiethsAndWraps) {
-  EXPECT_EQ(0u, tvsys::TicksFromClock(0, 0));
-  EXPECT_EQ(60u, tvsys::TicksFromClock(1, 0));
-  EXPECT_EQ(0u, tvsys::TicksFromClock(0, 16666666));
-  EXPECT_EQ(1u, tvsys::TicksFromClock(0, 16666667));
-  EXPECT_EQ(119u, tvsys::TicksFromClock(1, 999999999));
+  EXPECT_EQ(0u, tv::toolbox::TicksFromClock(0, 0));
+  EXPECT_EQ(60u, tv::toolbox::TicksFromClock(1, 0));
+  EXPECT_EQ(0u, tv::toolbox::TicksFromClock(0, 16666666));
+  EXPECT_EQ(1u, tv::toolbox::TicksFromClock(0, 16666667));
+  EXPECT_EQ(119u, tv::toolbox::TicksFromClock(1, 999999999));
   // 71582789 s is 4294967340 ticks: 44 past the 32-bit wrap.
-  EXPECT_EQ(44u, tvsys::TicksFromClock(71582789, 0));
-  EXPECT_EQ(6000u, tvsys::TicksFromClock(1, 0, 6000));
-  EXPECT_EQ(3000u, tvsys::TicksFromClock(0, 500000000, 6000));
+  EXPECT_EQ(44u, tv::toolbox::TicksFromClock(71582789, 0));
+  EXPECT_EQ(6000u, tv::toolbox::TicksFromClock(1, 0, 6000));
+  EXPECT_EQ(3000u, tv::toolbox::TicksFromClock(0, 500000000, 6000));
 }
 
 TEST_F(EventsTest, TickCountReadsTheMonotonicClock) {
@@ -151,11 +151,11 @@ TEST(SystemVersionTest, ParsesHexAndDecimalOnly) {
   };
   for (const Case &c : cases) {
     SInt32 v = -7;
-    EXPECT_EQ(c.ok, tvsys::ParseSystemVersion(c.text, &v)) << '"' << c.text << '"';
+    EXPECT_EQ(c.ok, tv::toolbox::ParseSystemVersion(c.text, &v)) << '"' << c.text << '"';
     EXPECT_EQ(c.ok ? c.value : -7, v) << '"' << c.text << '"';
   }
   SInt32 v;
-  EXPECT_FALSE(tvsys::ParseSystemVersion(nullptr, &v));
+  EXPECT_FALSE(tv::toolbox::ParseSystemVersion(nullptr, &v));
 }
 
 TEST_F(EventsTest, GestaltAnswersDefaultThenEnvironmentThenOverride) {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace tvsys {
+namespace tv::toolbox {
 
 // The system version Gestalt('sysv') answers by default: 10.4.9.
 constexpr SInt32 kDefaultSystemVersion = 0x1049;
@@ -28,4 +28,4 @@ SInt32 ChooseSystemVersion(SInt32 override, const char *environmentText);
 // The script and language of a text encoding; false when it has none here.
 bool ScriptInfoForEncoding(TextEncoding encoding, ScriptCode *outScript, LangCode *outLanguage);
 
-}  // namespace tvsys
+}  // namespace tv::toolbox

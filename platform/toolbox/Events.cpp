@@ -4,7 +4,7 @@
 
 #include "platform/HostServices.h"
 #include "platform/sys/CallTable.h"
-#include "platform/sys/SystemInfo.h"
+#include "platform/toolbox/SystemInfo.h"
 
 #include <climits>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <unistd.h>
 
-namespace tvsys {
+namespace tv::toolbox {
 
 UInt32 TicksFromClock(int64_t seconds, int64_t nanoseconds, uint32_t ticksPerSecond) {
   uint64_t ticks = uint64_t(seconds) * ticksPerSecond + uint64_t(nanoseconds) * ticksPerSecond / 1000000000u;
@@ -81,7 +81,7 @@ bool ScriptInfoForEncoding(TextEncoding encoding, ScriptCode *outScript, LangCod
   return false;
 }
 
-}  // namespace tvsys
+}  // namespace tv::toolbox
 
 namespace {
 
@@ -111,7 +111,7 @@ UInt32 TickCount() {
   if (hooks.tickSource != nullptr) return hooks.tickSource(hooks.tickRefcon);
   struct timespec now {};
   if (tv::sys::ClockGettime(CLOCK_MONOTONIC, &now) != 0) return 0;
-  return tvsys::TicksFromClock(now.tv_sec, now.tv_nsec, tvsys::TicksPerSecond());
+  return tv::toolbox::TicksFromClock(now.tv_sec, now.tv_nsec, tv::toolbox::TicksPerSecond());
 }
 
 void TVSetTickSource(TVTickSource source, void *refcon) {
@@ -155,7 +155,7 @@ OSErr Gestalt(OSType selector, SInt32 *response) {
   if (selector != gestaltSystemVersion) return OSErr(gestaltUndefSelectorErr);
   Hooks hooks = CurrentHooks();
   if (hooks.gestaltFails) return OSErr(gestaltUndefSelectorErr);
-  *response = tvsys::ChooseSystemVersion(hooks.systemVersion, std::getenv("TARROVEL_SYSTEM_VERSION"));
+  *response = tv::toolbox::ChooseSystemVersion(hooks.systemVersion, std::getenv("TARROVEL_SYSTEM_VERSION"));
   return noErr;
 }
 
@@ -175,7 +175,7 @@ OSStatus RevertTextEncodingToScriptInfo(TextEncoding iEncoding, ScriptCode *oScr
                                         LangCode *oLanguage, Str255 oFontName) {
   ScriptCode script;
   LangCode language;
-  if (!tvsys::ScriptInfoForEncoding(iEncoding, &script, &language)) return kTextUnsupportedEncodingErr;
+  if (!tv::toolbox::ScriptInfoForEncoding(iEncoding, &script, &language)) return kTextUnsupportedEncodingErr;
   if (oScript != nullptr) *oScript = script;
   if (oLanguage != nullptr) *oLanguage = language;
   if (oFontName != nullptr) oFontName[0] = 0;

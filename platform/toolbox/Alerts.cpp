@@ -4,7 +4,7 @@
 #include "platform/Alerts.h"
 
 #include "platform/HostServices.h"
-#include "platform/sys/AlertButtons.h"
+#include "platform/toolbox/AlertButtons.h"
 
 #include <memory>
 #include <mutex>
@@ -12,7 +12,7 @@
 #include <string>
 #include <unordered_set>
 
-namespace tvsys {
+namespace tv::toolbox {
 
 AlertButtons ButtonsFor(const AlertStdCFStringAlertParamRec &param) {
   AlertButtons b{};
@@ -31,7 +31,7 @@ OSStatus ItemHitStatus(SInt32 item, const AlertButtons &buttons) {
   return paramErr;
 }
 
-}  // namespace tvsys
+}  // namespace tv::toolbox
 
 namespace {
 
@@ -40,7 +40,7 @@ struct Alert {
   AlertType type = kAlertStopAlert;
   CFStringRef message = nullptr;
   CFStringRef explanation = nullptr;
-  tvsys::AlertButtons buttons{};  // titles owned here
+  tv::toolbox::AlertButtons buttons{};  // titles owned here
 
   ~Alert() {
     for (CFStringRef s : {message, explanation, buttons.titles[0], buttons.titles[1], buttons.titles[2]})
@@ -107,7 +107,7 @@ OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef
   GetStandardAlertDefaultParams(&defaults, kStdCFStringAlertVersionOne);
   if (param == nullptr) param = &defaults;
   if (param->version != kStdCFStringAlertVersionOne) return paramErr;
-  tvsys::AlertButtons wanted = tvsys::ButtonsFor(*param);
+  tv::toolbox::AlertButtons wanted = tv::toolbox::ButtonsFor(*param);
   if (wanted.titles[0] == nullptr && wanted.titles[1] == nullptr && wanted.titles[2] == nullptr) return paramErr;
 
   std::unique_ptr<Alert> alert(new (std::nothrow) Alert);
@@ -159,7 +159,7 @@ OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc, DialogIt
     request.defaultButton = alert->buttons.defaultButton;
     request.cancelButton = alert->buttons.cancelButton;
     SInt32 item = presenter(&request, refcon);
-    status = tvsys::ItemHitStatus(item, alert->buttons);
+    status = tv::toolbox::ItemHitStatus(item, alert->buttons);
     if (status == noErr && outItemHit != nullptr) *outItemHit = DialogItemIndex(item);
   } catch (const std::bad_alloc &) {
     status = memFullErr;
