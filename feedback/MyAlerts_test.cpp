@@ -59,7 +59,7 @@ class AlertTest : public ::testing::Test {
     bundle = TVBundleCreateWithPath(TV_BUNDLE_DIR, &err);  // kept for the process: the plug-in caches it
     ASSERT_NE(bundle, nullptr);
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   Shown shown;
   MyCFAutoreleasePool pool = nullptr;
   CFBundleRef bundle = nullptr;
@@ -68,7 +68,7 @@ class AlertTest : public ::testing::Test {
 
 TEST_F(AlertTest, LockedFileNamesThePathAndSaysWhatToDo) {
   OpenBundle();
-  FSRef ref = tvtest::RefFor(tree.file("b.txt"));
+  FSRef ref = tv::test::RefFor(tree.file("b.txt"));
   EXPECT_STATUS(noBeepErr, MyAlertError(fLckdErr, &ref, nullptr));
   EXPECT_EQ(shown.count, 1);
   EXPECT_EQ(shown.request.type, kAlertStopAlert);
@@ -81,7 +81,7 @@ TEST_F(AlertTest, LockedFileNamesThePathAndSaysWhatToDo) {
 
 TEST_F(AlertTest, SilentForSuccessAndForErrorsAlreadyShown) {
   OpenBundle();
-  FSRef ref = tvtest::RefFor(tree.file("x"));
+  FSRef ref = tv::test::RefFor(tree.file("x"));
   EXPECT_STATUS(noErr, MyAlertError(noErr, &ref, nullptr));
   EXPECT_STATUS(noErr, MyAlertError(noBeepErr, nullptr, nullptr));
   EXPECT_EQ(shown.count, 0);
@@ -96,7 +96,7 @@ TEST_F(AlertTest, CancelWithoutItemShowsAnEmptyPathAndExplanation) {
 
 TEST_F(AlertTest, UnknownStatusShowsItsNumberUntranslated) {
   OpenBundle("ja_JP.UTF-8");
-  FSRef ref = tvtest::RefFor(tree.file("y"));
+  FSRef ref = tv::test::RefFor(tree.file("y"));
   EXPECT_STATUS(noBeepErr, MyAlertError(memFullErr, &ref, nullptr));
   EXPECT_EQ(shown.message, "予期しないエラーが起きました: " + tree.path("y"));
   EXPECT_EQ(shown.explanation, "error code = -108");
@@ -160,7 +160,7 @@ TEST_F(AlertTest, CauseLineInJapaneseWithItsOwnPunctuation) {
 TEST_F(AlertTest, StopAlertAddsTheCauseOfTheFailureItReports) {
   OpenBundle();
   std::string f = tree.file("f");
-  FSRef ref = tvtest::RefFor(f);
+  FSRef ref = tv::test::RefFor(f);
   ASSERT_STATUS(dskFulErr, tv::files::StatusFromErrnoAt(ENOSPC, AT_FDCWD, f.c_str()));
   EXPECT_STATUS(noBeepErr, MyAlertError(dskFulErr, &ref, nullptr));
   EXPECT_EQ(shown.message, "unexpected error: " + f);

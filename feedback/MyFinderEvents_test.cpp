@@ -27,7 +27,7 @@ void Receive(const AppleEvent *event, void *refcon) {
     AEGetDescData(&alias, *h, GetHandleSize(h));
     FSRef ref;
     Boolean changed = false;
-    if (FSResolveAlias(nullptr, h, &ref, &changed) == noErr) r->paths.push_back(tvtest::PathOf(&ref));
+    if (FSResolveAlias(nullptr, h, &ref, &changed) == noErr) r->paths.push_back(tv::test::PathOf(&ref));
     DisposeHandle(h);
   }
   AEDisposeDesc(&alias);
@@ -53,7 +53,7 @@ class FinderEventsTest : public ::testing::Test {
   static OSType FOUR_CHAR_CODE_RT(const char *s) {
     return (OSType(UInt8(s[0])) << 24) | (OSType(UInt8(s[1])) << 16) | (OSType(UInt8(s[2])) << 8) | UInt8(s[3]);
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::vector<ProcessSerialNumber> registered;
   CFIndex liveAE = 0, liveHandles = 0;
 };
@@ -62,7 +62,7 @@ TEST_F(FinderEventsTest, WithoutAFileManagerNothingIsSentAndNothingLeaks) {
   Received impostors;
   Register("APPL", "MACS", &impostors);  // right creator, wrong type
   Register("FNDR", "XXXX", &impostors);  // right type, wrong creator
-  FSRef ref = tvtest::RefFor(tree.file("f"));
+  FSRef ref = tv::test::RefFor(tree.file("f"));
   EXPECT_STATUS(procNotFound, SendAESyncToFinder(&ref));
   EXPECT_EQ(impostors.count, 0);
   EXPECT_STATUS(paramErr, SendAESyncToFinder(nullptr));
@@ -76,8 +76,8 @@ TEST_F(FinderEventsTest, FileManagerGetsOneAliasPerEventForFilesAndFolders) {
   Received others, finder;
   Register("APPL", "MACS", &others);
   Register("FNDR", "MACS", &finder);
-  FSRef file = tvtest::RefFor(tree.file("f"));
-  FSRef folder = tvtest::RefFor(tree.folder("d"));
+  FSRef file = tv::test::RefFor(tree.file("f"));
+  FSRef folder = tv::test::RefFor(tree.folder("d"));
   EXPECT_STATUS(noErr, SendAESyncToFinder(&file));
   EXPECT_STATUS(noErr, SendAESyncToFinder(&folder));
   EXPECT_EQ(others.count, 0);
@@ -89,7 +89,7 @@ TEST_F(FinderEventsTest, FileManagerGetsOneAliasPerEventForFilesAndFolders) {
 TEST_F(FinderEventsTest, AFailedSendIsReportedAndLeaksNothing) {
   Received finder;
   Register("FNDR", "MACS", &finder);
-  FSRef file = tvtest::RefFor(tree.file("f"));
+  FSRef file = tv::test::RefFor(tree.file("f"));
   TVSetAESendFailure(0, -1712);
   EXPECT_STATUS(-1712, SendAESyncToFinder(&file));
   TVSetAESendFailure(0, 0);

@@ -23,13 +23,13 @@ class DispatchTest : public ::testing::Test {
     *value = CFPreferencesGetAppBooleanValue(key, kMyBundleIdentifier, &valid);
     return valid;
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   MyCFAutoreleasePool pool = nullptr;
   MyCMXYourData settings = {};
 };
 
 TEST_F(DispatchTest, UnknownCommandsChangeNothing) {
-  AEDescList selection = tvtest::MakeSelection({tree.file("f")});
+  AEDescList selection = tv::test::MakeSelection({tree.file("f")});
   for (SInt32 id : {0, 1999, 2003, 2005, 2009, 2013, -1}) {
     EXPECT_STATUS(noErr, MyCMXHandleSelectionSelf(&selection, id, &settings)) << id;
   }
@@ -39,7 +39,7 @@ TEST_F(DispatchTest, UnknownCommandsChangeNothing) {
 }
 
 TEST_F(DispatchTest, SameToggleTwiceRestoresTheFlagAndWritesBothValues) {
-  AEDescList selection = tvtest::MakeSelection({tree.file("f")});
+  AEDescList selection = tv::test::MakeSelection({tree.file("f")});
   bool value = false;
   EXPECT_STATUS(noErr, MyCMXHandleSelectionSelf(&selection, 2011, &settings));
   EXPECT_EQ(settings.showDataForkMenu, 1);
@@ -58,8 +58,8 @@ TEST_F(DispatchTest, SameToggleTwiceRestoresTheFlagAndWritesBothValues) {
 
 TEST_F(DispatchTest, TogglesWorkWhenNothingResolvesAnyMore) {
   std::string f = tree.file("gone");
-  AEDescList selection = tvtest::MakeSelection({f});
-  tvtest::Run({"rm", f});
+  AEDescList selection = tv::test::MakeSelection({f});
+  tv::test::Run({"rm", f});
   EXPECT_STATUS(noErr, MyCMXHandleSelectionSelf(&selection, 2012, &settings));
   EXPECT_EQ(settings.keepModificationDate, 1);
   EXPECT_STATUS(noErr, MyCMXHandleSelectionSelf(nullptr, 2012, &settings));
@@ -68,7 +68,7 @@ TEST_F(DispatchTest, TogglesWorkWhenNothingResolvesAnyMore) {
 }
 
 TEST_F(DispatchTest, NoIteratorMeansNoCommandAndNoToggle) {
-  AEDescList selection = tvtest::MakeSelection({tree.file("f")});
+  AEDescList selection = tv::test::MakeSelection({tree.file("f")});
   // The snapshot's array cannot be made: the iterator is missing.
   bool iteratorFailed = false;
   for (CFIndex n = 1; n <= 4 && !iteratorFailed; n++) {
@@ -82,7 +82,7 @@ TEST_F(DispatchTest, NoIteratorMeansNoCommandAndNoToggle) {
     } else {
       // This allocation was not the snapshot's: the toggle ran; undo it.
       settings.showDataForkMenu = 0;
-      tvtest::Run({"rm", "-f", tree.path("home/.config/tarrovel/org.tarrovel.Tarrovel.plist")});
+      tv::test::Run({"rm", "-f", tree.path("home/.config/tarrovel/org.tarrovel.Tarrovel.plist")});
     }
   }
   EXPECT_TRUE(iteratorFailed);

@@ -55,7 +55,7 @@ class CompositionTest : public ::testing::Test {
     AEDisposeDesc(&item);
     return titles;
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   MyCFAutoreleasePool pool = nullptr;
   AEDescList host = {typeNull, nullptr};
   MyCMXYourData settings = {};
@@ -63,8 +63,8 @@ class CompositionTest : public ::testing::Test {
 
 TEST_F(CompositionTest, DeletedItemsAndNoSelectionOfferNothing) {
   std::string f = tree.file("gone");
-  AEDescList selection = tvtest::MakeSelection({f});
-  tvtest::Run({"rm", f});
+  AEDescList selection = tv::test::MakeSelection({f});
+  tv::test::Run({"rm", f});
   EXPECT_STATUS(noErr, MyCMXExamineContextSelf(&selection, &host, &settings));
   EXPECT_TRUE(Submenu().empty());
   EXPECT_STATUS(noErr, MyCMXExamineContextSelf(nullptr, &host, &settings));
@@ -73,7 +73,7 @@ TEST_F(CompositionTest, DeletedItemsAndNoSelectionOfferNothing) {
 }
 
 TEST_F(CompositionTest, ItemWhoseCatalogCannotBeReadGetsTheTogglesOnly) {
-  AEDescList selection = tvtest::MakeSelection({tree.file("f")});
+  AEDescList selection = tv::test::MakeSelection({tree.file("f")});
   // How many stat calls one resolution takes, so that the catalog read that
   // follows the second resolution can be made to fail, and everything after it.
   MyCMContext context = nullptr;
@@ -96,14 +96,14 @@ TEST_F(CompositionTest, ItemWhoseCatalogCannotBeReadGetsTheTogglesOnly) {
 }
 
 TEST_F(CompositionTest, NullHostListReceivesNothingAndSucceeds) {
-  AEDescList selection = tvtest::MakeSelection({tree.file("f")});
+  AEDescList selection = tv::test::MakeSelection({tree.file("f")});
   EXPECT_STATUS(noErr, MyCMXExamineContextSelf(&selection, nullptr, &settings));
   AEDisposeDesc(&selection);
 }
 
 TEST_F(CompositionTest, DataForkItemNeedsAFileWhateverTheSetting) {
   settings.showDataForkMenu = 1;
-  AEDescList selection = tvtest::MakeSelection({tree.folder("d")});
+  AEDescList selection = tv::test::MakeSelection({tree.folder("d")});
   EXPECT_STATUS(noErr, MyCMXExamineContextSelf(&selection, &host, &settings));
   EXPECT_EQ(Submenu(), (std::vector<std::string>{"Show Zap Resource Fork Recursively Menu", "Hide Zap Data Fork Menu",
                                                  "Make no change file modification date"}));

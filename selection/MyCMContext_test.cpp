@@ -20,7 +20,7 @@ class SelectionContextTest : public ::testing::Test {
     EXPECT_EQ(TVCFGetLiveObjectCount(), liveCF_);
     EXPECT_EQ(TVGetLiveHandleCount(), liveHandles_);
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   CFIndex liveAE_ = 0, liveCF_ = 0, liveHandles_ = 0;
 };
 
@@ -44,7 +44,7 @@ TEST_F(SelectionContextTest, EmptySelectionsAnswerFalseAndGiveAnEmptyIterator) {
 }
 
 TEST_F(SelectionContextTest, FolderAndFileAreBothSeenAndIndexesOutsideGiveNothing) {
-  AEDescList list = tvtest::MakeSelection({tree.folder("d"), tree.file("f", "x")});
+  AEDescList list = tv::test::MakeSelection({tree.folder("d"), tree.file("f", "x")});
   MyCMContext context = nullptr;
   ASSERT_STATUS(noErr, MyCMContextCreateWithContext(&list, false, &context));
   EXPECT_EQ(context->desc, &list);  // read in place
@@ -57,7 +57,7 @@ TEST_F(SelectionContextTest, FolderAndFileAreBothSeenAndIndexesOutsideGiveNothin
   EXPECT_FALSE(MyCMContextExtractFSRefAt(context, 3, &ref));
   EXPECT_EQ(MyCMContextExtractAliasAt(context, 0), nullptr);
   ASSERT_TRUE(MyCMContextExtractFSRefAt(context, 2, &ref));
-  EXPECT_EQ(tvtest::PathOf(&ref), tree.path("f"));
+  EXPECT_EQ(tv::test::PathOf(&ref), tree.path("f"));
   MyCMContextDispose(context);
   long count = 0;
   EXPECT_EQ(AECountItems(&list, &count), noErr);  // the host's list is untouched
@@ -66,7 +66,7 @@ TEST_F(SelectionContextTest, FolderAndFileAreBothSeenAndIndexesOutsideGiveNothin
 }
 
 TEST_F(SelectionContextTest, CopyReadsADuplicateAndASingleAliasBecomesAList) {
-  AEDescList list = tvtest::MakeSelection({tree.file("f")});
+  AEDescList list = tv::test::MakeSelection({tree.file("f")});
   MyCMContext context = nullptr;
   ASSERT_STATUS(noErr, MyCMContextCreateWithContext(&list, true, &context));
   EXPECT_EQ(context->desc, &context->ownDesc);
@@ -88,8 +88,8 @@ TEST_F(SelectionContextTest, CopyReadsADuplicateAndASingleAliasBecomesAList) {
 
 TEST_F(SelectionContextTest, DeletedItemsCountButDoNotResolve) {
   std::string path = tree.file("gone", "x");
-  AEDescList list = tvtest::MakeSelection({path});
-  tvtest::Run({"rm", path});
+  AEDescList list = tv::test::MakeSelection({path});
+  tv::test::Run({"rm", path});
   MyCMContext context = nullptr;
   ASSERT_STATUS(noErr, MyCMContextCreateWithContext(&list, false, &context));
   EXPECT_EQ(MyCMContextGetItemCount(context), 1u);
@@ -102,14 +102,14 @@ TEST_F(SelectionContextTest, DeletedItemsCountButDoNotResolve) {
 }
 
 TEST_F(SelectionContextTest, IteratorIsBuiltOnceAndRewoundEachTime) {
-  AEDescList list = tvtest::MakeSelection({tree.file("a"), tree.file("b")});
+  AEDescList list = tv::test::MakeSelection({tree.file("a"), tree.file("b")});
   MyCMContext context = nullptr;
   ASSERT_STATUS(noErr, MyCMContextCreateWithContext(&list, true, &context));
   MyFSDirIter first = MyCMContextGetIterater(context);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(MyFSDirIterNext(first), nullptr);
   ASSERT_NE(MyFSDirIterNext(first), nullptr);
-  tvtest::Run({"rm", tree.path("a")});
+  tv::test::Run({"rm", tree.path("a")});
   MyFSDirIter again = MyCMContextGetIterater(context);
   EXPECT_EQ(again, first);
   EXPECT_EQ(again->index, -1);
@@ -122,7 +122,7 @@ TEST_F(SelectionContextTest, IteratorIsBuiltOnceAndRewoundEachTime) {
 }
 
 TEST_F(SelectionContextTest, FailedDuplicateOrCoercionLeavesNoContextAndNoLeak) {
-  AEDescList list = tvtest::MakeSelection({tree.file("f")});
+  AEDescList list = tv::test::MakeSelection({tree.file("f")});
   MyCMContext context = reinterpret_cast<MyCMContext>(0x1);
   TVAEFailNthAllocation(1);
   EXPECT_STATUS(memFullErr, MyCMContextCreateWithContext(&list, true, &context));

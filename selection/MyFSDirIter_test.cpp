@@ -19,12 +19,12 @@ class DirIterTest : public ::testing::Test {
   std::vector<std::string> Walk(MyFSDirIter iter) {
     std::vector<std::string> names;
     while (const FSRef *ref = MyFSDirIterNext(iter)) {
-      std::string p = tvtest::PathOf(ref);
+      std::string p = tv::test::PathOf(ref);
       names.push_back(p.substr(p.rfind('/') + 1));
     }
     return names;
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   CFIndex liveCF_ = 0;
 };
 
@@ -39,7 +39,7 @@ TEST_F(DirIterTest, ListsEveryEntryOnceInOrderAcrossBatches) {
       tree.file(dir + "/" + name);
       expected.push_back(name);
     }
-    FSRef folder = tvtest::RefFor(tree.path(dir));
+    FSRef folder = tv::test::RefFor(tree.path(dir));
     MyFSDirIter iter = nullptr;
     ASSERT_STATUS(noErr, MyFSDirIterCreate(&folder, &iter)) << n;
     EXPECT_EQ(iter->index, -1);
@@ -53,7 +53,7 @@ TEST_F(DirIterTest, ListsEveryEntryOnceInOrderAcrossBatches) {
 TEST_F(DirIterTest, RewindWalksAgainAndAsksAfresh) {
   tree.folder("top/sub");
   tree.file("top/z");
-  FSRef folder = tvtest::RefFor(tree.path("top"));
+  FSRef folder = tv::test::RefFor(tree.path("top"));
   MyFSDirIter iter = nullptr;
   ASSERT_STATUS(noErr, MyFSDirIterCreate(&folder, &iter));
   EXPECT_FALSE(MyFSDirIterIsContainer(iter));  // before the first entry
@@ -68,7 +68,7 @@ TEST_F(DirIterTest, RewindWalksAgainAndAsksAfresh) {
   EXPECT_FALSE(MyFSDirIterIsContainer(iter));
   EXPECT_FALSE(iter->userAccessValid);
   // Items removed after the snapshot are still walked.
-  tvtest::Run({"rm", "-r", tree.path("top/sub")});
+  tv::test::Run({"rm", "-r", tree.path("top/sub")});
   MyFSDirIterReset(iter);
   EXPECT_EQ(iter->currentRef, nullptr);
   std::vector<std::string> again = Walk(iter);
@@ -79,7 +79,7 @@ TEST_F(DirIterTest, RewindWalksAgainAndAsksAfresh) {
 }
 
 TEST_F(DirIterTest, RefusesFilesAndMissingArguments) {
-  FSRef file = tvtest::RefFor(tree.file("plain"));
+  FSRef file = tv::test::RefFor(tree.file("plain"));
   MyFSDirIter iter = reinterpret_cast<MyFSDirIter>(0x1);
   EXPECT_STATUS(paramErr, MyFSDirIterCreate(&file, &iter));
   EXPECT_EQ(iter, nullptr);
@@ -92,7 +92,7 @@ TEST_F(DirIterTest, RefusesFilesAndMissingArguments) {
 
 TEST_F(DirIterTest, RootIsAVolume) {
   tree.folder("x");
-  FSRef root = tvtest::RefFor("/");
+  FSRef root = tv::test::RefFor("/");
   // A one-entry snapshot of "/" through a folder listing is not possible, so
   // walk the listing of "/" and find an entry that is a mount point if any;
   // the root itself is checked through Launch Services.
@@ -103,7 +103,7 @@ TEST_F(DirIterTest, RootIsAVolume) {
   ASSERT_STATUS(noErr, MyFSDirIterCreate(&root, &iter));
   bool sawVolume = false, sawOrdinary = false;
   while (const FSRef *ref = MyFSDirIterNext(iter)) {
-    std::string p = tvtest::PathOf(ref);
+    std::string p = tv::test::PathOf(ref);
     if (p == "/proc" || p == "/sys" || p == "/dev") sawVolume |= MyFSDirIterIsVolume(iter) != 0;
     if (p == "/etc") sawOrdinary = MyFSDirIterIsContainer(iter) && !MyFSDirIterIsVolume(iter);
   }
@@ -120,8 +120,8 @@ TEST_F(DirIterTest, FoldersWithoutReadOrSearchAreDeniedToOrdinaryUsers) {
   tree.chmod("noread", 0311);
   tree.chmod("nosearch", 0666);
   auto create = [&](const char *name) {
-    return tvtest::InChildAsNobody([&] {
-      FSRef folder = tvtest::RefFor(tree.path(name));
+    return tv::test::InChildAsNobody([&] {
+      FSRef folder = tv::test::RefFor(tree.path(name));
       MyFSDirIter iter = nullptr;
       OSStatus err = MyFSDirIterCreate(&folder, &iter);
       MyFSDirIterDispose(iter);

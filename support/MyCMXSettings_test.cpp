@@ -32,7 +32,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   static constexpr const char *kPrefs = "home/.config/tarrovel/org.tarrovel.Tarrovel.plist";
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   MyCMXYourData *data = nullptr;
 };
 

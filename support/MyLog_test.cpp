@@ -49,7 +49,7 @@ TEST_F(LogTest, UnknownPhasesAndLowCodesPrintAsTheyAre) {
 }
 
 TEST_F(LogTest, PathLinesUseLabelAndPath) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.folder("Data/Projects é");
   FSRef ref;
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8 *>(path.c_str()), &ref, nullptr), noErr);

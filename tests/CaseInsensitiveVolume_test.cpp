@@ -1,7 +1,7 @@
 // A USB stick written by a Mac: an exFAT image on a loop device, mounted
 // through FUSE, where "Mixed.TXT" and "._mixed.txt" are one item and its
 // sidecar.
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/MacFiles.h"
 #include "tests/support/Tarrovel.h"
 
@@ -12,10 +12,10 @@
 
 namespace {
 
-using tvtest::ResourceForkSize;
-using tvtest::WriteMacFile;
+using tv::test::ResourceForkSize;
+using tv::test::WriteMacFile;
 
-bool Have(const std::string &tool) { return tvtest::Run({"sh", "-c", "command -v " + tool}).status == 0; }
+bool Have(const std::string &tool) { return tv::test::Run({"sh", "-c", "command -v " + tool}).status == 0; }
 
 std::set<std::string> NamesIn(const std::string &folder) {
   std::set<std::string> names;
@@ -31,7 +31,7 @@ std::set<std::string> NamesIn(const std::string &folder) {
 // whatever the test did. why says what was missing when it could not.
 class ExFatStick {
  public:
-  explicit ExFatStick(tvtest::TempTree &tree) : tree_(tree) {
+  explicit ExFatStick(tv::test::TempTree &tree) : tree_(tree) {
     if (geteuid() != 0) {
       why = "needs root for the loop device and the mount";
       return;
@@ -42,19 +42,19 @@ class ExFatStick {
         return;
       }
     std::string image = tree.path("stick.img");
-    if (tvtest::Run({"truncate", "-s", "16M", image}).status != 0 ||
-        tvtest::Run({"mkfs.exfat", image}).status != 0) {
+    if (tv::test::Run({"truncate", "-s", "16M", image}).status != 0 ||
+        tv::test::Run({"mkfs.exfat", image}).status != 0) {
       why = "could not make the exFAT image";
       return;
     }
-    tvtest::RunResult loop = tvtest::Run({"losetup", "-f", "--show", image});
+    tv::test::RunResult loop = tv::test::Run({"losetup", "-f", "--show", image});
     if (loop.status != 0) {
       why = "no loop device: " + loop.err;
       return;
     }
     device_ = loop.out.substr(0, loop.out.find('\n'));
     mountPoint = tree.folder("stick");
-    tvtest::RunResult m = tvtest::Run({"mount.exfat-fuse", device_, mountPoint});
+    tv::test::RunResult m = tv::test::Run({"mount.exfat-fuse", device_, mountPoint});
     if (m.status != 0) {
       why = "cannot mount through FUSE: " + m.err;
       return;
@@ -62,24 +62,24 @@ class ExFatStick {
     mounted_ = true;
   }
   ~ExFatStick() {
-    if (mounted_) tvtest::Run({"umount", mountPoint});
-    if (!device_.empty()) tvtest::Run({"losetup", "-d", device_});
+    if (mounted_) tv::test::Run({"umount", mountPoint});
+    if (!device_.empty()) tv::test::Run({"losetup", "-d", device_});
   }
   std::string why;
   std::string mountPoint;
 
  private:
-  tvtest::TempTree &tree_;
+  tv::test::TempTree &tree_;
   std::string device_;
   bool mounted_ = false;
 };
 
 TEST(CaseInsensitiveVolumeTest, SidecarWhoseNameDiffersInCaseIsZappedAsTheItemsMetadata) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   ExFatStick stick(tree);
   if (!stick.why.empty()) GTEST_SKIP() << "exFAT volume: " << stick.why;
-  tvtest::WriteSettings(tree, false, true, false);
-  namespace fx = tv::forks::fixtures;
+  tv::test::WriteSettings(tree, false, true, false);
+  namespace fx = tv::test;
   // Each way of reaching the item: the recursive walk, which lists the
   // folder, and the commands on the selected file itself. The kernel's
   // layout is cut in place; a fork-first one is rewritten through a
@@ -112,7 +112,7 @@ TEST(CaseInsensitiveVolumeTest, SidecarWhoseNameDiffersInCaseIsZappedAsTheItemsM
     std::vector<std::string> args = {"run", "--yes", "-v", c.command};
     if (c.selectFolder) args.push_back(tree.path(dir));
     else args.insert(args.end(), {mixed, plain});
-    tvtest::RunResult r = tvtest::Tarrovel(args);
+    tv::test::RunResult r = tv::test::Tarrovel(args);
     EXPECT_EQ(r.status, 0) << trace << "\n" << r.err;
     EXPECT_EQ(r.out, mixed + "\n" + plain + "\n") << trace;
     EXPECT_EQ(ResourceForkSize(plain), 0u) << trace;

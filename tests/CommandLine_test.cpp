@@ -1,26 +1,26 @@
 // The real `tarrovel` command line: what is an option and what is a path.
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/Tarrovel.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
-using tvtest::Tarrovel;
+namespace fx = tv::test;
+using tv::test::Tarrovel;
 
 // The command run inside a folder, so that names given to it stay as a shell's
 // glob gives them: relative, and starting with '-' where the file's name does.
-tvtest::RunResult TarrovelIn(const std::string &dir, const std::vector<std::string> &args, const std::string &input = "") {
+tv::test::RunResult TarrovelIn(const std::string &dir, const std::vector<std::string> &args, const std::string &input = "") {
   std::vector<std::string> argv = {"sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", dir, TV_TARROVEL_EXE};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string bundles = TV_BUNDLE_DIR;
-  return tvtest::Run(argv, input, {"TARROVEL_PLUGIN_PATH=" + bundles.substr(0, bundles.rfind('/')), "LANGUAGE=",
+  return tv::test::Run(argv, input, {"TARROVEL_PLUGIN_PATH=" + bundles.substr(0, bundles.rfind('/')), "LANGUAGE=",
                                    "LC_ALL=", "LANG=C.UTF-8"});
 }
 
 // A file with a 600-byte resource fork in a macOS sidecar.
-void MacFile(tvtest::TempTree &tree, const std::string &rel) {
+void MacFile(tv::test::TempTree &tree, const std::string &rel) {
   tree.file(rel, "data");
   auto info = fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0);
   auto sidecar = fx::BuildMacOSKernelSidecar(info, fx::TypicalAttributes(), fx::MakeResourceFork(600));
@@ -31,14 +31,14 @@ void MacFile(tvtest::TempTree &tree, const std::string &rel) {
 // `tarrovel run 2001 *` in a folder whose files are named like options: the
 // shell hands them over as arguments after ITEM, and they must stay paths.
 TEST(CommandLineTest, FilesNamedLikeOptionsAfterTheItemArePaths) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   for (const char *name : {"--yes", "-v", "plain"}) MacFile(tree, std::string("dir/") + name);
   std::string before[3];
   const char *sidecars[3] = {"dir/._--yes", "dir/._-v", "dir/._plain"};
   for (int i = 0; i < 3; i++) before[i] = tree.read(sidecars[i]);
   std::string dir = tree.path("dir") + "/";
 
-  tvtest::RunResult r = TarrovelIn(dir, {"run", "2001", "--yes", "-v", "plain"}, "Cancel\n");
+  tv::test::RunResult r = TarrovelIn(dir, {"run", "2001", "--yes", "-v", "plain"}, "Cancel\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("of 3 file(s)?"), std::string::npos) << r.err;  // every name was counted as a file
   EXPECT_EQ(r.out, "");  // -v was a path, nothing was listed
@@ -64,10 +64,10 @@ TEST(CommandLineTest, FilesNamedLikeOptionsAfterTheItemArePaths) {
 }
 
 TEST(CommandLineTest, MenuTakesOptionsOnlyBeforeTheFirstPath) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("a");
   tree.file("--json");
-  tvtest::RunResult r = Tarrovel({"menu", tree.path("a"), "--json"});
+  tv::test::RunResult r = Tarrovel({"menu", tree.path("a"), "--json"});
   EXPECT_EQ(r.status, 2);  // "--json" is a path here, and there is none in the working folder
   EXPECT_NE(r.err.find("--json: No such file"), std::string::npos) << r.err;
   r = TarrovelIn(tree.root(), {"menu", "--", "--json", "a"});

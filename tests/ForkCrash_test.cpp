@@ -14,7 +14,7 @@
 
 #include "platform/Files.h"
 #include "platform/files/StoreIO.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ForkCalls.h"
 #include "tests/support/MacFiles.h"
@@ -24,7 +24,7 @@
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
+namespace fx = tv::test;
 using tv::forks::AppleDoubleView;
 using tv::forks::FinderInfoBytes;
 
@@ -73,9 +73,9 @@ Sample MakeSample(int i) {
 }
 
 OSStatus ZapAndClearIcon(const std::string &path) {
-  FSRef ref = tvtest::RefFor(path);
-  OSStatus s = tvtest::ZapResourceFork(ref);
-  return s == noErr ? tvtest::ClearCustomIconFlag(ref) : s;
+  FSRef ref = tv::test::RefFor(path);
+  OSStatus s = tv::test::ZapResourceFork(ref);
+  return s == noErr ? tv::test::ClearCustomIconFlag(ref) : s;
 }
 
 // "" when `after` is `before` with the fork old or emptied and FinderInfo old
@@ -146,7 +146,7 @@ class ForkCrashTest : public ::testing::Test {
     return temporaries;
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::vector<Sample> samples;
 };
 
@@ -160,9 +160,9 @@ TEST_F(ForkCrashTest, KilledZapsLeaveEverySidecarOldOrNew) {
   // One full run, to learn how long the work takes here.
   WriteSamples();
   auto start = std::chrono::steady_clock::now();
-  long pid = tvtest::StartChild([&] { return ZapAll(0); });
+  long pid = tv::test::StartChild([&] { return ZapAll(0); });
   ASSERT_GT(pid, 0);
-  ASSERT_EQ(0, tvtest::WaitChild(pid));
+  ASSERT_EQ(0, tv::test::WaitChild(pid));
   const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_EQ(0, CheckTree());
 
@@ -173,10 +173,10 @@ TEST_F(ForkCrashTest, KilledZapsLeaveEverySidecarOldOrNew) {
     // Within the first part of the run, so that most rounds are cut short
     // even when a run goes faster than the first one did.
     std::uniform_int_distribution<long> when(0, std::max<long>(1, long(full.count()) * 3 / 5));
-    pid = tvtest::StartChild([&] { return ZapAll(first); });
+    pid = tv::test::StartChild([&] { return ZapAll(first); });
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::microseconds(when(random)));
-    killed += tvtest::KillChild(pid);
+    killed += tv::test::KillChild(pid);
     temporaries = CheckTree();
     if (HasFailure()) return;
   }
@@ -184,11 +184,11 @@ TEST_F(ForkCrashTest, KilledZapsLeaveEverySidecarOldOrNew) {
 
   // A later run over what the dead processes left finishes the work; a
   // temporary they left is no item's metadata and is not touched.
-  pid = tvtest::StartChild([&] { return ZapAll(0); });
-  ASSERT_EQ(0, tvtest::WaitChild(pid));
+  pid = tv::test::StartChild([&] { return ZapAll(0); });
+  ASSERT_EQ(0, tv::test::WaitChild(pid));
   EXPECT_EQ(temporaries, CheckTree());
   for (const Sample &s : samples) {
-    FSRef ref = tvtest::RefFor(tree.path("d/" + s.name));
+    FSRef ref = tv::test::RefFor(tree.path("d/" + s.name));
     FSCatalogInfo info{};
     ASSERT_EQ(noErr, FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr));
     EXPECT_EQ(0u, info.rsrcLogicalSize) << s.name;
@@ -231,11 +231,11 @@ TEST(TerminationTest, SignalsDuringARewriteLeaveNoTemporary) {
   };
   for (const Case &c : {Case{"term-hup", {SIGTERM, SIGHUP}}, Case{"hup", {SIGHUP}}}) {
     SCOPED_TRACE(c.name);
-    tvtest::TempTree tree;
+    tv::test::TempTree tree;
     std::string path = tree.file(std::string(c.name) + "/doc", "data");
     tree.file(std::string(c.name) + "/._doc", Str(before));
     const std::string folder = tree.path(c.name);
-    tvtest::Spawned run({"run", "--yes", "Zap Resource Fork...", path});
+    tv::test::Spawned run({"run", "--yes", "Zap Resource Fork...", path});
     bool seen = false;
     for (int i = 0; i < 60000 && !seen; ++i) {
       seen = !Temporaries(folder).empty();
@@ -261,7 +261,7 @@ TEST(TerminationTest, SignalsDuringARewriteLeaveNoTemporary) {
 }
 
 TEST(TerminationTest, AZapOfTheFolderRemovesOnlyDeadWritersTemporaries) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   const std::vector<UInt8> metadata = fx::BuildSambaSidecar(FinderInfoBytes{}, fx::MakeResourceFork(40));
   tree.file("d/f", "data");
   tree.file("d/._f", Str(fx::BuildMacOSKernelSidecar(FinderInfoBytes{}, fx::TypicalAttributes(), fx::MakeResourceFork(40))));
@@ -294,15 +294,15 @@ TEST(TerminationTest, AZapOfTheFolderRemovesOnlyDeadWritersTemporaries) {
   lock.l_whence = SEEK_SET;
   ASSERT_EQ(0, fcntl(held, F_OFD_SETLK, &lock));
 
-  tvtest::WriteSettings(tree, false, true, false);
-  tvtest::RunResult r = tvtest::Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("d")});
+  tv::test::WriteSettings(tree, false, true, false);
+  tv::test::RunResult r = tv::test::Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("d")});
   close(held);
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_FALSE(tree.exists("d/" + dead));
   EXPECT_FALSE(tree.exists("d/sub/" + deeper));
   for (const std::string &name : cutNames) EXPECT_FALSE(tree.exists("d/" + name)) << name;
   EXPECT_NE(r.err.find("Zap the resource forks of 4 file(s)"), std::string::npos) << r.err;
-  EXPECT_EQ(tvtest::ResourceForkSize(tree.path("d/" + folder + "/g")), 0u);
+  EXPECT_EQ(tv::test::ResourceForkSize(tree.path("d/" + folder + "/g")), 0u);
   for (const std::string &kept : {notOurs, alive, std::string(".tarrovel-tmp-0123abcd"), linked, std::string("unrelated")})
     EXPECT_TRUE(tree.exists("d/" + kept)) << kept;
   EXPECT_EQ(Str(metadata), tree.read("elsewhere"));

@@ -1,7 +1,7 @@
 // `tarrovel run --gui` through the real command, with a stand-in for zenity
 // on PATH that records its arguments and answers with a chosen exit status.
 #include "platform/Carbon.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/Selection.h"
 #include "tests/support/Tarrovel.h"
 
@@ -13,8 +13,8 @@
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
-using tvtest::Tarrovel;
+namespace fx = tv::test;
+using tv::test::Tarrovel;
 
 class GuiTest : public ::testing::Test {
  protected:
@@ -62,7 +62,7 @@ class GuiTest : public ::testing::Test {
     return path;
   }
   UInt64 RsrcSize(const std::string &path) {
-    FSRef ref = tvtest::RefFor(path);
+    FSRef ref = tv::test::RefFor(path);
     FSCatalogInfo info;
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr) << path;
     return info.rsrcLogicalSize;
@@ -102,7 +102,7 @@ class GuiTest : public ::testing::Test {
   static std::string BigFile(int i) { return "big/d" + std::to_string(10000 + i) + "/f"; }
   void FoldersOfOneFile(int n) {
     for (int i = 0; i < n; i++) MacFile(BigFile(i));
-    tvtest::WriteSettings(tree, false, true, false);
+    tv::test::WriteSettings(tree, false, true, false);
   }
   // Whether the process runs (a zombie waiting for its reaper does not).
   static bool Alive(int pid) {
@@ -116,14 +116,14 @@ class GuiTest : public ::testing::Test {
     }
     return false;
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(GuiTest, TheDialogsAnswerReachesThePlugIn) {
   std::string a = MacFile("a"), b = MacFile("b");
   std::string before = tree.read("._a");
   // Cancel (zenity's status 1, as for Escape): nothing changes.
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a, b}, "", Desktop(1));
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a, b}, "", Desktop(1));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(tree.read("._a"), before);
   auto calls = Calls();
@@ -149,9 +149,9 @@ TEST_F(GuiTest, CtrlCWhileADialogWaitsClosesItAndCancels) {
   std::string before = tree.read("._a");
   std::vector<std::string> env = Desktop(0);
   env.push_back("FAKE_DIALOG_WAIT=60");
-  tvtest::Spawned run({"run", "--gui", "Zap Resource Fork...", a}, env);
+  tv::test::Spawned run({"run", "--gui", "Zap Resource Fork...", a}, env);
   ASSERT_TRUE(run.WaitForError("[caution]", 20000)) << run.err;
-  for (int i = 0; i < 400 && Calls().empty(); i++) tvtest::SleepMs(10);  // the dialog is up
+  for (int i = 0; i < 400 && Calls().empty(); i++) tv::test::SleepMs(10);  // the dialog is up
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(), 0) << run.err;
   EXPECT_NE(run.err.find("-> Cancel"), std::string::npos) << run.err;
@@ -163,7 +163,7 @@ TEST_F(GuiTest, WithoutADisplayOrADialogProgramNothingIsAsked) {
   std::string before = tree.read("._a");
   std::vector<std::string> noDisplay = Desktop(0);
   noDisplay[0] = "DISPLAY=";
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", noDisplay);
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork...", a}, "", noDisplay);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << "the plug-in was asked: " << r.err;
@@ -190,7 +190,7 @@ TEST_F(GuiTest, AProgressWindowThatCannotOpenIsNoCancel) {
   std::vector<std::string> env = Desktop(0);
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
   env.push_back("FAKE_NO_DISPLAY=--progress");
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("the progress window could not be shown: zenity could not open the display"),
             std::string::npos)
@@ -221,8 +221,8 @@ TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
     std::vector<std::string> env = Desktop(0), args = {"run", "--gui"};
     env.insert(env.end(), c.env.begin(), c.env.end());
     args.insert(args.end(), c.args.begin(), c.args.end());
-    tvtest::Spawned run(args, env);
-    for (int i = 0; i < 2000 && !tree.exists(c.wait); i++) tvtest::SleepMs(10);
+    tv::test::Spawned run(args, env);
+    for (int i = 0; i < 2000 && !tree.exists(c.wait); i++) tv::test::SleepMs(10);
     ASSERT_TRUE(tree.exists(c.wait)) << run.err;
     auto asked = [&] {
       for (const auto &call : Calls()) {
@@ -230,13 +230,13 @@ TEST_F(GuiTest, NoDialogOutlivesTheCommandHoweverItEnds) {
       }
       return false;
     };
-    for (int i = 0; i < 2000 && c.signals[0] == SIGKILL && !asked(); i++) tvtest::SleepMs(10);
+    for (int i = 0; i < 2000 && c.signals[0] == SIGKILL && !asked(); i++) tv::test::SleepMs(10);
     for (int sig : c.signals) run.Signal(sig);
     EXPECT_EQ(run.Wait(), 128 + c.signals.back()) << run.err;
     // Every dialog and window it started is gone soon after.
     std::istringstream pids(tree.read("dialog.log.pids"));
     for (int dialog; pids >> dialog;) {
-      for (int i = 0; i < 500 && Alive(dialog); i++) tvtest::SleepMs(10);
+      for (int i = 0; i < 500 && Alive(dialog); i++) tv::test::SleepMs(10);
       EXPECT_FALSE(Alive(dialog)) << "dialog " << dialog << " is still up after signal " << c.signals[0];
       if (Alive(dialog)) kill(dialog, SIGKILL);
     }
@@ -247,7 +247,7 @@ TEST_F(GuiTest, UsageErrorsAreDialogsToo) {
   std::string a = MacFile("a");
   // The data-fork item is switched off: the dialog lists what is offered,
   // the toggle that switches it on among them.
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Data Fork...", a}, "", Desktop(0));
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Data Fork...", a}, "", Desktop(0));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("is not offered for this selection"), std::string::npos) << r.err;
   auto calls = Calls();
@@ -303,7 +303,7 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   // A fast clock, so that the window is due at once.
   std::vector<std::string> env = Desktop(0);
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
   // The desktop hears what was done before the stop.
@@ -375,7 +375,7 @@ TEST_F(GuiTest, UnderKDETheProgressIsKDialogsBarDrivenOverDBus) {
   std::vector<std::string> env = Desktop(0);
   env[2] = "XDG_CURRENT_DESKTOP=KDE";
   env.push_back("TARROVEL_TICKS_PER_SECOND=60000");
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("big")}, "", env);
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("canceled by user"), std::string::npos) << r.err;
   EXPECT_NE(RsrcSize(tree.path("big/d11999/f")), 0u) << "zapped to the end";
@@ -405,7 +405,7 @@ TEST_F(GuiTest, UnderKDETheProgressIsKDialogsBarDrivenOverDBus) {
     EXPECT_NE(calls.find(call), std::string::npos) << call << " in\n" << calls;
   }
   for (int pid : pids) {
-    for (int i = 0; i < 500 && Alive(pid); i++) tvtest::SleepMs(10);
+    for (int i = 0; i < 500 && Alive(pid); i++) tv::test::SleepMs(10);
     EXPECT_FALSE(Alive(pid)) << "window " << pid << " is still up";
   }
 }
@@ -418,14 +418,14 @@ TEST_F(GuiTest, ProgressOfARecursiveZapCountsTheFilesOfTheCountToAFullBar) {
   for (int i = 0; i < kForks; i++) MacFile("tree/deep/f" + std::to_string(i));
   tree.file("tree/deep/plain", "no fork");
   tree.symlink("tree/deep/link", "plain");
-  tvtest::WriteSettings(tree, false, true, false);
+  tv::test::WriteSettings(tree, false, true, false);
   std::vector<std::string> env = Desktop(0);
   // A clock about seventeen times as fast: the count's two seconds (0.12 s)
   // and the window's half second (30 ms) both lie far from what the count
   // (one folder listed) and the zap (3,000 rewrites) take here.
   env.push_back("TARROVEL_TICKS_PER_SECOND=1000");
   env.push_back("FAKE_PROGRESS_WATCH=1");
-  tvtest::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
+  tv::test::RunResult r = Tarrovel({"run", "--gui", "Zap Resource Fork Recursively...", tree.path("tree")}, "", env);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(RsrcSize(tree.path("tree/deep/f0")), 0u);
   EXPECT_NE(tree.read("dialog.log.notify").find("\n'3,000 files zapped, 1.8 MB freed; 1 file had no fork; "),

@@ -14,7 +14,7 @@
 
 namespace {
 
-using tvtest::RunResult;
+using tv::test::RunResult;
 
 const char kUserUca[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -44,7 +44,7 @@ class InstallTest : public ::testing::Test {
     std::vector<std::string> env = {"LANG=C.UTF-8", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "TARROVEL_PLUGIN_PATH=",
                                     "XDG_CONFIG_DIRS=" + tree_.path("etc-xdg")};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    return tvtest::Run(argv, "", env);
+    return tv::test::Run(argv, "", env);
   }
   // From the build tree, laid out as an installation.
   RunResult Install() { return Tarrovel(TV_TARROVEL_EXE, {"install", "--user"}); }
@@ -57,7 +57,7 @@ class InstallTest : public ::testing::Test {
     std::string script =
         "cd \"$1\" && find . -printf '%p %y %m %l\\n' | sort && find . -type f -exec md5sum {} + | sort";
     if (withTimes) script += " && find . -type f -printf '%p %T@\\n' | sort";
-    RunResult r = tvtest::Run({"sh", "-c", script, "sh", tree_.home()});
+    RunResult r = tv::test::Run({"sh", "-c", script, "sh", tree_.home()});
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
@@ -75,7 +75,7 @@ class InstallTest : public ::testing::Test {
     return stat(tree_.path(rel).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
 
-  tvtest::TempTree tree_;
+  tv::test::TempTree tree_;
 };
 
 TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousState) {
@@ -126,7 +126,7 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   r = Tarrovel("/usr/bin/strace", {"-f", "-e", "trace=openat", "-o", trace, installed(), "menu", "--json", "--", file},
                {"ASAN_OPTIONS=detect_leaks=0"});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> titles = tvtest::JsonTitles(r.out);
+  std::vector<std::string> titles = tv::test::JsonTitles(r.out);
   EXPECT_NE(std::find(titles.begin(), titles.end(), "Zap Resource Fork..."), titles.end()) << r.out;
   // Successful opens only: the loader may look elsewhere first.
   std::string opened;
@@ -143,7 +143,7 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   EXPECT_EQ(opened.find(build + "/"), std::string::npos) << "the build tree's files were used:\n" << opened;
   for (const char *binary : {"bin/tarrovel", "lib/tarrovel/libtarrovel-platform.so",
                              "lib/tarrovel/plugins/Tarrovel.plugin/Contents/MacOS/Tarrovel"}) {
-    RunResult elf = tvtest::Run({"readelf", "-d", local + binary});
+    RunResult elf = tv::test::Run({"readelf", "-d", local + binary});
     EXPECT_EQ(elf.out.find(build), std::string::npos) << binary << " points into the build tree:\n" << elf.out;
   }
 

@@ -46,7 +46,7 @@ std::set<std::string> Commands(const std::string &text) {
 }
 
 TEST(Manual, NamesEveryCommandAndOptionOfTheHelpAndNoOther) {
-  tvtest::RunResult help = tvtest::Tarrovel({"--help"});
+  tv::test::RunResult help = tv::test::Tarrovel({"--help"});
   ASSERT_EQ(help.status, 0) << help.err;
   std::string manual = ManualText();
   ASSERT_NE(manual.find("EXIT STATUS"), std::string::npos);

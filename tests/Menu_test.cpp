@@ -6,8 +6,8 @@
 
 namespace {
 
-using tvtest::JsonTitles;
-using tvtest::Tarrovel;
+using tv::test::JsonTitles;
+using tv::test::Tarrovel;
 using Titles = std::vector<std::string>;
 
 const char ZRF[] = "Zap Resource Fork...";
@@ -29,12 +29,12 @@ struct Row {
 
 class MenuTest : public ::testing::TestWithParam<Row> {
  protected:
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_P(MenuTest, OffersTheItemsTheSelectionAndSettingsCallFor) {
   const Row &row = GetParam();
-  tvtest::WriteSettings(tree, row.data, row.recursive, row.keep);
+  tv::test::WriteSettings(tree, row.data, row.recursive, row.keep);
   std::vector<std::string> args = {"menu", "--json"};
   std::string sel = row.selection;
   if (sel != "folders") {
@@ -45,7 +45,7 @@ TEST_P(MenuTest, OffersTheItemsTheSelectionAndSettingsCallFor) {
     args.push_back(tree.folder("Folder One"));
     args.push_back(tree.folder("Folder Two"));
   }
-  tvtest::RunResult r = Tarrovel(args);
+  tv::test::RunResult r = Tarrovel(args);
   ASSERT_EQ(r.status, 0) << r.err;
   Titles expected = {"Tarrovel"};
   expected.insert(expected.end(), row.items.begin(), row.items.end());
@@ -73,11 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 class MenuOutputTest : public ::testing::Test {
  protected:
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(MenuOutputTest, JsonHoldsTheExactItemRecords) {
-  tvtest::RunResult r = Tarrovel({"menu", "--json", tree.file("f", "x")});
+  tv::test::RunResult r = Tarrovel({"menu", "--json", tree.file("f", "x")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "[\n"
@@ -95,17 +95,17 @@ TEST_F(MenuOutputTest, JsonHoldsTheExactItemRecords) {
 TEST_F(MenuOutputTest, SymlinksFifosAndOrphanSidecarsArePlainFiles) {
   tree.folder("dir");
   std::string link = tree.symlink("link", tree.path("dir"));  // not followed: a file
-  tvtest::RunResult r = Tarrovel({"menu", "--json", link});
+  tv::test::RunResult r = Tarrovel({"menu", "--json", link});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(JsonTitles(r.out), (Titles{"Tarrovel", ZRF, SEP, ShowR, ShowD, KeepOff}));
-  tvtest::Run({"mkfifo", tree.path("fifo")});
+  tv::test::Run({"mkfifo", tree.path("fifo")});
   r = Tarrovel({"menu", "--json", tree.path("fifo"), tree.file("._orphan", "x")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(JsonTitles(r.out), (Titles{"Tarrovel", ZRF, SEP, ShowR, ShowD, KeepOff}));
 }
 
 TEST_F(MenuOutputTest, PeopleSeeTitlesAndCommandIDs) {
-  tvtest::RunResult r = Tarrovel({"menu", tree.folder("d")});
+  tv::test::RunResult r = Tarrovel({"menu", tree.folder("d")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "Tarrovel >\n"
@@ -115,7 +115,7 @@ TEST_F(MenuOutputTest, PeopleSeeTitlesAndCommandIDs) {
 }
 
 TEST_F(MenuOutputTest, JapaneseTitlesUnderAJapaneseLocale) {
-  tvtest::RunResult r = Tarrovel({"menu", "--json", tree.file("f")}, "", {"LANG=ja_JP.UTF-8"});
+  tv::test::RunResult r = Tarrovel({"menu", "--json", tree.file("f")}, "", {"LANG=ja_JP.UTF-8"});
   ASSERT_EQ(r.status, 0) << r.err;
   Titles titles = JsonTitles(r.out);
   ASSERT_EQ(titles.size(), 6u) << r.out;
@@ -124,7 +124,7 @@ TEST_F(MenuOutputTest, JapaneseTitlesUnderAJapaneseLocale) {
 }
 
 TEST_F(MenuOutputTest, MissingPathIsAUsageError) {
-  tvtest::RunResult r = Tarrovel({"menu", "--json", tree.path("nothing here")});
+  tv::test::RunResult r = Tarrovel({"menu", "--json", tree.path("nothing here")});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("nothing here"), std::string::npos) << r.err;

@@ -9,7 +9,7 @@
 
 namespace {
 
-using tvtest::Tarrovel;
+using tv::test::Tarrovel;
 
 const char kGreeterPlist[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
@@ -30,15 +30,15 @@ class OtherPlugInTest : public ::testing::Test {
   bool Has(const std::vector<std::string> &titles, const std::string &title) {
     return std::find(titles.begin(), titles.end(), title) != titles.end();
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(OtherPlugInTest, BothAreOfferedAndEachCommandReachesItsOwn) {
   std::string f = tree.file("docs/a.txt", "a");
   std::string g = tree.file("docs/b.txt", "b");
-  tvtest::RunResult r = Tarrovel({"menu", "--json", f});
+  tv::test::RunResult r = Tarrovel({"menu", "--json", f});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> titles = tvtest::JsonTitles(r.out);
+  std::vector<std::string> titles = tv::test::JsonTitles(r.out);
   EXPECT_TRUE(Has(titles, "Greet...") && Has(titles, "Show Farewell")) << r.out;
   EXPECT_TRUE(Has(titles, "Zap Resource Fork...")) << r.out;
   EXPECT_FALSE(Has(titles, "Farewell...")) << r.out;
@@ -54,14 +54,14 @@ TEST_F(OtherPlugInTest, BothAreOfferedAndEachCommandReachesItsOwn) {
 TEST_F(OtherPlugInTest, ItsItemSwitchedOffIsPlacedByTheTrialsWhichLeaveItsSettingAlone) {
   std::string f = tree.file("docs/a.txt", "a");
   std::string tmp = tree.folder("tmp");
-  tvtest::RunResult r = Tarrovel({"run", "Farewell...", f}, "", {"TMPDIR=" + tmp});
+  tv::test::RunResult r = Tarrovel({"run", "Farewell...", f}, "", {"TMPDIR=" + tmp});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\"Farewell...\" is not offered for this selection"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("\"Farewell...\" is offered for files and folders, once switched on with the toggle [502]\n"),
             std::string::npos)
       << r.err;
   EXPECT_FALSE(tree.exists("home/.config/greeter")) << "a trial kept the other plug-in's setting or log";
-  EXPECT_EQ(tvtest::Run({"find", tmp, "-mindepth", "1"}).out, "");
+  EXPECT_EQ(tv::test::Run({"find", tmp, "-mindepth", "1"}).out, "");
 
   // Switched on for real, the item is offered and reaches its plug-in.
   r = Tarrovel({"run", "502", f});

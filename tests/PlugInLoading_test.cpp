@@ -31,7 +31,7 @@ class PlugInLoadingTest : public ::testing::Test {
     tree.symlink("plugins/" + name + ".plugin/Contents/MacOS/Null", TV_NULLFACTORY_SO);
     return tree.path("plugins/" + name + ".plugin");
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(PlugInLoadingTest, SkipsUnusableBundlesWithOneLineEachAndLoadsTheRest) {

@@ -34,7 +34,7 @@ class PlugInObjectTest : public ::testing::Test {
     sWatch = &watch;
     std::string why;
     auto factory = reinterpret_cast<CFPlugInFactoryFunction>(
-        tvtest::OpenBundleFactory(TV_BUNDLE_DIR, "MyCMMFactory", &why));
+        tv::test::OpenBundleFactory(TV_BUNDLE_DIR, "MyCMMFactory", &why));
     ASSERT_NE(factory, nullptr) << why;
     factory_ = factory;
     // Opened once and kept: the plug-in caches its bundle for as long as its
@@ -71,7 +71,7 @@ class PlugInObjectTest : public ::testing::Test {
     EXPECT_EQ(TVAEGetLiveDescriptorCount(), liveAE_);
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   Watch watch;
   CFPlugInFactoryFunction factory_ = nullptr;
   CFIndex liveCF_ = 0, liveAE_ = 0;

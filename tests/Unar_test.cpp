@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/ForkCalls.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
+namespace fx = tv::test;
 using tv::forks::AppleDoubleView;
 using tv::forks::FinderInfoBytes;
 
@@ -28,8 +28,8 @@ constexpr char kZipScript[] =
 class UnarTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (tvtest::Run({"unar", "-v"}).status != 0) GTEST_SKIP() << "unar (Debian package unar) is not installed";
-    if (tvtest::Run({"python3", "-c", "import zipfile"}).status != 0) GTEST_SKIP() << "python3 is not installed";
+    if (tv::test::Run({"unar", "-v"}).status != 0) GTEST_SKIP() << "unar (Debian package unar) is not installed";
+    if (tv::test::Run({"python3", "-c", "import zipfile"}).status != 0) GTEST_SKIP() << "python3 is not installed";
   }
   // Adds a file and its AppleDouble member to the archive's contents.
   void Add(const std::string &name, const std::string &data, const std::vector<UInt8> &appleDouble) {
@@ -42,14 +42,14 @@ class UnarTest : public ::testing::Test {
   void ZipAndUnpack() {
     std::vector<std::string> zip = {"python3", "-c", kZipScript, tree.path("mac.zip")};
     zip.insert(zip.end(), members.begin(), members.end());
-    tvtest::RunResult made = tvtest::Run(zip);
+    tv::test::RunResult made = tv::test::Run(zip);
     ASSERT_EQ(0, made.status) << made.err;
-    tvtest::RunResult unpacked =
-        tvtest::Run({"unar", "-q", "-D", "-k", "hidden", "-o", tree.path("out"), tree.path("mac.zip")});
+    tv::test::RunResult unpacked =
+        tv::test::Run({"unar", "-q", "-D", "-k", "hidden", "-o", tree.path("out"), tree.path("mac.zip")});
     ASSERT_EQ(0, unpacked.status) << unpacked.out << unpacked.err;
   }
   FSCatalogInfo Catalog(const std::string &rel) {
-    FSRef ref = tvtest::RefFor(tree.path(rel));
+    FSRef ref = tv::test::RefFor(tree.path(rel));
     FSCatalogInfo info{};
     EXPECT_EQ(noErr, FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr))
         << rel;
@@ -57,12 +57,12 @@ class UnarTest : public ::testing::Test {
   }
   static UInt16 Flags(const FSCatalogInfo &info) { return reinterpret_cast<const FileInfo *>(info.finderInfo)->finderFlags; }
   OSStatus ZapAndClearIcon(const std::string &rel) {
-    FSRef ref = tvtest::RefFor(tree.path(rel));
-    OSStatus s = tvtest::ZapResourceFork(ref);
-    return s == noErr ? tvtest::ClearCustomIconFlag(ref) : s;
+    FSRef ref = tv::test::RefFor(tree.path(rel));
+    OSStatus s = tv::test::ZapResourceFork(ref);
+    return s == noErr ? tv::test::ClearCustomIconFlag(ref) : s;
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::vector<std::string> members;
 };
 

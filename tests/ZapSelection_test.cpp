@@ -2,7 +2,7 @@
 // wherever they sort, a folder selected with its own child, items that are
 // neither files nor folders, and paths too long for a fixed buffer.
 #include "platform/Carbon.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/MacFiles.h"
 #include "tests/support/Tarrovel.h"
 
@@ -14,22 +14,22 @@
 
 namespace {
 
-using tvtest::Occurrences;
-using tvtest::ResourceForkSize;
-using tvtest::Tarrovel;
-using tvtest::WriteMacFile;
+using tv::test::Occurrences;
+using tv::test::ResourceForkSize;
+using tv::test::Tarrovel;
+using tv::test::WriteMacFile;
 
 class ZapSelectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { tvtest::WriteSettings(tree, false, true, false); }
-  tvtest::TempTree tree;
+  void SetUp() override { tv::test::WriteSettings(tree, false, true, false); }
+  tv::test::TempTree tree;
 };
 
 TEST_F(ZapSelectionTest, SidecarsAreNeverCountedAsFilesWhateverTheirNamesSortBefore) {
   // Names below "." sort before every "._" sidecar; "b" after its own.
   const std::vector<std::string> names = {"!a", " c", "-d", "#e", "b"};
   for (const auto &n : names) WriteMacFile(tree, "odd/" + n);
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("odd")});
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("odd")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Zap the resource forks of 5 file(s) in the selection"), std::string::npos) << r.err;
   EXPECT_EQ(Occurrences(r.out, "/._"), 0) << r.out;
@@ -44,7 +44,7 @@ TEST_F(ZapSelectionTest, FolderSelectedWithItsOwnChildIsCountedAndZappedOnce) {
   std::string y = WriteMacFile(tree, "top/sub/y");
   std::string z = WriteMacFile(tree, "z");
   // The child first, the same folder twice, and a file beside the folder.
-  tvtest::RunResult r = Tarrovel(
+  tv::test::RunResult r = Tarrovel(
       {"run", "--yes", "-v", "Zap Resource Fork Recursively...", y, tree.path("top"), z, tree.path("top/")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Zap the resource forks of 3 file(s) in the selection"), std::string::npos) << r.err;
@@ -68,7 +68,7 @@ TEST_F(ZapSelectionTest, LinksAndFifosAreNeitherCountedNorZapped) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
 
   // Nothing in the selection has a fork: a note says so, nothing is asked.
-  tvtest::RunResult r = Tarrovel({"run", "Zap Resource Fork...", link, fifo}, "Zap\n");
+  tv::test::RunResult r = Tarrovel({"run", "Zap Resource Fork...", link, fifo}, "Zap\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Occurrences(r.err, "[caution]"), 0) << r.err;
   EXPECT_NE(r.err.find("[note] Nothing in the selection can be zapped"), std::string::npos) << r.err;
@@ -117,7 +117,7 @@ TEST_F(ZapSelectionTest, EntriesNamedLikeSidecarsThatAreNoFilesAreItems) {
   }
   std::vector<std::string> args = {"run", "--yes", "-v", "Zap Resource Fork Recursively..."};
   args.insert(args.end(), selected.begin(), selected.end());
-  tvtest::RunResult r = Tarrovel(args);
+  tv::test::RunResult r = Tarrovel(args);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Zap the resource forks of 7 file(s) in the selection"), std::string::npos) << r.err;
   for (const auto &f : files) EXPECT_EQ(ResourceForkSize(f), 0u) << f;
@@ -151,11 +151,11 @@ TEST_F(ZapSelectionTest, VerboseRunPrintsPathsLongerThanAnyFixedBuffer) {
   int fd = openat(dir, "f", O_WRONLY | O_CREAT, 0644);
   close(dir);
   ASSERT_GE(fd, 0);
-  auto fork = tv::forks::fixtures::MakeResourceFork(600);
+  auto fork = tv::test::MakeResourceFork(600);
   ASSERT_EQ(fsetxattr(fd, "user.com.apple.ResourceFork", fork.data(), fork.size(), 0), 0);
   close(fd);
 
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("deep")});
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("deep")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("1 file(s)"), std::string::npos) << r.err;
   ASSERT_GT(deep.size(), 10000u);

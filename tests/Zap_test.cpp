@@ -1,7 +1,7 @@
 // The whole flow through the real `tarrovel run` on real temporary trees:
 // counting, confirming, zapping, the alerts, cancelling and the toggles.
 #include "platform/Carbon.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/Selection.h"
 #include "tests/support/Tarrovel.h"
 
@@ -10,8 +10,8 @@
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
-using tvtest::Tarrovel;
+namespace fx = tv::test;
+using tv::test::Tarrovel;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 
@@ -28,13 +28,13 @@ class ZapTest : public ::testing::Test {
     return path;
   }
   UInt64 RsrcSize(const std::string &path) {
-    FSRef ref = tvtest::RefFor(path);
+    FSRef ref = tv::test::RefFor(path);
     FSCatalogInfo info;
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr) << path;
     return info.rsrcLogicalSize;
   }
   UInt16 FinderFlags(const std::string &path) {
-    FSRef ref = tvtest::RefFor(path);
+    FSRef ref = tv::test::RefFor(path);
     FSCatalogInfo info;
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr), noErr);
     return reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags;
@@ -44,13 +44,13 @@ class ZapTest : public ::testing::Test {
     for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) n++;
     return n;
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(ZapTest, ZapPressedEmptiesEveryForkAfterOneAlert) {
   std::vector<std::string> files = {MacFile("a"), MacFile("b", true), MacFile("c")};
   ASSERT_EQ(RsrcSize(files[0]), 600u);
-  tvtest::RunResult r = Tarrovel({"run", "-v", "Zap Resource Fork...", files[0], files[1], files[2]}, "Zap\n");
+  tv::test::RunResult r = Tarrovel({"run", "-v", "Zap Resource Fork...", files[0], files[1], files[2]}, "Zap\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.err, "[caution]"), 1) << r.err;
   EXPECT_NE(r.err.find("Zap the resource forks of 3 file(s)?"), std::string::npos) << r.err;
@@ -71,7 +71,7 @@ TEST_F(ZapTest, ZapPressedEmptiesEveryForkAfterOneAlert) {
 TEST_F(ZapTest, CancelChangesNothing) {
   std::string a = MacFile("a");
   std::string before = tree.read("._a");
-  tvtest::RunResult r = Tarrovel({"run", "Zap Resource Fork...", a}, "Cancel\n");
+  tv::test::RunResult r = Tarrovel({"run", "Zap Resource Fork...", a}, "Cancel\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(tree.read("._a"), before);
   EXPECT_EQ(Count(r.err, "[caution]"), 1);
@@ -84,7 +84,7 @@ TEST_F(ZapTest, CancelChangesNothing) {
 TEST_F(ZapTest, RecursiveZapOfAnOrdinaryFolderAsksOnce) {
   MacFile("top/x");
   MacFile("top/sub/y", true);
-  tvtest::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
+  tv::test::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
   ASSERT_EQ(r.status, 0) << r.err;
   r = Tarrovel({"run", "Zap Resource Fork Recursively...", tree.path("top")}, "\n");
   EXPECT_EQ(r.status, 0) << r.err;
@@ -99,7 +99,7 @@ TEST_F(ZapTest, RecursiveZapOfAnOrdinaryFolderAsksOnce) {
 TEST_F(ZapTest, RecursiveZapWalksIntoAFolderWhoseMetadataDoesNotParse) {
   MacFile("top/sub/y");
   tree.file("top/._sub", std::string(4096, '\xA5'));
-  tvtest::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
+  tv::test::RunResult r = Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")});
   ASSERT_EQ(r.status, 0) << r.err;
   r = Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")});
   EXPECT_EQ(RsrcSize(tree.path("top/sub/y")), 0u) << r.err;
@@ -108,8 +108,8 @@ TEST_F(ZapTest, RecursiveZapWalksIntoAFolderWhoseMetadataDoesNotParse) {
 TEST_F(ZapTest, HomeFolderAsksTwiceAndCancelInTheSecondChangesNothing) {
   std::string f = MacFile("home/doc");
   std::string before = tree.read("home/._doc");
-  tvtest::WriteSettings(tree, false, true, false);
-  tvtest::RunResult r = Tarrovel({"run", "Zap Resource Fork Recursively...", tree.home()}, "Zap\nCancel\n");
+  tv::test::WriteSettings(tree, false, true, false);
+  tv::test::RunResult r = Tarrovel({"run", "Zap Resource Fork Recursively...", tree.home()}, "Zap\nCancel\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.err, "[caution]"), 2) << r.err;
   EXPECT_NE(r.err.find("your home folder"), std::string::npos) << r.err;
@@ -122,7 +122,7 @@ TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
   std::vector<std::string> files = {MacFile("1"), MacFile("2"), MacFile("3")};
   std::string third = tree.read("._3");
   tree.setImmutable("2", true);
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", files[0], files[1], files[2]});
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", files[0], files[1], files[2]});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(RsrcSize(files[0]), 0u);
   EXPECT_EQ(RsrcSize(files[1]), 600u);
@@ -149,18 +149,18 @@ TEST_F(ZapTest, LockedFileStopsTheRunWithAnAlertNamingIt) {
 TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
   TV_SKIP_UNLESS_ROOT("mount a small tmpfs");
   std::string volume = tree.folder("small");
-  ASSERT_EQ(tvtest::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
+  ASSERT_EQ(tv::test::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
   struct Unmount {
     std::string at;
-    ~Unmount() { tvtest::Run({"umount", at}); }
+    ~Unmount() { tv::test::Run({"umount", at}); }
   } unmount{volume};
   std::string f = MacFile("small/f");
   // A second name makes the zap rewrite the sidecar as a new file, which
   // needs room on the volume.
-  ASSERT_EQ(tvtest::Run({"ln", tree.path("small/._f"), tree.path("small/other")}).status, 0);
+  ASSERT_EQ(tv::test::Run({"ln", tree.path("small/._f"), tree.path("small/other")}).status, 0);
   std::string before = tree.read("small/._f");
-  tvtest::Run({"dd", "if=/dev/zero", "of=" + tree.path("small/fill"), "bs=4k"});  // until the volume is full
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
+  tv::test::Run({"dd", "if=/dev/zero", "of=" + tree.path("small/fill"), "bs=4k"});  // until the volume is full
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("[stop] unexpected error: " + f), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("error code = -34\n        Cause: no space is left on the device that holds ._f (mounted at " +
@@ -171,7 +171,7 @@ TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
   EXPECT_EQ(RsrcSize(f), 600u);
 
   // Mounted read-only, the same volume names its mount point and the remount.
-  ASSERT_EQ(tvtest::Run({"mount", "-o", "remount,ro", volume}).status, 0);
+  ASSERT_EQ(tv::test::Run({"mount", "-o", "remount,ro", volume}).status, 0);
   r = Tarrovel({"run", "--yes", "Zap Resource Fork...", f});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("[stop] diskette is write protected: " + f), std::string::npos) << r.err;
@@ -183,14 +183,14 @@ TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
 
 TEST_F(ZapTest, DataForkZapKeepsModificationTimeWhenAsked) {
   std::string f = tree.file("data", std::string(5000, 'x'));
-  tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f});
+  tv::test::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f});
   long long beforeMtime = 0, size = 0;
-  ASSERT_TRUE(tvtest::StatOf(f, &beforeMtime, &size));
-  tvtest::WriteSettings(tree, true, false, true);
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Data Fork...", f});
+  ASSERT_TRUE(tv::test::StatOf(f, &beforeMtime, &size));
+  tv::test::WriteSettings(tree, true, false, true);
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "Zap Data Fork...", f});
   EXPECT_EQ(r.status, 0) << r.err;
   long long afterMtime = 0;
-  ASSERT_TRUE(tvtest::StatOf(f, &afterMtime, &size));
+  ASSERT_TRUE(tv::test::StatOf(f, &afterMtime, &size));
   EXPECT_EQ(size, 0);
   EXPECT_EQ(afterMtime, beforeMtime);
 }
@@ -204,16 +204,16 @@ TEST_F(ZapTest, UnreadableFolderIsCountedLoggedAndNamedInTheConfirmation) {
   tree.chmod("top/open/._f", 0666);
   tree.chmod("top/open", 0777);
   std::vector<std::string> env;
-  std::string exe = tvtest::StageTarrovel(tree, &env);
+  std::string exe = tv::test::StageTarrovel(tree, &env);
   tree.folder("nobody/.config/tarrovel");
   tree.file("nobody/.config/tarrovel/org.tarrovel.Tarrovel.plist",
             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>ShowRsrcForkRecursiveMenu</key><true/></dict></plist>");
-  tvtest::Run({"chmod", "-R", "a+rwX", tree.path("nobody")});
+  tv::test::Run({"chmod", "-R", "a+rwX", tree.path("nobody")});
   env.push_back("HOME=" + tree.path("nobody"));
   env.push_back("XDG_CONFIG_HOME=" + tree.path("nobody/.config"));
   env.push_back("LANG=C.UTF-8");
-  tvtest::RunResult r =
-      tvtest::RunUnprivileged({exe, "run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")}, "", env);
+  tv::test::RunResult r =
+      tv::test::RunUnprivileged({exe, "run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")}, "", env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Tarrovel: Permission denied: " + tree.path("top/closed")), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Could not look inside 1 folder(s)"), std::string::npos) << r.err;
@@ -223,7 +223,7 @@ TEST_F(ZapTest, UnreadableFolderIsCountedLoggedAndNamedInTheConfirmation) {
 
 TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
   std::string f = tree.file("f");
-  tvtest::RunResult r = Tarrovel({"run", "Make no change file modification date", f});
+  tv::test::RunResult r = Tarrovel({"run", "Make no change file modification date", f});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist").find("keepModificationDate"), std::string::npos);
   r = Tarrovel({"menu", "--json", f});
@@ -248,10 +248,10 @@ TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
 TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndTheTrialsLeaveNothing) {
   std::string f = MacFile("f");
   std::string folder = tree.folder("folder");
-  tvtest::WriteSettings(tree, false, false, true);
+  tv::test::WriteSettings(tree, false, false, true);
   const std::string settings = tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist");
   std::string tmp = tree.folder("tmp");
-  tvtest::RunResult r = Tarrovel({"run", "2000", f}, "", {"TMPDIR=" + tmp, "LANG=ja_JP.UTF-8"});
+  tv::test::RunResult r = Tarrovel({"run", "2000", f}, "", {"TMPDIR=" + tmp, "LANG=ja_JP.UTF-8"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\"データフォークを消去...\" is offered for files, once switched on with the toggle [2011]\n"),
             std::string::npos)
@@ -266,14 +266,14 @@ TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndTheTrialsLeaveNothing) {
 
   EXPECT_EQ(tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist"), settings);
   EXPECT_EQ(RsrcSize(f), 600u);
-  EXPECT_EQ(tvtest::Run({"find", tmp, "-mindepth", "1"}).out, "");
+  EXPECT_EQ(tv::test::Run({"find", tmp, "-mindepth", "1"}).out, "");
   r = Tarrovel({"menu", "--json", f});
   EXPECT_NE(r.out.find("\"Show Zap Data Fork Menu\", \"command\": 2011"), std::string::npos) << r.out;
 }
 
 TEST_F(ZapTest, JapaneseAlertsUnderAJapaneseLocale) {
   std::string a = MacFile("a");
-  tvtest::RunResult r = Tarrovel({"run", "リソースフォークを消去...", a}, "キャンセル\n", {"LANG=ja_JP.UTF-8"});
+  tv::test::RunResult r = Tarrovel({"run", "リソースフォークを消去...", a}, "キャンセル\n", {"LANG=ja_JP.UTF-8"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("1 個のファイルのリソースフォークを消去しますか?"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("この操作は取り消せません。"), std::string::npos) << r.err;
@@ -282,9 +282,9 @@ TEST_F(ZapTest, JapaneseAlertsUnderAJapaneseLocale) {
 
 TEST_F(ZapTest, CountOutOfTimeStillZapsTheWholeSelection) {
   for (int i = 0; i < 30; i++) MacFile("tree/l" + std::to_string(i) + "/m/f");
-  tvtest::WriteSettings(tree, false, true, false);
+  tv::test::WriteSettings(tree, false, true, false);
   // A clock a million ticks a second: the two seconds of counting pass at once.
-  tvtest::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("tree")}, "",
+  tv::test::RunResult r = Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("tree")}, "",
                                  {"TARROVEL_TICKS_PER_SECOND=1000000"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Counting took too long and stopped early"), std::string::npos) << r.err;
@@ -294,8 +294,8 @@ TEST_F(ZapTest, CountOutOfTimeStillZapsTheWholeSelection) {
 TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
   // Many folders, each with one file, so that the zap takes a while.
   for (int i = 0; i < 400; i++) MacFile("big/d" + std::to_string(1000 + i) + "/f");
-  tvtest::WriteSettings(tree, false, true, false);
-  tvtest::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("big")});
+  tv::test::WriteSettings(tree, false, true, false);
+  tv::test::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("big")});
   ASSERT_TRUE(run.WaitForLines(5, 20000)) << run.err;
   run.Signal(SIGINT);
   int status = run.Wait();
@@ -325,8 +325,8 @@ TEST_F(ZapTest, InterruptStopsALongRecursiveZapBetweenFolders) {
 TEST_F(ZapTest, InterruptInsideOneFolderStopsBeforeTheNextFileAndSaysWhatWasDone) {
   const int kFiles = 2000;
   for (int i = 0; i < kFiles; i++) MacFile("flat/f" + std::to_string(10000 + i));
-  tvtest::WriteSettings(tree, false, true, false);
-  tvtest::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("flat")});
+  tv::test::WriteSettings(tree, false, true, false);
+  tv::test::Spawned run({"run", "--yes", "-v", "Zap Resource Fork Recursively...", tree.path("flat")});
   ASSERT_TRUE(run.WaitForLines(5, 20000)) << run.err;
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(), 1) << run.err;
@@ -357,10 +357,10 @@ TEST_F(ZapTest, SecondInterruptEndsTheCommandAtOnce) {
   std::string before = tree.read("._a");
   // The confirmation waits for a line that does not come: the first Ctrl-C
   // marks the cancel keys, the second ends the command.
-  tvtest::Spawned run({"run", "Zap Resource Fork...", a}, {}, true);
+  tv::test::Spawned run({"run", "Zap Resource Fork...", a}, {}, true);
   ASSERT_TRUE(run.WaitForError("answer:", 20000)) << run.err;
   run.Signal(SIGINT);
-  tvtest::SleepMs(200);
+  tv::test::SleepMs(200);
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(), 130) << run.err;
   EXPECT_EQ(tree.read("._a"), before);

@@ -3,7 +3,7 @@
 #include "zap/MyConfirm.h"
 
 #include "platform/HostServices.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "platform/sys/CallTable.h"
 #include "selection/MyCMContext.h"
 #include "support/MyCFAutoreleasePool.h"
@@ -92,14 +92,14 @@ class ConfirmTest : public ::testing::Test {
     sSeen = nullptr;
   }
   MyFSDirIter Iter(const std::vector<std::string> &paths) {
-    selection = tvtest::MakeSelection(paths);
+    selection = tv::test::MakeSelection(paths);
     EXPECT_EQ(MyCMContextCreateWithContext(&selection, true, &context), noErr);
     AEDisposeDesc(&selection);
     return MyCMContextGetIterater(context);
   }
   // A file with a 600-byte resource fork in a macOS sidecar.
   std::string MacFile(const std::string &rel) {
-    namespace fx = tv::forks::fixtures;
+    namespace fx = tv::test;
     std::string path = tree.file(rel, "data");
     size_t slash = rel.rfind('/');
     auto sidecar = fx::BuildMacOSKernelSidecar(fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), 0, 0),
@@ -108,7 +108,7 @@ class ConfirmTest : public ::testing::Test {
     return path;
   }
   static FSCatalogInfo Catalog(const std::string &path) {
-    FSRef ref = tvtest::RefFor(path);
+    FSRef ref = tv::test::RefFor(path);
     FSCatalogInfo info = {};
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes | kFSCatInfoContentMod, &info, nullptr, nullptr, nullptr),
               noErr)
@@ -124,7 +124,7 @@ class ConfirmTest : public ::testing::Test {
     return err;
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   Seen seen;
   MyCFAutoreleasePool pool = nullptr;
   AEDescList selection = {typeNull, nullptr};
@@ -252,7 +252,7 @@ TEST_F(ConfirmTest, UnreadableFolderIsCountedDeniedAndLogged) {
   tree.file("top/locked/inside");
   tree.chmod("top/locked", 0700);
   std::string locked = tree.path("top/locked");
-  int status = tvtest::InChildAsNobody([&] {
+  int status = tv::test::InChildAsNobody([&] {
     MyFSDirIter iter = Iter({locked});
     MyFileCountInfo info = {};
     OSStatus err = CountFilesWithContextIter(iter, true, 120, &info);
@@ -392,7 +392,7 @@ int OpenatThenMeanwhile(int dirFd, const char *path, int flags, mode_t mode) {
 // walks: no temporary is left anywhere, and the alert names the item by
 // the last path it was known by.
 TEST_F(ConfirmTest, TreeChangedDuringTheZapLeavesNoTemporaryAndTheAlertNamesTheItem) {
-  namespace fx = tv::forks::fixtures;
+  namespace fx = tv::test;
   struct Case {
     const char *what;
     std::function<void()> meanwhile;
@@ -440,7 +440,7 @@ TEST_F(ConfirmTest, TreeChangedDuringTheZapLeavesNoTemporaryAndTheAlertNamesTheI
 // modification date exactly as it was, fraction of a second included.
 TEST_F(ConfirmTest, ResourceForkZapKeepsTheModificationDateWhenAsked) {
   std::string f = MacFile("kept");
-  ASSERT_EQ(tvtest::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f}).status, 0);
+  ASSERT_EQ(tv::test::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f}).status, 0);
   // The date's fields are packed: copied out before they are compared.
   const UTCDateTime before = Catalog(f).contentModDate;
   const UInt16 beforeHigh = before.highSeconds, beforeFraction = before.fraction;

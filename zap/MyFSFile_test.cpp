@@ -5,7 +5,7 @@
 #include "platform/HostServices.h"
 #include "platform/files/OpenForks.h"
 #include "platform/sys/CallTable.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 #include "zap/MyTimeStamp.h"
@@ -14,7 +14,7 @@
 
 namespace {
 
-namespace fx = tv::forks::fixtures;
+namespace fx = tv::test;
 namespace sys = tv::sys;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
@@ -47,7 +47,7 @@ class ForkTruncationTest : public ::testing::Test {
       tree.file("._" + name, Str(fx::BuildCopyfileSidecar(fx::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), 0, flags),
                                                           fx::TypicalAttributes(), fx::MakeResourceFork(forkSize))));
     }
-    return tvtest::RefFor(path);
+    return tv::test::RefFor(path);
   }
   FSCatalogInfo Info(const FSRef &ref) {
     FSCatalogInfo info{};
@@ -58,7 +58,7 @@ class ForkTruncationTest : public ::testing::Test {
   }
   static UInt16 Flags(const FSCatalogInfo &info) { return reinterpret_cast<const FileInfo *>(info.finderInfo)->finderFlags; }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   Events events;
   ProcessSerialNumber psn{};
 };
@@ -164,23 +164,23 @@ TEST_F(TimeStampTest, NothingAskedReadsNothing) {
 
 TEST_F(TimeStampTest, PuttingTheSameDateBackWritesNothing) {
   FSRef ref = File("t", 0, 0);
-  tvtest::Run({"touch", "-d", "2010-05-06 07:08:09.5", tree.path("t")});
+  tv::test::Run({"touch", "-d", "2010-05-06 07:08:09.5", tree.path("t")});
   CFAbsoluteTime mod = 0;
   ASSERT_STATUS(noErr, GetTimeStampForRef(&ref, nullptr, &mod));
   EXPECT_EQ(mod, double(long(mod)));  // whole seconds
   EXPECT_STATUS(noErr, SetTimeStampForRef(&ref, nullptr, &mod));
   EXPECT_EQ(events.count, 0);
   long long seconds = 0;
-  ASSERT_TRUE(tvtest::StatOf(tree.path("t"), &seconds, nullptr));
+  ASSERT_TRUE(tv::test::StatOf(tree.path("t"), &seconds, nullptr));
   EXPECT_EQ(CFAbsoluteTime(seconds) - kCFAbsoluteTimeIntervalSince1970, mod);
 }
 
 TEST_F(TimeStampTest, PuttingBackADateSetsAccessTooDropsFractionsAndTellsOnce) {
   FSRef ref = File("t", 0, 0);
-  tvtest::Run({"touch", "-d", "2010-05-06 07:08:09.5", tree.path("t")});
+  tv::test::Run({"touch", "-d", "2010-05-06 07:08:09.5", tree.path("t")});
   CFAbsoluteTime saved = 0;
   ASSERT_STATUS(noErr, GetTimeStampForRef(&ref, nullptr, &saved));
-  tvtest::Run({"touch", "-m", "-d", "2020-01-01 00:00:00.25", tree.path("t")});
+  tv::test::Run({"touch", "-m", "-d", "2020-01-01 00:00:00.25", tree.path("t")});
   EXPECT_STATUS(noErr, SetTimeStampForRef(&ref, nullptr, &saved));
   EXPECT_EQ(events.count, 1);
   FSCatalogInfo info{};

@@ -1,12 +1,12 @@
-#include "platform/ae/AETestFixture.h"
+#include "tests/support/AEFixture.h"
 
 #include <cstring>
 
 namespace {
 
-using namespace aetest;
+using namespace tv::test;
 
-class AEDescriptorsTest : public aetest::AETest {};
+class AEDescriptorsTest : public tv::test::AETest {};
 
 TEST_F(AEDescriptorsTest, CreateCopiesTheBytesAndDisposeEmptiesTheDesc) {
   char buffer[] = "alias-bytes";

@@ -1,11 +1,11 @@
 #include "platform/Processes.h"
-#include "platform/ae/AETestFixture.h"
+#include "tests/support/AEFixture.h"
 
 #include <vector>
 
 namespace {
 
-using namespace aetest;
+using namespace tv::test;
 
 constexpr OSType kFinderType = FOUR_CHAR_CODE("FNDR");
 constexpr OSType kFinderCreator = FOUR_CHAR_CODE("MACS");
@@ -32,7 +32,7 @@ void RecordEvent(const AppleEvent *event, void *refcon) {
   AEDisposeDesc(&list);
 }
 
-class AEEventsTest : public aetest::AETest {
+class AEEventsTest : public tv::test::AETest {
  protected:
   void TearDown() override {
     for (const ProcessSerialNumber &psn : registered_) TVUnregisterProcess(&psn);

@@ -1,15 +1,15 @@
 // Reference counting, equality and the simple object types.
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstring>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
-class CFBaseTest : public tvtest::CFBalanceTest {};
+class CFBaseTest : public tv::test::CFBalanceTest {};
 
 TEST_F(CFBaseTest, LastReleaseFreesAndCountsFollowRetains) {
   const CFIndex before = TVCFGetLiveObjectCount();

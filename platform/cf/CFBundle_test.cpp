@@ -1,7 +1,7 @@
 // Opening bundles, finding them by identifier, their factories and their
 // localized strings, on real bundle folders in a temporary tree.
 #include "platform/HostServices.h"
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <plist/plist.h>
@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
@@ -66,7 +66,7 @@ class ScopedEnv {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
-class CFBundleTest : public tvtest::CFBalanceTest {
+class CFBundleTest : public tv::test::CFBalanceTest {
  protected:
   // A bundle with English and Japanese tables, opened; the caller releases it.
   CFBundleRef OpenLocalizedBundle(const std::string &name = "Loc.plugin") {
@@ -89,7 +89,7 @@ class CFBundleTest : public tvtest::CFBalanceTest {
     return Utf8(s);
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(CFBundleTest, ReadsIdentifierExecutableAndFactoriesInOrder) {

@@ -2,7 +2,7 @@
 #include "platform/cf/CFFileIO.h"
 #include "platform/sys/CallTable.h"
 #include "platform/sys/FileReplacement.h"
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <plist/plist.h>
@@ -16,8 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
@@ -66,7 +66,7 @@ int FsyncLookingAtTheFolder(int fd) {
   return sys::RealCalls().fsync(fd);
 }
 
-class CFPreferencesTest : public tvtest::CFBalanceTest {
+class CFPreferencesTest : public tv::test::CFBalanceTest {
  protected:
   // The names in the preferences folder.
   std::set<std::string> FolderNames() const {
@@ -83,7 +83,7 @@ class CFPreferencesTest : public tvtest::CFBalanceTest {
     return {v, valid};
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(CFPreferencesTest, MissingFileReadsAsNoValuesAndIsNotCreated) {

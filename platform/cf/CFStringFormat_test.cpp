@@ -1,16 +1,16 @@
 // The checked formatter: what it prints, and what it refuses.
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 
 #include <climits>
 #include <random>
 #include <string>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
-class CFStringFormatTest : public tvtest::CFBalanceTest {
+class CFStringFormatTest : public tv::test::CFBalanceTest {
  protected:
   // The formatted text, or "<NULL>" when the formatter refused.
   template <class... A> static std::string Fmt(const char *format, A... args) {

@@ -1,16 +1,16 @@
 // CFString creation and conversion to bytes.
 #include "platform/cf/CFStringEncodings.h"
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 
 #include <string>
 #include <vector>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
-class CFStringTest : public tvtest::CFBalanceTest {
+class CFStringTest : public tv::test::CFBalanceTest {
  protected:
   static CFStringRef Make(const char *utf8) {
     return CFStringCreateWithCString(nullptr, utf8, kCFStringEncodingUTF8);

@@ -1,15 +1,15 @@
 // File URLs and plug-in instance counts.
-#include "platform/cf/CFTestFixture.h"
+#include "tests/support/CFFixture.h"
 
 #include <cstring>
 #include <string>
 
-using tvtest::CFOwned;
-using tvtest::Utf8;
+using tv::test::CFOwned;
+using tv::test::Utf8;
 
 namespace {
 
-class CFURLTest : public tvtest::CFBalanceTest {
+class CFURLTest : public tv::test::CFBalanceTest {
  protected:
   static CFURLRef Make(const std::string &path, bool dir = false) {
     return CFURLCreateFromFileSystemRepresentation(

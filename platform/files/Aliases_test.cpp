@@ -7,9 +7,9 @@
 
 #include "platform/Files.h"
 #include "platform/MacMemory.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 using tv::files::AliasRecord;
 using tv::files::DecodeAliasRecord;
 using tv::files::EncodeAliasRecord;
@@ -63,7 +63,7 @@ TEST(AliasRecordTest, RefusesEveryMalformedRecord) {
 }
 
 TEST(AliasTest, RoundTripsToTheSameItem) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef target = RefFor(tree.file("dir/file", "x"));
   AliasHandle alias = nullptr;
   ASSERT_STATUS(noErr, FSNewAlias(nullptr, &target, &alias));
@@ -78,7 +78,7 @@ TEST(AliasTest, RoundTripsToTheSameItem) {
 }
 
 TEST(AliasTest, ResolvesByPathAndSaysWhenTheItemChanged) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("file", "old");
   FSRef target = RefFor(path);
   AliasHandle alias = nullptr;
@@ -133,7 +133,7 @@ TEST(AliasTest, MalformedHandlesAreParamErrNeverRead) {
 }
 
 TEST(AliasTest, AliasFromPathIsAbsoluteNormalisedAndAllowedToNameNothing) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string file = tree.file("sub/file", "x");
   char saved[PATH_MAX];
   ASSERT_NE(nullptr, getcwd(saved, sizeof saved));

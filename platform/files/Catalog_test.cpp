@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/sys/CallTable.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 namespace sys = tv::sys;
 
 namespace {
@@ -31,7 +31,7 @@ FSPermissionInfo Permissions(const FSCatalogInfo &info) {
 }  // namespace
 
 TEST(CatalogInfoTest, FilesAndFoldersReportKindSizesAndDates) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string file = tree.file("doc.txt", "hello world");
   std::string folder = tree.folder("folder");
   tree.file("folder/a");
@@ -66,7 +66,7 @@ TEST(CatalogInfoTest, FilesAndFoldersReportKindSizesAndDates) {
 }
 
 TEST(CatalogInfoTest, LeavesFieldsNotAskedForUntouched) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef ref = RefFor(tree.file("f", "abc"));
   FSCatalogInfo info;
   std::memset(&info, 0xAB, sizeof info);
@@ -77,7 +77,7 @@ TEST(CatalogInfoTest, LeavesFieldsNotAskedForUntouched) {
 }
 
 TEST(CatalogInfoTest, SymlinksAndFifosArePlainFilesThatAreNeverFollowedOrOpened) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.folder("target");
   tree.file("target/big", std::string(5000, 'x'));
   tree.symlink("link-to-folder", tree.path("target"));
@@ -121,7 +121,7 @@ TEST(CatalogInfoTest, SymlinksAndFifosArePlainFilesThatAreNeverFollowedOrOpened)
 }
 
 TEST(CatalogInfoTest, PermissionsAndUserAccessAsRoot) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f", "x");
   tree.chmod("f", 0640);
   tree.file("x", "x");
@@ -142,7 +142,7 @@ TEST(CatalogInfoTest, PermissionsAndUserAccessAsRoot) {
 
 TEST(CatalogInfoTest, UserAccessIsThatOfTheEffectiveUnprivilegedUser) {
   TV_SKIP_UNLESS_ROOT("become user 65534");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.folder("open");
   tree.folder("noread");
   tree.folder("nosearch");
@@ -170,7 +170,7 @@ TEST(CatalogInfoTest, UserAccessIsThatOfTheEffectiveUnprivilegedUser) {
 }
 
 TEST(CatalogInfoTest, WritesContentAndAccessDatesInWholeSecondsAndAcceptsTheOthers) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("f", "x");
   FSRef ref = RefFor(path);
   FSCatalogInfo before{};
@@ -208,7 +208,7 @@ TEST(CatalogInfoTest, WritesContentAndAccessDatesInWholeSecondsAndAcceptsTheOthe
 }
 
 TEST(CatalogInfoTest, WritingDatesOfASymlinkLeavesItsTarget) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string target = tree.file("target", "x");
   std::string link = tree.symlink("link", target);
   struct stat before;
@@ -225,7 +225,7 @@ TEST(CatalogInfoTest, WritingDatesOfASymlinkLeavesItsTarget) {
 }
 
 TEST(CatalogInfoTest, RefusesWhatItCannotStore) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef ref = RefFor(tree.file("f", "x"));
   FSCatalogInfo info{};
   EXPECT_STATUS(errFSBadInfoBitmap, FSSetCatalogInfo(&ref, kFSCatInfoPermissions, &info));
@@ -239,7 +239,7 @@ TEST(CatalogInfoTest, RefusesWhatItCannotStore) {
 
 TEST(CatalogInfoTest, DatesOfALockedFileGiveFLckdErr) {
   TV_SKIP_UNLESS_ROOT("set the immutable flag");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("locked", "x");
   FSRef ref = RefFor(path);
   tree.setImmutable("locked", true);
@@ -255,7 +255,7 @@ TEST(CatalogInfoTest, DatesOfALockedFileGiveFLckdErr) {
 }
 
 TEST(CatalogInfoTest, SystemCallFailuresBecomeTheirStatus) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("f", "x");
   FSRef ref = RefFor(path);
   FSCatalogInfo info{};
@@ -290,7 +290,7 @@ TEST(CatalogInfoTest, SystemCallFailuresBecomeTheirStatus) {
 }
 
 TEST(CatalogInfoTest, NodeFlagsDoNotDependOnTheMetadata) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef ref = RefFor(tree.file("f", "x"));
   tree.file("._f", "not AppleDouble at all, but long enough to be taken for it");
   FSCatalogInfo info{};

@@ -7,12 +7,12 @@
 #include <sys/xattr.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/sys/CallTable.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/ForkCalls.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 namespace sys = tv::sys;
 
 namespace {
@@ -61,22 +61,22 @@ UInt8 UserAccess(const FSRef &ref) {
 }  // namespace
 
 TEST(ChangeTimeTest, ForkSetBehindAStillChangeTimeIsSeenAndZapped) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("f", "data");
   sys::SubstituteScope pinned(PinnedChangeTime());
   FSRef ref = RefFor(path);
   ASSERT_EQ(RsrcSize(ref), 0u);  // looked at once: no fork anywhere
 
-  auto fork = tv::forks::fixtures::MakeResourceFork(600);
+  auto fork = tv::test::MakeResourceFork(600);
   ASSERT_EQ(setxattr(path.c_str(), kForkXattr, fork.data(), fork.size(), 0), 0);
   EXPECT_EQ(RsrcSize(ref), 600u);
-  EXPECT_STATUS(noErr, tvtest::ZapResourceFork(ref));
+  EXPECT_STATUS(noErr, tv::test::ZapResourceFork(ref));
   bool present = false;
   EXPECT_EQ(tree.getXattr("f", kForkXattr, &present), "") << "the fork is still on disk";
 }
 
 TEST(ChangeTimeTest, AccessBitsFollowAChmodBehindAStillChangeTime) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("tool", "#!/bin/sh\n");
   tree.chmod("tool", 0644);
   sys::SubstituteScope pinned(PinnedChangeTime());

@@ -57,7 +57,7 @@ TEST(ErrorsTest, ClassifiesWhatRefusedAndWhy) {
 
 TEST(ErrorsTest, EpermOnImmutableOrAppendOnlyItemIsLocked) {
   TV_SKIP_UNLESS_ROOT("set the immutable flag");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("plain", "x");
   tree.file("immutable", "x");
   tree.file("appendonly", "x");

@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/files/Volumes.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 
 namespace {
 
@@ -44,7 +44,7 @@ struct EnvVar {
 }  // namespace
 
 TEST(LSCopyItemInfoForRefTest, ReportsKindLinkInvisibleAndVolume) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("plain", "x");
   tree.file(".hidden", "x");
   tree.folder("folder");
@@ -102,12 +102,12 @@ TEST(LSCopyItemInfoForRefTest, EveryFolderMountPointOfThisMachineIsAVolume) {
   EXPECT_STATUS(noErr, FSCloseIterator(it));
   EXPECT_GT(mounts, 0);
   // An ordinary folder of the root volume is not.
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   EXPECT_EQ(kLSItemInfoIsContainer, Flags(tree.root()));
 }
 
 TEST(LSCopyItemInfoForRefTest, SeesAVolumeMountedAfterTheMountTableWasRead) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string point = tree.folder("mnt");
   tree.file("mnt/covered", "x");
   EXPECT_EQ(kLSItemInfoIsContainer, Flags(point));  // reads the mount table
@@ -149,7 +149,7 @@ TEST(ParseMountPointsTest, TakesTheFifthFieldAndUndoesEscapes) {
 
 TEST(FSFindFolderTest, FindsHomeFromTheEnvironmentThenThePasswordDatabase) {
   TV_SKIP_UNLESS_ROOT("find root's home folder in the password database");
-  tvtest::TempTree tree;  // points HOME at its own "home" folder
+  tv::test::TempTree tree;  // points HOME at its own "home" folder
   FSRef found, expected = RefFor(tree.home());
   ASSERT_STATUS(noErr, FSFindFolder(kUserDomain, kCurrentUserFolderType, kDontCreateFolder, &found));
   EXPECT_STATUS(noErr, FSCompareFSRefs(&found, &expected));
@@ -183,7 +183,7 @@ TEST(FSFindFolderTest, FindsHomeFromTheEnvironmentThenThePasswordDatabase) {
 
 TEST(FSFindFolderTest, NoHomeAnywhereIsNotFound) {
   TV_SKIP_UNLESS_ROOT("become user 65534");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string file = tree.file("not-a-folder", "x");
   // The unprivileged user's database home (/nonexistent on Debian) is no folder.
   std::string seen = AsNobody([&] {
@@ -195,7 +195,7 @@ TEST(FSFindFolderTest, NoHomeAnywhereIsNotFound) {
 }
 
 TEST(FSFindFolderTest, OnlyTheCurrentUsersFolderIsKnown) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef found;
   EXPECT_STATUS(fnfErr, FSFindFolder(kUserDomain, FOUR_CHAR_CODE("desk"), kDontCreateFolder, &found));
   EXPECT_STATUS(fnfErr, FSFindFolder(-32766, kCurrentUserFolderType, kDontCreateFolder, &found));

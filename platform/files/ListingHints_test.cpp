@@ -13,7 +13,7 @@ namespace tv::files {
 namespace {
 
 TEST(ListingHintsTest, EntriesKnowWhetherASidecarStoodBesideThem) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("d/plain");
   tree.file("d/mac");
   tree.file("d/._mac");

@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/sys/CallTable.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 using tv::files::FolderEntry;
 using tv::files::VisibleEntries;
 namespace sys = tv::sys;
@@ -80,7 +80,7 @@ TEST(VisibleEntriesTest, DotUnderscoreDotIsTheRootsMetadataOnlyAtAVolumeRoot) {
 TEST(FolderListingTest, ListsEmptyTenAndElevenEntriesInOrderEachOnce) {
   for (int count : {0, 1, 10, 11}) {
     SCOPED_TRACE(count);
-    tvtest::TempTree tree;
+    tv::test::TempTree tree;
     tree.folder("f");
     std::vector<std::string> expected;
     for (int i = count - 1; i >= 0; i--) {
@@ -99,7 +99,7 @@ TEST(FolderListingTest, ListsEmptyTenAndElevenEntriesInOrderEachOnce) {
 }
 
 TEST(FolderListingTest, ListsTenThousandEntriesQuicklyWithFewSystemCalls) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string folder = tree.folder("big");
   std::set<std::string> expected;
   for (int i = 0; i < 10000; i++) {
@@ -129,7 +129,7 @@ TEST(FolderListingTest, ListsTenThousandEntriesQuicklyWithFewSystemCalls) {
 }
 
 TEST(FolderListingTest, HidesSidecarsButListsOrphansAndGivesCatalogInfoAndNames) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f/doc", "12345");
   tree.file("f/._doc", "sidecar");
   tree.folder("f/sub");
@@ -163,7 +163,7 @@ TEST(FolderListingTest, HidesSidecarsButListsOrphansAndGivesCatalogInfoAndNames)
 }
 
 TEST(FolderListingTest, ASnapshotIsNotDisturbedByChangesAfterItWasOpened) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f/a");
   tree.file("f/b");
   FSRef folder = RefFor(tree.path("f"));
@@ -182,7 +182,7 @@ TEST(FolderListingTest, ASnapshotIsNotDisturbedByChangesAfterItWasOpened) {
 }
 
 TEST(FolderListingTest, RefusesWhatCannotBeListed) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef file = RefFor(tree.file("file", "x"));
   FSRef link = RefFor(tree.symlink("link", tree.folder("dir")));
   FSRef dir = RefFor(tree.path("dir"));
@@ -205,7 +205,7 @@ TEST(FolderListingTest, RefusesWhatCannotBeListed) {
 
 TEST(FolderListingTest, FoldersWithoutAccessAreDeniedToAnUnprivilegedUser) {
   TV_SKIP_UNLESS_ROOT("become user 65534");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("noread/x");
   tree.file("nosearch/y");
   tree.file("open/z");
@@ -235,7 +235,7 @@ TEST(FolderListingTest, FoldersWithoutAccessAreDeniedToAnUnprivilegedUser) {
 }
 
 TEST(FolderListingTest, SystemCallFailuresWhileListingBecomeTheirStatus) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f/a");
   FSRef folder = RefFor(tree.path("f"));
   FSIterator it = nullptr;
@@ -262,7 +262,7 @@ TEST(FolderListingTest, SystemCallFailuresWhileListingBecomeTheirStatus) {
 }
 
 TEST(FolderListingTest, RefsFromAListingTellTheKindItReported) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f/doc");
   tree.folder("f/sub");
   tree.symlink("f/link", tree.path("f/doc"));
@@ -315,7 +315,7 @@ ssize_t FuseLikeGetdents(int fd, void *buf, size_t size) {
 }
 
 TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("f/a");
   tree.folder("f/b");
   tree.file("f/._b");
@@ -456,7 +456,7 @@ int CasefoldFlags(int, unsigned *flags) {
 }
 
 TEST(FolderListingTest, CaseOnlyPairsAreOneItemOnlyInFoldersThatIgnoreCase) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("d/Mixed.TXT");
   tree.file("d/._mixed.txt");
   EXPECT_EQ((std::vector<std::string>{tree.path("d/._mixed.txt"), tree.path("d/Mixed.TXT")}),

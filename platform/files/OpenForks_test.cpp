@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/files/OpenForks.h"
 #include "platform/sys/CallTable.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 
-using namespace tvfiles_test;
-namespace fx = tv::forks::fixtures;
+using namespace tv::test;
+namespace fx = tv::test;
 namespace sys = tv::sys;
 
 namespace {
@@ -37,7 +37,7 @@ class ForksTest : public ::testing::Test {
     return out;
   }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   HFSUniStr255 rsrc;
 };
 

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
 #include "platform/sys/CallTable.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 namespace sys = tv::sys;
 
 namespace {
@@ -31,7 +31,7 @@ struct InDirectory {
 }  // namespace
 
 TEST(FSPathMakeRefTest, ResolvesRelativeDotAndDotDotAndFolderLinksButNotTheLastLink) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.folder("real/sub");
   tree.file("real/sub/file", "x");
   tree.symlink("alias-folder", tree.path("real"));
@@ -65,7 +65,7 @@ TEST(FSPathMakeRefTest, ResolvesRelativeDotAndDotDotAndFolderLinksButNotTheLastL
 }
 
 TEST(FSPathMakeRefTest, FailsForWhatIsNotThere) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("file", "x");
   tree.symlink("loop", "loop");
   OSStatus s;
@@ -86,7 +86,7 @@ TEST(FSPathMakeRefTest, FailsForWhatIsNotThere) {
 
 TEST(FSRefTest, ItemsBehindAFolderWithoutSearchAreDeniedToAnUnprivilegedUser) {
   TV_SKIP_UNLESS_ROOT("become user 65534");
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("private/inner", "x");
   tree.chmod("private", 0700);
   FSRef inner = RefFor(tree.path("private/inner"));
@@ -105,7 +105,7 @@ TEST(FSRefTest, ItemsBehindAFolderWithoutSearchAreDeniedToAnUnprivilegedUser) {
 }
 
 TEST(FSRefTest, GarbageAndForeignRefsAreRefusedNeverUsed) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   FSRef good = RefFor(tree.file("f", "x"));
   FSRef zero{};
   FSRef garbage;
@@ -128,7 +128,7 @@ TEST(FSRefTest, GarbageAndForeignRefsAreRefusedNeverUsed) {
 }
 
 TEST(FSRefTest, ARefToAReplacedOrRemovedItemIsNotFound) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("f", "old");
   tree.folder("dir");
   tree.file("dir/inner", "x");
@@ -169,7 +169,7 @@ TEST(FSRefTest, ARefToAReplacedOrRemovedItemIsNotFound) {
 }
 
 TEST(FSCompareFSRefsTest, ComparesIdentityNotPath) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string a = tree.file("a", "x");
   tree.file("b", "x");
   ASSERT_EQ(0, link(a.c_str(), tree.path("hard").c_str()));
@@ -183,7 +183,7 @@ TEST(FSCompareFSRefsTest, ComparesIdentityNotPath) {
 }
 
 TEST(FSRefMakePathTest, NeverCutsAPathThatDoesNotFit) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("name", "x");
   FSRef ref = RefFor(path);
   std::string buf(path.size() + 1, '#');
@@ -221,7 +221,7 @@ class LongPathTest : public ::testing::Test {
     close(fd);
     ASSERT_GT(deep.size(), size_t(PATH_MAX));
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string deep;
 };
 

@@ -2,7 +2,7 @@
 // attribute names of the item read just before.
 #include "platform/Files.h"
 #include "platform/sys/CallTable.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 namespace {
 
 namespace sys = tv::sys;
-namespace fx = tv::forks::fixtures;
+namespace fx = tv::test;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 
@@ -35,7 +35,7 @@ UInt64 RsrcSize(const FSRef &ref) {
 }
 
 TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("d/plain");
   std::vector<FSRef> refs = List(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
@@ -51,7 +51,7 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
 }
 
 TEST(ForkStoreReadsTest, EveryReadLooksAtTheAttributeNamesOnce) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string path = tree.file("f");
   FSRef ref;
   FSPathMakeRef(reinterpret_cast<const UInt8 *>(path.c_str()), &ref, nullptr);

@@ -10,15 +10,15 @@
 #include <unistd.h>
 
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/OpenForks.h"
 #include "platform/sys/CallTable.h"
-#include "platform/forks/ForkTestSupport.h"
+#include "tests/support/ForksFixture.h"
 #include "tests/support/ForkCalls.h"
 
-using namespace tvfiles_test;
-namespace fx = tv::forks::fixtures;
+using namespace tv::test;
+namespace fx = tv::test;
 namespace sys = tv::sys;
 using tv::forks::AppleDoubleView;
 using tv::forks::FinderInfoBytes;
@@ -30,11 +30,11 @@ std::vector<UInt8> Vec(const std::string &s) { return std::vector<UInt8>(s.begin
 
 // Entry 2's length and entry 9's flags of sidecar bytes that must parse.
 UInt32 ForkLength(const std::vector<UInt8> &bytes) {
-  AppleDoubleView view = tv::forks::MustParse(bytes);
+  AppleDoubleView view = tv::test::MustParse(bytes);
   return view.resourceForkEntry() ? view.resourceForkEntry()->length : 0;
 }
 UInt16 SidecarFlags(const std::vector<UInt8> &bytes) {
-  return tv::forks::GetFinderFlags(tv::forks::MustParse(bytes).finderInfo());
+  return tv::forks::GetFinderFlags(tv::test::MustParse(bytes).finderInfo());
 }
 
 constexpr char kFinderInfoXattr[] = "user.com.apple.FinderInfo";
@@ -74,13 +74,13 @@ class ForkStoreTest : public ::testing::Test {
     return reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags;
   }
   // What the plug-in does to zap, and to clear the custom-icon flag.
-  OSStatus Zap(const std::string &path) { return tvtest::ZapResourceFork(RefFor(path)); }
-  OSStatus Zap(const FSRef &ref) { return tvtest::ZapResourceFork(ref); }
-  OSStatus ClearCustomIcon(const std::string &path) { return tvtest::ClearCustomIconFlag(RefFor(path)); }
+  OSStatus Zap(const std::string &path) { return tv::test::ZapResourceFork(RefFor(path)); }
+  OSStatus Zap(const FSRef &ref) { return tv::test::ZapResourceFork(ref); }
+  OSStatus ClearCustomIcon(const std::string &path) { return tv::test::ClearCustomIconFlag(RefFor(path)); }
   std::vector<UInt8> Sidecar(const std::string &rel) { return Vec(tree.read(SidecarRel(rel))); }
   std::string Xattr(const std::string &rel, const char *name, bool *exists) { return tree.getXattr(rel, name, exists); }
 
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 // A bind mount of `from` on `on` (read-only when asked), undone at the end;
@@ -138,7 +138,7 @@ class SidecarLayoutTest : public ForkStoreTest, public ::testing::WithParamInter
 TEST_P(SidecarLayoutTest, ReadsForkAndFinderInfoThenZapKeepsEverythingElse) {
   const std::vector<UInt8> fork = fx::MakeResourceFork(700);
   const std::vector<UInt8> before = GetParam().build(Info(kHasCustomIcon | 0x0100), fork);
-  const AppleDoubleView beforeView = tv::forks::MustParse(before);
+  const AppleDoubleView beforeView = tv::test::MustParse(before);
   const UInt64 forkSize = beforeView.resourceForkEntry()->length;
   std::string path = Item("doc", before);
 
@@ -149,7 +149,7 @@ TEST_P(SidecarLayoutTest, ReadsForkAndFinderInfoThenZapKeepsEverythingElse) {
   EXPECT_EQ(0u, RsrcSize(path));
   ASSERT_TRUE(tree.exists("._doc"));  // FinderInfo is left: the sidecar stays
   const std::vector<UInt8> after = Sidecar("doc");
-  const AppleDoubleView afterView = tv::forks::MustParse(after);
+  const AppleDoubleView afterView = tv::test::MustParse(after);
   ASSERT_NE(nullptr, afterView.resourceForkEntry());
   EXPECT_EQ(0u, afterView.resourceForkEntry()->length);
   EXPECT_EQ("", fx::CompareKeptMetadata(beforeView, afterView, tv::forks::kEntryResourceFork));
@@ -160,7 +160,7 @@ TEST_P(SidecarLayoutTest, ReadsForkAndFinderInfoThenZapKeepsEverythingElse) {
   ASSERT_STATUS(noErr, ClearCustomIcon(path));
   EXPECT_EQ(0x0100, FinderFlags(path));
   const std::vector<UInt8> cleared = Sidecar("doc");
-  const AppleDoubleView clearedView = tv::forks::MustParse(cleared);
+  const AppleDoubleView clearedView = tv::test::MustParse(cleared);
   EXPECT_EQ("", fx::CompareKeptMetadata(afterView, clearedView, tv::forks::kEntryFinderInfo));
   EXPECT_EQ(0, tv::forks::GetFinderFlags(clearedView.finderInfo()) & kHasCustomIcon);
 }
@@ -463,14 +463,14 @@ TEST_F(ForkStoreTest, HardLinkedSidecarChangesOnlyTheSelectedName) {
     EXPECT_EQ(1u, st.st_nlink);
     EXPECT_EQ(0640u, st.st_mode & 07777);
     EXPECT_EQ("dos", Xattr(b + "/._o.doc", "user.DOSATTRIB", &exists));
-    std::string listing = tvtest::Run({"/bin/ls", "-A", tree.path(a)}).out;
+    std::string listing = tv::test::Run({"/bin/ls", "-A", tree.path(a)}).out;
     EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
   }
 }
 
 // What getfacl prints for a file, without the header that names it.
 std::string Acl(const std::string &path) {
-  tvtest::RunResult r = tvtest::Run({"getfacl", "--omit-header", "--numeric", path});
+  tv::test::RunResult r = tv::test::Run({"getfacl", "--omit-header", "--numeric", path});
   EXPECT_EQ(0, r.status) << r.err;
   return r.out;
 }
@@ -483,7 +483,7 @@ TEST_F(ForkStoreTest, RewrittenSidecarKeepsItsAttributesAndAcl) {
   const std::string sidecar = tree.path("._samba");
   ASSERT_EQ(0, chown(sidecar.c_str(), 1234, 5678));
   ASSERT_EQ(0, chmod(sidecar.c_str(), 0600));
-  tvtest::RunResult set = tvtest::Run({"setfacl", "-m", "u:4321:rw,g:8765:r,g::-,m::rw", sidecar});
+  tv::test::RunResult set = tv::test::Run({"setfacl", "-m", "u:4321:rw,g:8765:r,g::-,m::rw", sidecar});
   ASSERT_EQ(0, set.status) << set.err;
   tree.setXattr("._samba", "user.DOSATTRIB", std::string("\0 dos", 5));
   tree.setXattr("._samba", "security.NTACL", std::string(300, '\x5a'));
@@ -495,9 +495,9 @@ TEST_F(ForkStoreTest, RewrittenSidecarKeepsItsAttributesAndAcl) {
 
   // Its folder hands new files a default ACL, which a rewrite must not add.
   tree.folder("inherit");
-  ASSERT_EQ(0, tvtest::Run({"setfacl", "-d", "-m", "u:4321:rwx,o::r", tree.path("inherit")}).status);
+  ASSERT_EQ(0, tv::test::Run({"setfacl", "-d", "-m", "u:4321:rwx,o::r", tree.path("inherit")}).status);
   std::string plain = Item("inherit/plain", fx::BuildForkFirstSidecar(Info(kHasCustomIcon), fx::MakeResourceFork(50)));
-  ASSERT_EQ(0, tvtest::Run({"setfacl", "-b", tree.path("inherit/._plain")}).status);
+  ASSERT_EQ(0, tv::test::Run({"setfacl", "-b", tree.path("inherit/._plain")}).status);
   tree.chmod("inherit/._plain", 0640);
   const std::string plainAcl = Acl(tree.path("inherit/._plain"));
 
@@ -529,12 +529,12 @@ TEST_F(ForkStoreTest, AnAttributeThatCannotBeCarriedOverStopsTheRewrite) {
   tree.setXattr("theirs/._doc", "security.NTACL", "nt");
   for (const char *rel : {"theirs", "theirs/doc", "theirs/._doc"})
     ASSERT_EQ(0, chown(tree.path(rel).c_str(), 65534, 65534));
-  int code = tvtest::InChildAsNobody([&] { return Zap(path) == permErr ? 0 : 1; });
+  int code = tv::test::InChildAsNobody([&] { return Zap(path) == permErr ? 0 : 1; });
   EXPECT_EQ(0, code);
   EXPECT_EQ(sidecar, Sidecar("theirs/doc"));
   bool exists = false;
   EXPECT_EQ("nt", Xattr("theirs/._doc", "security.NTACL", &exists));
-  std::string listing = tvtest::Run({"/bin/ls", "-A", tree.path("theirs")}).out;
+  std::string listing = tv::test::Run({"/bin/ls", "-A", tree.path("theirs")}).out;
   EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
 }
 
@@ -567,7 +567,7 @@ TEST_F(ForkStoreTest, LargeForksAreReadInPlaceAndZappedInBothLayouts) {
   for (const char *rel : {"last", "first", "edge"}) {
     const std::vector<UInt8> after = Sidecar(rel);
     EXPECT_LT(after.size(), 4096u) << rel;
-    AppleDoubleView view = tv::forks::MustParse(after);
+    AppleDoubleView view = tv::test::MustParse(after);
     ASSERT_TRUE(view.attr.has_value()) << rel;
     EXPECT_EQ(fx::TypicalAttributes().size(), view.attr->attributes.size()) << rel;
   }
@@ -583,7 +583,7 @@ TEST_F(ForkStoreTest, FinderInfoAddedBesideALargeForkKeepsTheFork) {
   reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags = kHasCustomIcon;
   ASSERT_STATUS(noErr, FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info));
   const std::vector<UInt8> after = Sidecar("big");
-  AppleDoubleView view = tv::forks::MustParse(after);
+  AppleDoubleView view = tv::test::MustParse(after);
   EXPECT_EQ(kHasCustomIcon, tv::forks::GetFinderFlags(view.finderInfo()));
   EXPECT_TRUE(std::ranges::equal(fork, view.resourceFork()));
 }
@@ -681,7 +681,7 @@ TEST_F(ForkStoreTest, ItemsTheUserMayNotWriteGiveAccessDenied) {
   std::string path = Item("shared/ro", fx::BuildMacOSKernelSidecar(Info(kHasCustomIcon), {}, fx::MakeResourceFork(80)));
   tree.chmod("shared/._ro", 0666);
   const std::vector<UInt8> before = Sidecar("shared/ro");
-  int code = tvtest::InChildAsNobody([&] {
+  int code = tv::test::InChildAsNobody([&] {
     FSRef ref = RefFor(path);
     UInt64 size = 0;
     if (RsrcSize(path, &size) != noErr || size != 80) return 1;  // reading is allowed
@@ -742,7 +742,7 @@ TEST_F(ForkStoreTest, FailedRewriteLeavesTheOldSidecarAndNoTemporary) {
     EXPECT_EQ(sidecar, Sidecar("rw"));
     bool exists = false;
     EXPECT_EQ("dos", Xattr("._rw", "user.DOSATTRIB", &exists));
-    std::string listing = tvtest::Run({"/bin/ls", "-A", tree.root()}).out;
+    std::string listing = tv::test::Run({"/bin/ls", "-A", tree.root()}).out;
     EXPECT_EQ(std::string::npos, listing.find(tv::files::kTemporaryPrefix)) << listing;
   }
   EXPECT_EQ(0u, tv::files::OpenForkCount());

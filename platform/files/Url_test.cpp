@@ -2,9 +2,9 @@
 
 #include "platform/CoreFoundation.h"
 #include "platform/Files.h"
-#include "platform/files/FilesTestSupport.h"
+#include "tests/support/FilesFixture.h"
 
-using namespace tvfiles_test;
+using namespace tv::test;
 
 namespace {
 
@@ -18,7 +18,7 @@ std::string UrlPath(CFURLRef url) {
 }  // namespace
 
 TEST(CFURLCreateFromFSRefTest, MakesAFileUrlOfTheRefsPath) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string file = tree.file("dir/file name", "x");
   for (const std::string &path : {file, tree.path("dir"), std::string("/")}) {
     FSRef ref = RefFor(path);
@@ -30,7 +30,7 @@ TEST(CFURLCreateFromFSRefTest, MakesAFileUrlOfTheRefsPath) {
 }
 
 TEST(CFURLCreateFromFSRefTest, NoUrlForABadRefAndTheLastKnownPathForAStaleOne) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::string file = tree.file("f", "x");
   FSRef ref = RefFor(file);
   ASSERT_EQ(0, rename(file.c_str(), tree.path("g").c_str()));

@@ -17,7 +17,7 @@ std::string Resolve(const std::string &path, FSRef *ref = nullptr) {
 }
 
 TEST(WalkedFoldersTest, SecondItemOfAFolderCostsTwoStats) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("a/one");
   tree.file("a/two");
   ASSERT_EQ(Resolve(tree.path("a/one")), tree.path("a/one"));
@@ -30,11 +30,11 @@ TEST(WalkedFoldersTest, SecondItemOfAFolderCostsTwoStats) {
 }
 
 TEST(WalkedFoldersTest, ReplacedFoldersAndRetargetedLinksAreNoticed) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   tree.file("a/f", "old");
   FSRef before, after;
   ASSERT_EQ(Resolve(tree.path("a/f"), &before), tree.path("a/f"));
-  tvtest::Run({"mv", tree.path("a"), tree.path("moved")});
+  tv::test::Run({"mv", tree.path("a"), tree.path("moved")});
   tree.file("a/f", "new");
   ASSERT_EQ(Resolve(tree.path("a/f"), &after), tree.path("a/f"));
   EXPECT_NE(FSCompareFSRefs(&before, &after), noErr);  // the new file, not the old one
@@ -43,9 +43,9 @@ TEST(WalkedFoldersTest, ReplacedFoldersAndRetargetedLinksAreNoticed) {
   tree.file("other/x");
   tree.symlink("link", tree.path("real"));
   EXPECT_EQ(Resolve(tree.path("link/x")), tree.path("real/x"));
-  tvtest::Run({"ln", "-sfn", tree.path("other"), tree.path("link")});
+  tv::test::Run({"ln", "-sfn", tree.path("other"), tree.path("link")});
   EXPECT_EQ(Resolve(tree.path("link/x")), tree.path("other/x"));
-  tvtest::Run({"rm", tree.path("other/x")});
+  tv::test::Run({"rm", tree.path("other/x")});
   EXPECT_EQ(Resolve(tree.path("link/x")), "(none)");
 }
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <string>
 
-#include "platform/forks/ForkTestSupport.h"
+#include "tests/support/ForksFixture.h"
 
 namespace tv::forks {
 namespace {
 
-using namespace fixtures;
+using namespace tv::test;
 
 const FinderInfoBytes kInfo = MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), kFinderFlagHasCustomIcon | 0x0100);
 

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 
 namespace tv::forks {
 namespace {
 
-using fixtures::MakeFinderInfo;
+using tv::test::MakeFinderInfo;
 
 TEST(FinderInfoTest, FlagsLiveAtByteEightBigEndian) {
   FinderInfoBytes info{};

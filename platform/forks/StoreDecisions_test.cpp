@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/forks/ForkTestSupport.h"
+#include "tests/support/ForksFixture.h"
 
 namespace tv::forks {
 namespace {
 
-using namespace fixtures;
+using namespace tv::test;
 
 const FinderInfoBytes kNoInfo{};
 const FinderInfoBytes kIconInfo = MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x0400);

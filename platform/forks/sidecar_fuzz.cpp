@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/forks/AppleDouble.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "platform/forks/StoreDecisions.h"
 #include "platform/forks/SidecarPlan.h"
 #include "platform/forks/StreamXattrs.h"
@@ -70,7 +70,7 @@ void CheckPlan(Bytes input, const SidecarPlan &plan, UInt32 changedId, const Fin
   AppleDoubleView after;
   FUZZ_CHECK(ParseAppleDouble(result, &after) == ForkFormatError::kNone);
   TouchView(after);
-  FUZZ_CHECK(fixtures::CompareKeptMetadata(before, after, changedId).empty());
+  FUZZ_CHECK(tv::test::CompareKeptMetadata(before, after, changedId).empty());
 
   SidecarPlan again;
   if (changedId == kEntryResourceFork) {
@@ -100,7 +100,7 @@ void FuzzSidecar(Bytes input) {
 
   // Clear everything, set a value, and clear one flag of the current value.
   FinderInfoBytes values[3] = {};
-  values[1] = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x4400);
+  values[1] = tv::test::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x4400);
   values[2] = parsed == ForkFormatError::kNone ? view.finderInfo() : values[1];
   ClearFinderFlags(values[2], kFinderFlagHasCustomIcon);
   for (const FinderInfoBytes &info : values) {
@@ -114,7 +114,7 @@ void FuzzSidecar(Bytes input) {
 }
 
 void FuzzXattrs(Bytes input) {
-  const FinderInfoBytes info = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("APPL"), FOUR_CHAR_CODE("????"), 0x2000);
+  const FinderInfoBytes info = tv::test::MakeFinderInfo(FOUR_CHAR_CODE("APPL"), FOUR_CHAR_CODE("????"), 0x2000);
   const FinderInfoBytes zero{};
 
   FinderInfoBytes current;
@@ -148,10 +148,10 @@ void FuzzXattrs(Bytes input) {
 // plans fail exactly when a store they need does not parse, and never fail
 // their own checks.
 void FuzzStores(Bytes input) {
-  const FinderInfoBytes info = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x0400);
-  const FinderInfoBytes cleared = fixtures::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0);
-  const std::vector<UInt8> netatalk = fixtures::BuildNetatalkMetadata(info);
-  const std::vector<UInt8> sidecar = fixtures::BuildSambaSidecar(info, fixtures::MakeResourceFork(5));
+  const FinderInfoBytes info = tv::test::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0x0400);
+  const FinderInfoBytes cleared = tv::test::MakeFinderInfo(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt"), 0);
+  const std::vector<UInt8> netatalk = tv::test::BuildNetatalkMetadata(info);
+  const std::vector<UInt8> sidecar = tv::test::BuildSambaSidecar(info, tv::test::MakeResourceFork(5));
   ForkStoreSnapshot variants[6];
   variants[0] = {.sidecar = input, .netatalkMetadata = Bytes(netatalk)};
   variants[1] = {.sidecar = Bytes(sidecar), .finderInfoXattr = input};

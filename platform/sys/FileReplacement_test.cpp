@@ -65,7 +65,7 @@ class FileReplacementTest : public ::testing::Test {
   sys::ReplaceResult Replace(const std::string &content) {
     return sys::ReplaceFile(AT_FDCWD, tree.path("dir/file"), content.data(), content.size(), nullptr);
   }
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
 };
 
 TEST_F(FileReplacementTest, WritesThroughALockedTemporaryAndFlushesTheFileThenTheFolder) {

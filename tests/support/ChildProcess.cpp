@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace tvtest {
+namespace tv::test {
 
 long StartChild(const std::function<int()> &fn) {
   std::fflush(nullptr);
@@ -30,4 +30,4 @@ bool KillChild(long pid) {
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
-}  // namespace tvtest
+}  // namespace tv::test

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace tvtest {
+namespace tv::test {
 
 // Runs fn in a forked child whose exit status is what fn returns (0..255).
 // Returns the child's process id, or -1 when it could not be started.
@@ -17,4 +17,4 @@ bool KillChild(long pid);
 // Waits for the child: its exit status, or -1 when a signal ended it.
 int WaitChild(long pid);
 
-}  // namespace tvtest
+}  // namespace tv::test

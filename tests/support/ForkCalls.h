@@ -4,7 +4,7 @@
 
 #include "platform/Files.h"
 
-namespace tvtest {
+namespace tv::test {
 
 // Opens the resource fork for reading and writing, sets its size to 0 and
 // closes it: the first failing status, or the close's.
@@ -30,4 +30,4 @@ inline OSStatus ClearCustomIconFlag(const FSRef &ref) {
   return FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
 }
 
-}  // namespace tvtest
+}  // namespace tv::test

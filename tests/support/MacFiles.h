@@ -2,12 +2,12 @@
 #pragma once
 
 #include "platform/Carbon.h"
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "tests/support/TestSupport.h"
 
 #include <string>
 
-namespace tvtest {
+namespace tv::test {
 
 // A file holding "data of REL" with a 600-byte resource fork in a macOS
 // sidecar "._NAME" (which also packs com.apple.quarantine); sidecarName
@@ -15,7 +15,7 @@ namespace tvtest {
 // file's path.
 inline std::string WriteMacFile(TempTree &tree, const std::string &rel, bool customIcon = false,
                                 const std::string &sidecarName = "") {
-  namespace fx = tv::forks::fixtures;
+  namespace fx = tv::test;
   std::string path = tree.file(rel, "data of " + rel);
   size_t slash = rel.rfind('/');
   std::string dir = slash == std::string::npos ? "" : rel.substr(0, slash + 1);
@@ -42,4 +42,4 @@ inline int Occurrences(const std::string &s, const std::string &what) {
   return n;
 }
 
-}  // namespace tvtest
+}  // namespace tv::test

@@ -2,11 +2,12 @@
 #pragma once
 
 #include "platform/Carbon.h"
+#include "tests/support/FilesFixture.h"
 
 #include <string>
 #include <vector>
 
-namespace tvtest {
+namespace tv::test {
 
 // The caller disposes of the list with AEDisposeDesc.
 inline AEDescList MakeSelection(const std::vector<std::string> &paths) {
@@ -22,15 +23,4 @@ inline AEDescList MakeSelection(const std::vector<std::string> &paths) {
   return list;
 }
 
-inline FSRef RefFor(const std::string &path) {
-  FSRef ref = {};
-  FSPathMakeRef(reinterpret_cast<const UInt8 *>(path.c_str()), &ref, nullptr);
-  return ref;
-}
-
-inline std::string PathOf(const FSRef *ref) {
-  UInt8 buf[8192];
-  return FSRefMakePath(ref, buf, sizeof buf) == noErr ? std::string(reinterpret_cast<char *>(buf)) : std::string();
-}
-
-}  // namespace tvtest
+}  // namespace tv::test

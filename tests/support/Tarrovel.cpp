@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <regex>
 
-namespace tvtest {
+namespace tv::test {
 
 RunResult Tarrovel(const std::vector<std::string> &args, const std::string &input,
                    const std::vector<std::string> &env) {
@@ -33,7 +33,7 @@ void WriteSettings(TempTree &tree, bool showDataFork, bool showRecursive, bool k
                 b(showRecursive) + "<key>keepModificationDate</key>" + b(keepDate) + "</dict></plist>\n");
 }
 
-}  // namespace tvtest
+}  // namespace tv::test
 
 #include <cerrno>
 #include <csignal>
@@ -43,7 +43,7 @@ void WriteSettings(TempTree &tree, bool showDataFork, bool showRecursive, bool k
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace tvtest {
+namespace tv::test {
 
 std::string StageTarrovel(TempTree &tree, std::vector<std::string> *env) {
   std::string stage = tree.folder("stage");
@@ -175,4 +175,4 @@ int Spawned::Wait() {
   return status;
 }
 
-}  // namespace tvtest
+}  // namespace tv::test

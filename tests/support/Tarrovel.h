@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tvtest {
+namespace tv::test {
 
 RunResult Tarrovel(const std::vector<std::string> &args, const std::string &input = "",
                    const std::vector<std::string> &env = {});
@@ -15,9 +15,9 @@ std::vector<std::string> JsonTitles(const std::string &json);
 // Writes the three settings into the preferences file of the tree's HOME.
 void WriteSettings(TempTree &tree, bool showDataFork, bool showRecursive, bool keepDate);
 
-}  // namespace tvtest
+}  // namespace tv::test
 
-namespace tvtest {
+namespace tv::test {
 // A copy of the built host, platform library and bundle inside the tree, so
 // that an unprivileged user can run them whatever folder the build sits in.
 // Returns the command's path; *env gets what it needs (library and plug-in paths).
@@ -44,4 +44,4 @@ class Spawned {
   int pid_ = -1, outFd_ = -1, errFd_ = -1, exitStatus_ = -1, inFd_ = -1;
   void Pump(int timeoutMs);
 };
-}  // namespace tvtest
+}  // namespace tv::test

@@ -18,7 +18,7 @@
 
 extern char **environ;
 
-namespace tvtest {
+namespace tv::test {
 namespace fs = std::filesystem;
 
 static void Fail(const std::string &what) {
@@ -235,11 +235,11 @@ std::string StatusName(int32_t status) {
   return it == names.end() ? num : std::string(it->second) + " (" + num + ")";
 }
 
-}  // namespace tvtest
+}  // namespace tv::test
 
 #include <dlfcn.h>
 
-namespace tvtest {
+namespace tv::test {
 void *OpenBundleFactory(const std::string &bundleDir, const char *symbol, std::string *why) {
   std::string exe = bundleDir + "/Contents/MacOS/Tarrovel";
   void *lib = dlopen(exe.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -251,11 +251,11 @@ void *OpenBundleFactory(const std::string &bundleDir, const char *symbol, std::s
   if (fn == nullptr) *why = std::string("no symbol ") + symbol;
   return fn;
 }
-}  // namespace tvtest
+}  // namespace tv::test
 
 #include <grp.h>
 
-namespace tvtest {
+namespace tv::test {
 int InChildAsNobody(const std::function<int()> &fn) {
   fflush(nullptr);
   pid_t pid = fork();
@@ -271,9 +271,9 @@ int InChildAsNobody(const std::function<int()> &fn) {
   }
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
-}  // namespace tvtest
+}  // namespace tv::test
 
-namespace tvtest {
+namespace tv::test {
 bool IsRoot() { return geteuid() == 0; }
 
 void SleepMs(int ms) { usleep(useconds_t(ms) * 1000); }
@@ -285,4 +285,4 @@ bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size) {
   if (size) *size = st.st_size;
   return true;
 }
-}  // namespace tvtest
+}  // namespace tv::test

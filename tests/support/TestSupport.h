@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tvtest {
+namespace tv::test {
 
 // A fresh folder under /tmp (mode 0755, so that an unprivileged user can reach
 // what a test hands it), removed with everything in it at the end. While it
@@ -59,36 +59,40 @@ RunResult RunUnprivileged(const std::vector<std::string> &argv, const std::strin
 // "fnfErr (-43)" for the statuses the system uses, the number otherwise.
 std::string StatusName(int32_t status);
 
-}  // namespace tvtest
+}  // namespace tv::test
 
 // Compares statuses and prints them by name.
 #define EXPECT_STATUS(expected, actual) \
-  EXPECT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
+  EXPECT_EQ(::tv::test::StatusName(expected), ::tv::test::StatusName(actual))
 #define ASSERT_STATUS(expected, actual) \
-  ASSERT_EQ(::tvtest::StatusName(expected), ::tvtest::StatusName(actual))
+  ASSERT_EQ(::tv::test::StatusName(expected), ::tv::test::StatusName(actual))
 
-namespace tvtest {
+namespace tv::test {
 // The factory function of the bundle's shared object (dlopen'ed and kept
 // loaded for the test process), or NULL with *why set.
 void *OpenBundleFactory(const std::string &bundleDir, const char *symbol, std::string *why);
-}  // namespace tvtest
+}  // namespace tv::test
 
 #include <functional>
-namespace tvtest {
+namespace tv::test {
 // Runs fn in a forked child as the unprivileged user 65534 (groups cleared)
 // and returns what it returned (0..255), or -1 if the child died.
 int InChildAsNobody(const std::function<int()> &fn);
 // Whether the tests run as root, as CI runs them.
 bool IsRoot();
-}  // namespace tvtest
+}  // namespace tv::test
 
 // First line of a test that needs root (chattr, mounts, becoming user 65534):
 // run by anyone else, the test is skipped and says why.
 #define TV_SKIP_UNLESS_ROOT(what) \
-  if (!::tvtest::IsRoot()) GTEST_SKIP() << "needs root to " what "; CI runs the tests as root"
+  if (!::tv::test::IsRoot()) GTEST_SKIP() << "needs root to " what "; CI runs the tests as root"
 
-namespace tvtest {
+namespace tv::test {
 void SleepMs(int ms);
 // lstat of path: seconds of the modification time and the size; false when missing.
 bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size);
-}  // namespace tvtest
+}  // namespace tv::test
+
+// The name the family had before it was tv::test, for the tests not yet
+// moved over.
+namespace tvtest = tv::test;

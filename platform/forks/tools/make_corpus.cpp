@@ -2,18 +2,18 @@
 // file per layout the fixture builders know. Not part of any target; build
 // and run it by hand from the source root when the builders change:
 //   c++ -std=c++20 -I. platform/forks/tools/make_corpus.cpp \
-//       $(ls platform/forks/*.cpp | grep -v -e _test -e _fuzz) -o /tmp/make_corpus
+//       $(ls platform/forks/*.cpp | grep -v -e _test -e _fuzz) tests/support/Sidecars.cpp -o /tmp/make_corpus
 //   (cd platform/forks/corpus && /tmp/make_corpus)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 #include "platform/forks/SidecarPlan.h"
 
 using namespace tv::forks;
-using namespace tv::forks::fixtures;
+using namespace tv::test;
 
 static void Write(const std::string &name, const std::vector<UInt8> &bytes) {
   std::FILE *file = std::fopen(name.c_str(), "wb");

@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace aetest {
+namespace tv::test {
 
 class AETest : public ::testing::Test {
  protected:
@@ -51,4 +51,4 @@ inline long CountOf(const AEDesc &list) {
 
 inline bool IsEmptyDesc(const AEDesc &d) { return d.descriptorType == typeNull && d.dataHandle == nullptr; }
 
-}  // namespace aetest
+}  // namespace tv::test

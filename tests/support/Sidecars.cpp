@@ -1,11 +1,13 @@
-#include "platform/forks/Fixtures.h"
+#include "tests/support/Sidecars.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/forks/StreamXattrs.h"
 
-namespace tv::forks::fixtures {
+using namespace tv::forks;
+
+namespace tv::test {
 
 std::vector<UInt8> BytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -241,4 +243,4 @@ std::string CompareKeptMetadata(const AppleDoubleView &before, const AppleDouble
   return CompareAttributes(before.attr, after.attr);
 }
 
-}  // namespace tv::forks::fixtures
+}  // namespace tv::test

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace tvtest {
+namespace tv::test {
 
 // Every test must end with as many live CF objects as it began with.
 class CFBalanceTest : public ::testing::Test {
@@ -52,4 +52,4 @@ inline std::string Utf8(CFStringRef s) {
   return out;
 }
 
-}  // namespace tvtest
+}  // namespace tv::test

@@ -1,4 +1,5 @@
-// Helpers for the File Manager tests.
+// Refs and paths for the File Manager's tests and those above it, and a
+// child process as the unprivileged user.
 #pragma once
 
 #include <fcntl.h>
@@ -13,7 +14,7 @@
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 
-namespace tvfiles_test {
+namespace tv::test {
 
 // Runs fn in a forked child as the unprivileged user 65534 and returns what
 // it returned, or "child failed" when the child could not change users or
@@ -59,5 +60,6 @@ inline std::string PathOf(const FSRef &ref, OSStatus *status = nullptr) {
   if (status) *status = s;
   return s == noErr ? std::string(buf.c_str()) : std::string();
 }
+inline std::string PathOf(const FSRef *ref) { return PathOf(*ref); }
 
-}  // namespace tvfiles_test
+}  // namespace tv::test
