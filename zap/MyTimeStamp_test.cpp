@@ -1,5 +1,8 @@
 #include "zap/MyTimeStamp.h"
 
+#include "support/MyStatus.h"
+#include "tests/support/ZapFixture.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -82,6 +85,29 @@ TEST(UTCDateTimeTest, ConvertsWholeSecondsBothWays) {
   EXPECT_EQ(low, 0u);
   high = MyAbsoluteToUTCDateTime(1e300).highSeconds;
   EXPECT_EQ(high, 0xFFFF);
+}
+
+class ZapTimeStampTest : public tv::test::ZapFrontEndTest {};
+
+// Emptying a resource fork with the setting on leaves the file's
+// modification date exactly as it was, fraction of a second included.
+TEST_F(ZapTimeStampTest, ResourceForkZapKeepsTheModificationDateWhenAsked) {
+  std::string f = MacFile("kept");
+  ASSERT_EQ(tv::test::Run({"touch", "-m", "-d", "2001-02-03 04:05:06.789", f}).status, 0);
+  // The date's fields are packed: copied out before they are compared.
+  const UTCDateTime before = Catalog(f).contentModDate;
+  const UInt16 beforeHigh = before.highSeconds, beforeFraction = before.fraction;
+  const UInt32 beforeLow = before.lowSeconds;
+  ASSERT_NE(beforeFraction, 0);
+  ASSERT_STATUS(noErr, ZapRsrc({f}, false, true));
+  const FSCatalogInfo after = Catalog(f);
+  const UInt64 rsrcSize = after.rsrcLogicalSize;
+  const UInt16 afterHigh = after.contentModDate.highSeconds, afterFraction = after.contentModDate.fraction;
+  const UInt32 afterLow = after.contentModDate.lowSeconds;
+  EXPECT_EQ(rsrcSize, 0u);
+  EXPECT_EQ(afterHigh, beforeHigh);
+  EXPECT_EQ(afterLow, beforeLow);
+  EXPECT_EQ(afterFraction, beforeFraction);
 }
 
 }  // namespace
