@@ -41,6 +41,7 @@ const CallTable kReal = {
     ::fchown,     ::fchmod,    ::utimensat, ::faccessat,    ::lgetxattr,    ::fgetxattr,
     ::lsetxattr,  ::fsetxattr, ::llistxattr, ::flistxattr,  ::lremovexattr, ::fremovexattr,
     RealGetFlags, ::poll,      RealSyncRange, RealOfdLock,  ::clock_gettime, ::isatty,
+    ::symlinkat,
 };
 
 // The table the wrappers call: the real one unless a test substituted its own.
@@ -80,7 +81,8 @@ const char *CallName(Call call) {
       "ftruncate",  "fsync",     "renameat",   "unlinkat",   "linkat",       "mkdirat",
       "fchown",     "fchmod",    "utimensat",  "faccessat",  "lgetxattr",    "fgetxattr",
       "lsetxattr",  "fsetxattr", "llistxattr", "flistxattr", "lremovexattr", "fremovexattr",
-      "getflags",   "poll",      "sync_file_range", "ofdlock", "clock_gettime", "isatty"};
+      "getflags",   "poll",      "sync_file_range", "ofdlock", "clock_gettime", "isatty",
+      "symlinkat"};
   unsigned i = unsigned(call);
   return i < kCallCount ? names[i] : "?";
 }
@@ -151,6 +153,9 @@ int OfdLock(int fd, short type, bool wait) { return TV_CALL(ofdlock, fd, type, w
 int ClockGettime(clockid_t clock, struct timespec *ts) { return TV_CALL(clockgettime, clock, ts); }
 // isatty's failure is 0, not -1.
 int Isatty(int fd) { return Injected(Call::isatty) ? 0 : sActive.load(std::memory_order_relaxed)->isatty(fd); }
+int Symlinkat(const char *target, int dirFd, const char *path) {
+  return TV_CALL(symlinkat, target, dirFd, path);
+}
 
 #undef TV_CALL
 

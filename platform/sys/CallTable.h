@@ -61,6 +61,7 @@ enum class Call : unsigned {
   ofdlock,    // fcntl(F_OFD_SETLK / F_OFD_SETLKW)
   clockgettime,
   isatty,
+  symlinkat,
   count_
 };
 constexpr unsigned kCallCount = unsigned(Call::count_);
@@ -114,6 +115,7 @@ int SyncRange(int fd, off_t offset, off_t length);
 int OfdLock(int fd, short type, bool wait);
 int ClockGettime(clockid_t clock, struct timespec *ts);
 int Isatty(int fd);
+int Symlinkat(const char *target, int dirFd, const char *path);
 
 // ---- Whole transfers ---------------------------------------------------------
 // Each retries after EINTR and a short transfer, through the wrappers above.
@@ -166,6 +168,7 @@ struct CallTable {
   int (*ofdlock)(int, short, bool);
   int (*clockgettime)(clockid_t, struct timespec *);
   int (*isatty)(int);
+  int (*symlinkat)(const char *, int, const char *);
 };
 // The kernel's calls.
 const CallTable &RealCalls();
