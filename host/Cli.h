@@ -1,11 +1,11 @@
 // The `tarrovel` command line: menu, run, --help, --version.
 #pragma once
 
+#include "host/ExitStatus.h"
+
 #include <cstdio>
 
 namespace tarrovel {
-
-enum ExitStatus { kExitOK = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
 int RunCli(int argc, char **argv, FILE *out, FILE *err);
 

@@ -1,7 +1,7 @@
 #include "host/Dialogs.h"
 
+#include "host/AlertAnswers.h"
 #include "host/DialogProcess.h"
-#include "host/Frontend.h"
 #include "platform/cf/LanguageChoice.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #include "host/Frontend.h"
 
+#include "host/AlertAnswers.h"
 #include "host/DialogProcess.h"
 #include "host/ProgressWindow.h"
 #include "platform/Files.h"
@@ -42,18 +43,6 @@ void OnInterrupt(int sig) {
   }
 }
 
-std::string Lower(std::string s) {
-  for (char &c : s) c = char(tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 }  // namespace
 
 // The terminal without line editing or echo while a command runs, so that a
@@ -83,60 +72,13 @@ class RawTerminal {
   bool ok_ = false;
 };
 
-namespace {
-
-}  // namespace
-
-int ButtonForAnswer(const TVAlertRequest &request, const std::string &typed) {
-  std::string line = Trim(typed);
-  if (line.empty()) return request.defaultButton;
-  for (int i = 0; i < 3; i++) {
-    if (request.buttons[i] == nullptr) continue;
-    if (Lower(line) == Lower(request.buttons[i]) || line == std::to_string(i + 1)) return i + 1;
-  }
-  // The English names answer too, whatever the language of the buttons.
-  if (Lower(line) == "cancel" && request.cancelButton != 0) return request.cancelButton;
-  if ((Lower(line) == "ok" || Lower(line) == "zap") && request.defaultButton != 0) return request.defaultButton;
-  return 0;
-}
-
-int ButtonAtEndOfInput(const TVAlertRequest &request) {
-  if (request.cancelButton != 0) return request.cancelButton;
-  return request.defaultButton != 0 ? request.defaultButton : 1;
-}
-
-std::string AlertToText(const TVAlertRequest &request) {
-  std::string kind;
-  switch (request.type) {
-    case kAlertStopAlert: kind = "stop"; break;
-    case kAlertCautionAlert: kind = "caution"; break;
-    case kAlertNoteAlert: kind = "note"; break;
-    default: kind = "alert"; break;
-  }
-  std::string text = "[" + kind + "] " + (request.message ? request.message : "") + "\n";
-  if (request.explanation != nullptr && request.explanation[0] != 0) {
-    // A cause line under the explanation is indented like it.
-    std::string explanation = request.explanation;
-    for (size_t at = 0; (at = explanation.find('\n', at)) != std::string::npos; at += 9) explanation.insert(at + 1, 8, ' ');
-    text += "        " + explanation + "\n";
-  }
-  text += "        ";
-  for (int i = 0; i < 3; i++) {
-    if (request.buttons[i] == nullptr) continue;
-    std::string b = std::to_string(i + 1) + ") " + request.buttons[i];
-    if (i + 1 == request.defaultButton) b = "[" + b + "]";
-    text += b + "  ";
-  }
-  return text + "\n";
-}
-
 Frontend::Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err)
     : mode_(mode), verbose_(verbose), out_(out), err_(err) {}
 
-Frontend::~Frontend() { Uninstall(); }
+Frontend::~Frontend() { DetachHandlers(); }
 
-void Frontend::Install() {
-  if (installed_) return;
+void Frontend::AttachHandlers() {
+  if (attached_) return;
   TVSetAlertPresenter(&Frontend::Present, this);
   TVSetBeepHandler(&Frontend::Beep, this);
   TVSetKeyboardPoller(&Frontend::Poll, this);
@@ -152,11 +94,11 @@ void Frontend::Install() {
   for (int sig : kStopSignals) sigaddset(&sa.sa_mask, sig);  // one handler at a time counts
   for (int sig : kStopSignals) sigaction(sig, &sa, nullptr);
   if (mode_ == AlertMode::kTerminal && isatty(STDIN_FILENO)) raw_ = std::make_unique<RawTerminal>(STDIN_FILENO);
-  installed_ = true;
+  attached_ = true;
 }
 
-void Frontend::Uninstall() {
-  if (!installed_) return;
+void Frontend::DetachHandlers() {
+  if (!attached_) return;
   FinishProgress();
   raw_.reset();
   for (int sig : kStopSignals) signal(sig, SIG_DFL);
@@ -167,7 +109,7 @@ void Frontend::Uninstall() {
   TVSetKeyboardPoller(nullptr, nullptr);
   TVSetBeepHandler(nullptr, nullptr);
   TVSetAlertPresenter(nullptr, nullptr);
-  installed_ = false;
+  attached_ = false;
 }
 
 SInt32 Frontend::Present(const TVAlertRequest *request, void *refcon) {
@@ -329,107 +271,6 @@ void Frontend::Poll(KeyMap keys, void *refcon) {
   self->DrawProgress(false);
 }
 
-namespace {
-
-// The path of ref, or "". Paths have no length limit here: grow until it fits.
-std::string PathOfRef(const FSRef &ref) {
-  std::vector<UInt8> path(4096);
-  OSStatus made;
-  while ((made = FSRefMakePath(&ref, path.data(), UInt32(path.size()))) == errFSBadBuffer &&
-         path.size() < (size_t(1) << 24))
-    path.resize(path.size() * 4);
-  return made == noErr ? reinterpret_cast<char *>(path.data()) : "";
-}
-
-// The path of the item an update event names, or "".
-std::string PathOfUpdate(const AppleEvent *event) {
-  std::string result;
-  AEDesc list = {typeNull, nullptr};
-  AEDesc alias = {typeNull, nullptr};
-  if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr &&
-      AEGetNthDesc(&list, 1, typeAlias, nullptr, &alias) == noErr) {
-    Size size = AEGetDescDataSize(&alias);
-    Handle h = NewHandle(size);
-    FSRef ref;
-    Boolean changed = false;
-    if (h != nullptr && AEGetDescData(&alias, *h, size) == noErr &&
-        FSResolveAlias(nullptr, h, &ref, &changed) == noErr) {
-      result = PathOfRef(ref);
-    }
-    DisposeHandle(h);
-  }
-  AEDisposeDesc(&alias);
-  AEDisposeDesc(&list);
-  return result;
-}
-
-// The folder of an item's path: "/" for an item at the root.
-std::string FolderOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
-}
-
-}  // namespace
-
-void Frontend::Receive(const AppleEvent *event, void *refcon) {
-  auto *self = static_cast<Frontend *>(refcon);
-  self->updates_ += 1;
-  if (self->verbose_) {
-    std::string path = PathOfUpdate(event);
-    if (!path.empty()) {
-      if (self->progressShown_) {
-        fputs("\r\033[K", self->err_);
-        self->progressShown_ = false;
-      }
-      fprintf(self->out_, "%s\n", path.c_str());
-    }
-  }
-  // Without the plug-in's own progress the window counts these. Its folder:
-  // the parent of an updated item, looked up ten times a second at most,
-  // since resolving a path costs more than the update itself.
-  UInt32 now = TickCount();
-  if (self->window_ != nullptr && !self->progressReported_) {
-    self->window_->Update(self->updates_, kUnknownTotal);
-    if (self->updates_ == 1 || now - self->lastFolderTicks_ >= 6) {
-      self->lastFolderTicks_ = now;
-      self->window_->SetFolder(FolderOf(PathOfUpdate(event)));
-    }
-  }
-  self->DrawProgress(false);
-}
-
-void Frontend::ProgressBegin(SInt64 itemCount, void *refcon) {
-  auto *self = static_cast<Frontend *>(refcon);
-  self->progressReported_ = true;
-  self->itemsDone_ = 0;
-  self->itemTotal_ = itemCount < 0 ? kUnknownTotal : itemCount;
-  self->itemForkEmptied_ = false;
-  self->forksEmptied_ = self->bytesFreed_ = 0;
-  self->zapStopped_ = false;
-  self->zapStart_ = std::chrono::steady_clock::now();
-  if (self->window_ != nullptr) self->window_->Update(0, self->itemTotal_);
-}
-
-void Frontend::ProgressItemDone(const FSRef *item, void *refcon) {
-  auto *self = static_cast<Frontend *>(refcon);
-  self->itemsDone_ += 1;
-  if (self->itemForkEmptied_) self->forksEmptied_ += 1;
-  self->itemForkEmptied_ = false;
-  if (self->window_ == nullptr) return;
-  self->window_->Update(self->itemsDone_, self->itemTotal_);
-  UInt32 now = TickCount();
-  if (item != nullptr && (self->itemsDone_ == 1 || now - self->lastFolderTicks_ >= 6)) {
-    self->lastFolderTicks_ = now;
-    self->window_->SetFolder(FolderOf(PathOfRef(*item)));
-  }
-}
-
-void Frontend::ForkEmptied(UInt64 bytesFreed, void *refcon) {
-  auto *self = static_cast<Frontend *>(refcon);
-  self->itemForkEmptied_ = true;
-  self->bytesFreed_ += bytesFreed;
-}
-
 bool Frontend::TakeZapTally(bool failed, ZapTally *out) {
   if (!progressReported_) return false;
   ZapTally t;
@@ -444,52 +285,6 @@ bool Frontend::TakeZapTally(bool failed, ZapTally *out) {
   *out = t;
   progressReported_ = false;
   return true;
-}
-
-void Frontend::StartProgress() {
-  progress_ = isatty(fileno(err_)) != 0;
-  startTicks_ = TickCount();
-  lastDrawTicks_ = startTicks_;
-  updates_ = 0;
-  progressReported_ = false;
-  itemsDone_ = 0;
-  itemTotal_ = kUnknownTotal;
-  if (mode_ == AlertMode::kDialogs && window_ == nullptr) {
-    // KDE's own progress bar under KDE (kdialog, driven over D-Bus), zenity's elsewhere.
-    const char *desktop = getenv("XDG_CURRENT_DESKTOP");
-    ProgressPrograms programs;
-    if (ChooseProgressPrograms(desktop != nullptr ? desktop : "", FindInPath, &programs)) {
-      window_ = std::make_unique<ProgressWindow>(programs, progressTitle_);
-      window_->Start();
-    }
-  }
-}
-
-void Frontend::DrawProgress(bool force) {
-  if (!progress_) return;
-  UInt32 now = TickCount();
-  if (!force && now - lastDrawTicks_ < 6) return;  // ten times a second is plenty
-  lastDrawTicks_ = now;
-  double seconds = double(now - startTicks_) / 60.0;
-  fprintf(err_, "\r\033[KTarrovel: %llu item(s) updated, %.1f s", static_cast<unsigned long long>(updates_), seconds);
-  fflush(err_);
-  progressShown_ = true;
-}
-
-void Frontend::FinishProgress() {
-  if (window_ != nullptr) {
-    windowCancelled_ = windowCancelled_ || window_->cancelled();
-    window_->Finish();
-    std::string why = window_->failure();
-    if (!why.empty()) fprintf(err_, "tarrovel: the progress window could not be shown: %s\n", why.c_str());
-    window_.reset();
-  }
-  if (progressShown_) {
-    fputs("\r\033[K", err_);
-    fflush(err_);
-    progressShown_ = false;
-  }
-  progress_ = false;
 }
 
 }  // namespace tarrovel

@@ -25,32 +25,23 @@ enum class AlertMode {
   kDialogs,   // desktop dialogs (SetDialogProgram), and a progress window with Cancel
 };
 
-// Pure: the button number a typed line chooses, or 0 when it names none.
-// Accepts a button title (case-insensitive), its number, or an empty line for
-// the default button.
-int ButtonForAnswer(const TVAlertRequest &request, const std::string &line);
-// Pure: the button chosen at end of input (the cancel button, or OK where
-// there is none).
-int ButtonAtEndOfInput(const TVAlertRequest &request);
-// Pure: the alert as text: its kind, message, explanation and buttons.
-std::string AlertToText(const TVAlertRequest &request);
-
 class Frontend {
  public:
   Frontend(AlertMode mode, bool verbose, FILE *out, FILE *err);
   ~Frontend();
 
-  // Installs the presenter, beep, keyboard poller, the console (diagnostics
+  // Attaches the presenter, beep, keyboard poller, the console (diagnostics
   // on err), SIGINT, SIGTERM and SIGHUP handling, and registers this process
   // as the receiver of update events and of the plug-in's progress.
-  void Install();
+  void AttachHandlers();
   // The program that shows the dialogs in kDialogs mode.
   void SetDialogProgram(const DialogProgram &program) { dialogs_ = program; }
   // The progress window's title: the action the chosen item performs.
   void SetProgressTitle(const std::string &title) { progressTitle_ = title; }
   // Why a dialog could not be shown (its alert then answered nothing), or "".
   const std::string &dialogFailure() const { return dialogFailure_; }
-  void Uninstall();
+  // Puts back what AttachHandlers replaced.
+  void DetachHandlers();
 
   // Called while a command runs and after it: the progress line, and with
   // kDialogs the progress window.
@@ -79,14 +70,14 @@ class Frontend {
   bool verbose_;
   FILE *out_;
   FILE *err_;
-  bool installed_ = false;
+  bool attached_ = false;
   bool progress_ = false;
   bool progressShown_ = false;
   UInt64 updates_ = 0;
   UInt32 startTicks_ = 0;
   UInt32 lastDrawTicks_ = 0;
   ProcessSerialNumber psn_ = {0, 0};
-  std::unique_ptr<RawTerminal> raw_;  // on a terminal, while installed
+  std::unique_ptr<RawTerminal> raw_;  // on a terminal, while attached
   bool escapeTyped_ = false;          // Escape was typed on the terminal: a cancel
   DialogProgram dialogs_;
   std::string progressTitle_ = "Tarrovel";

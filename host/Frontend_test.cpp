@@ -1,5 +1,7 @@
 #include "host/Frontend.h"
 
+#include "host/AlertAnswers.h"
+
 #include "platform/Console.h"
 
 #include <cstdio>
@@ -54,8 +56,8 @@ TEST(FrontendTest, AlertTextShowsKindExplanationAndButtons) {
 }
 
 // What the plug-in and the platform say reaches the front end's error stream
-// while it is installed, and standard error again once it is gone.
-TEST(FrontendTest, DiagnosticsGoToItsErrorStreamWhileInstalled) {
+// while its handlers are attached, and standard error again once it is gone.
+TEST(FrontendTest, DiagnosticsGoToItsErrorStreamWhileAttached) {
   char *buffer = nullptr;
   size_t size = 0;
   FILE *err = open_memstream(&buffer, &size);
@@ -63,7 +65,7 @@ TEST(FrontendTest, DiagnosticsGoToItsErrorStreamWhileInstalled) {
   testing::internal::CaptureStderr();
   {
     Frontend frontend(AlertMode::kYes, false, stdout, err);
-    frontend.Install();
+    frontend.AttachHandlers();
     TVConsolePrintf("tarrovel: cannot save preferences to %s: %s\n", "/x.plist", "Disk full");
   }
   TVConsolePrintf("tarrovel: after\n");

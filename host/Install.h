@@ -29,13 +29,4 @@ int Uninstall(bool user, FILE *out, FILE *err);
 // loaded plug-ins offer now (cmake --install writes the one of the defaults).
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error);
 
-// What the loaded plug-ins offer now for a representative file and a
-// representative folder (made for the purpose in TMPDIR, then removed).
-bool CurrentStaticItems(PlugInHost &host, std::vector<StaticItem> *items, std::string *error);
-
-// After a successful `run`: when this user's manifest lists static menus and
-// what the plug-in offers now differs from them (a toggle changed a
-// setting), they are rewritten. Problems are reported on err only.
-void RefreshStaticMenus(PlugInHost &host, FILE *err);
-
 }  // namespace tarrovel

@@ -24,7 +24,7 @@ std::string Errno(const std::string &path, int err = errno) { return path + ": "
 
 bool ReadLink(const std::string &path, std::string *target, std::string *error) {
   char buf[PATH_MAX];
-  ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+  ssize_t n = tv::sys::Readlinkat(AT_FDCWD, path.c_str(), buf, sizeof buf);
   if (n < 0) *error = Errno(path);
   else target->assign(buf, size_t(n));
   return n >= 0;
@@ -35,14 +35,14 @@ std::string LinkDigest(const std::string &target) { return ContentDigest("symlin
 bool SymlinkAtomically(const std::string &path, const std::string &target, std::string *error) {
   for (int attempt = 0; attempt < 100; attempt++) {
     std::string tmp = path + ".tarrovel-tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    if (symlink(target.c_str(), tmp.c_str()) != 0) {
+    if (tv::sys::Symlinkat(target.c_str(), AT_FDCWD, tmp.c_str()) != 0) {
       if (errno == EEXIST) continue;
       *error = Errno(path);
       return false;
     }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
+    if (tv::sys::Renameat(AT_FDCWD, tmp.c_str(), AT_FDCWD, path.c_str()) != 0) {
       *error = Errno(path);
-      unlink(tmp.c_str());
+      tv::sys::Unlinkat(AT_FDCWD, tmp.c_str(), 0);
       return false;
     }
     return true;
@@ -77,50 +77,10 @@ bool LoadWanted(const std::string &source, const std::string &dest, Wanted *w, s
 
 std::string Wanted::Digest() const { return symlink ? LinkDigest(content) : ContentDigest(content); }
 
-std::string Dirname(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool ReadFile(const std::string &path, std::string *content, std::string *error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = Errno(path);
-    return false;
-  }
-  content->clear();
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = Errno(path);
-      close(fd);
-      return false;
-    }
-    content->append(buf, size_t(n));
-  }
-  close(fd);
-  return true;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-std::string Realpath(const std::string &path) {
-  char *r = realpath(path.c_str(), nullptr);
-  std::string out = r ? r : "";
-  free(r);
-  return out;
-}
-
 bool Look(const Wanted &w, PathFacts *facts, std::string *error) {
   *facts = PathFacts();
   struct stat st;
-  if (lstat(w.path.c_str(), &st) != 0) {
+  if (tv::sys::Fstatat(AT_FDCWD, w.path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return true;
     *error = Errno(w.path);
     return false;
@@ -151,11 +111,11 @@ bool Put(const Wanted &w, std::string *error) {
 }
 
 bool Rewrite(const std::string &path, const std::string &content, std::string *error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = tv::sys::Openat(AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
   std::vector<tv::sys::NamedValue> xattrs;
-  int err = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : tv::sys::ReadAllXattrs(fd, &xattrs);
-  if (fd >= 0) close(fd);
+  int err = fd < 0 ? errno : tv::sys::Fstat(fd, &st) != 0 ? errno : tv::sys::ReadAllXattrs(fd, &xattrs);
+  if (fd >= 0) tv::sys::Close(fd);
   if (err != 0) {
     *error = Errno(path, err);
     return false;
@@ -171,7 +131,7 @@ bool Rewrite(const std::string &path, const std::string &content, std::string *e
 bool MakeFolders(const std::string &dir, std::vector<std::string> *created, std::string *error) {
   if (dir.empty() || dir == "/" || Exists(dir)) return true;
   if (!MakeFolders(Dirname(dir), created, error)) return false;
-  if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (tv::sys::Mkdirat(AT_FDCWD, dir.c_str(), 0755) != 0 && errno != EEXIST) {
     *error = Errno(dir);
     return false;
   }
@@ -234,6 +194,36 @@ bool ProgramFiles(const std::string &prefix, const std::string &dest, std::vecto
   return true;
 }
 
+InstallPlan PlanFromEnvironment(bool user) {
+  auto env = [](const char *name) -> std::string {
+    const char *v = getenv(name);
+    return v ? v : "";
+  };
+  return PlanFor(user, env("HOME"), env("XDG_DATA_HOME"), env("XDG_CONFIG_HOME"), env("XDG_CONFIG_DIRS"),
+                 TV_INSTALL_PREFIX);
+}
+
+bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, bool *present, std::string *error) {
+  std::string text;
+  *present = Exists(path);
+  if (!*present) return true;
+  if (!ReadFile(path, &text, error)) return false;
+  if (!ParseManifest(text, entries, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+bool WriteManifest(const std::string &path, const std::vector<ManifestEntry> &entries, std::string *error) {
+  Wanted w;
+  w.path = path;
+  w.content = FormatManifest(entries);
+  std::string have, ignored;
+  if (ReadFile(path, &have, &ignored) && have == w.content) return true;
+  return Put(w, error);
+}
+
 void RemoveLeftoverTemporaries(const std::string &path) {
   std::string dir = Dirname(path), base = path.substr(dir.size() + 1) + ".tarrovel-tmp-";
   DIR *d = opendir(dir.c_str());
@@ -248,11 +238,11 @@ void RemoveLeftoverTemporaries(const std::string &path) {
       // A file's is locked while its writer lives.
       int fd = tv::sys::Openat(AT_FDCWD, at.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
       if (fd >= 0 && tv::sys::OfdLock(fd, F_RDLCK, false) == 0) gone.push_back(at);
-      if (fd >= 0) close(fd);
+      if (fd >= 0) tv::sys::Close(fd);
     }
   }
   closedir(d);
-  for (const std::string &g : gone) unlink(g.c_str());
+  for (const std::string &g : gone) tv::sys::Unlinkat(AT_FDCWD, g.c_str(), 0);
 }
 
 std::vector<std::string> RunningProcessNames(bool everyUser) {

@@ -3,6 +3,7 @@
 // path now, and the running file managers. Thin I/O for Install.cpp.
 #pragma once
 
+#include "host/FileAccess.h"
 #include "host/InstallList.h"
 #include "host/InstallPlan.h"
 
@@ -25,12 +26,6 @@ struct Wanted {
   std::string Digest() const;
 };
 
-std::string Dirname(const std::string &path);
-bool ReadFile(const std::string &path, std::string *content, std::string *error);
-bool Exists(const std::string &path);
-// realpath(3), or empty.
-std::string Realpath(const std::string &path);
-
 // What is at w.path now, as JudgePath wants to know it.
 bool Look(const Wanted &w, PathFacts *facts, std::string *error);
 // Puts w in place (a file through a temporary sibling and a rename, owned
@@ -52,6 +47,15 @@ void RemoveLeftoverTemporaries(const std::string &path);
 // Wanted below `dest`.
 bool ProgramFiles(const std::string &prefix, const std::string &dest, std::vector<Wanted> *wanted,
                   std::string *error);
+
+// The plan for the calling user (user) from HOME and the XDG variables, or
+// the system-wide one under the prefix the command was built for.
+InstallPlan PlanFromEnvironment(bool user);
+
+// The install list at path; *present false (and no entries) when there is none.
+bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, bool *present, std::string *error);
+// Writes the list unless it already holds exactly these entries.
+bool WriteManifest(const std::string &path, const std::vector<ManifestEntry> &entries, std::string *error);
 
 // The names (/proc/PID/comm) of the processes of this user, or of every user.
 std::vector<std::string> RunningProcessNames(bool everyUser);

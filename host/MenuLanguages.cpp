@@ -1,6 +1,6 @@
 #include "host/MenuLanguages.h"
 
-#include "host/Install.h"
+#include "host/Offered.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,6 +3,7 @@
 // user their own language but calls one command line for all of them.
 #pragma once
 
+#include "host/Offered.h"
 #include "host/PlugInHost.h"
 #include "host/StaticMenus.h"
 

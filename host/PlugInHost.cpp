@@ -102,6 +102,43 @@ void PlugInHost::Load(const std::vector<std::string> &bundlePaths, bool echo) {
   }
 }
 
+namespace {
+
+// An instance from the first of the bundle's factories that makes one with
+// the contextual-menu interface, held in *p; false with *why naming what the
+// last one lacked.
+bool MakeInstance(void *library, CFUUIDRef *factories, CFStringRef *functions, CFIndex n, LoadedPlugIn *p,
+                  std::string *why) {
+  bool made = false;
+  for (CFIndex i = 0; i < n && !made; i++) {
+    std::string fn = ToUTF8(functions[i]);
+    auto factory = reinterpret_cast<CFPlugInFactoryFunction>(dlsym(library, fn.c_str()));
+    if (factory == nullptr) {
+      *why = "it has no factory function " + fn;
+      continue;
+    }
+    void *unknown = factory(kCFAllocatorDefault, kContextualMenuTypeID);
+    if (unknown == nullptr) {
+      *why = "its factory " + fn + " returned no instance";
+      continue;
+    }
+    auto **iunknown = static_cast<ContextualMenuInterfaceStruct **>(unknown);
+    LPVOID iface = nullptr;
+    HRESULT hr = (*iunknown)->QueryInterface(unknown, Bytes(kContextualMenuInterfaceID), &iface);
+    (*iunknown)->Release(unknown);  // the factory's reference
+    if (hr != S_OK || iface == nullptr) {
+      *why = "its instance does not offer the contextual-menu interface";
+      continue;
+    }
+    p->interface = static_cast<ContextualMenuInterfaceStruct **>(iface);
+    p->factoryID = static_cast<CFUUIDRef>(CFRetain(factories[i]));
+    made = true;
+  }
+  return made;
+}
+
+}  // namespace
+
 bool PlugInHost::LoadOne(const std::string &path, std::string *why) {
   OSStatus err = noErr;
   CFBundleRef bundle = TVBundleCreateWithPath(path.c_str(), &err);
@@ -148,31 +185,7 @@ bool PlugInHost::LoadOne(const std::string &path, std::string *why) {
     return false;
   }
   p.library = library;
-  bool made = false;
-  for (CFIndex i = 0; i < n && !made; i++) {
-    std::string fn = ToUTF8(functions[i]);
-    auto factory = reinterpret_cast<CFPlugInFactoryFunction>(dlsym(library, fn.c_str()));
-    if (factory == nullptr) {
-      *why = "it has no factory function " + fn;
-      continue;
-    }
-    void *unknown = factory(kCFAllocatorDefault, kContextualMenuTypeID);
-    if (unknown == nullptr) {
-      *why = "its factory " + fn + " returned no instance";
-      continue;
-    }
-    auto **iunknown = static_cast<ContextualMenuInterfaceStruct **>(unknown);
-    LPVOID iface = nullptr;
-    HRESULT hr = (*iunknown)->QueryInterface(unknown, Bytes(kContextualMenuInterfaceID), &iface);
-    (*iunknown)->Release(unknown);  // the factory's reference
-    if (hr != S_OK || iface == nullptr) {
-      *why = "its instance does not offer the contextual-menu interface";
-      continue;
-    }
-    p.interface = static_cast<ContextualMenuInterfaceStruct **>(iface);
-    p.factoryID = static_cast<CFUUIDRef>(CFRetain(factories[i]));
-    made = true;
-  }
+  bool made = MakeInstance(library, factories, functions, n, &p, why);
   releaseFactories(0);
   if (!made) {
     dlclose(library);

@@ -308,80 +308,95 @@ class UcaScanner {
   explicit UcaScanner(const std::string &s) : s_(s) {}
 
   bool Scan(UcaLayout *layout, std::string *error) {
-    bool rootDone = false, rootSeen = false;
-    bool inUniqueId = false;
-    UcaElement action;
-    std::vector<std::string> open;
+    layout_ = layout;
     if (Starts("\xEF\xBB\xBF")) pos_ = 3;  // a UTF-8 byte order mark, as some editors write
     while (pos_ < s_.size()) {
+      bool ok;
       if (s_[pos_] != '<') {
-        size_t end = s_.find('<', pos_);
-        if (end == std::string::npos) end = s_.size();
-        std::string text = s_.substr(pos_, end - pos_);
-        if (open.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
-          return Fail(error, "text outside the <actions> element");
-        if (!CheckEntities(text)) return Fail(error, "an unknown entity or a bare '&'");
-        if (inUniqueId) action.id += text;
-        pos_ = end;
+        ok = Text(error);
       } else if (Starts("<?")) {
-        if (!SkipPast("?>")) return Fail(error, "an unterminated processing instruction");
+        ok = SkipPast("?>") || Fail(error, "an unterminated processing instruction");
       } else if (Starts("<!--")) {
-        if (!SkipPast("-->")) return Fail(error, "an unterminated comment");
+        ok = SkipPast("-->") || Fail(error, "an unterminated comment");
       } else if (Starts("<![CDATA[")) {
-        if (open.empty()) return Fail(error, "CDATA outside the <actions> element");
-        size_t from = pos_ + 9;
-        if (!SkipPast("]]>")) return Fail(error, "an unterminated CDATA section");
-        if (inUniqueId) action.id += s_.substr(from, pos_ - 3 - from);
+        ok = CData(error);
       } else if (Starts("<!DOCTYPE")) {
-        if (rootSeen) return Fail(error, "a DOCTYPE inside the document");
-        if (!SkipDoctype()) return Fail(error, "an unterminated DOCTYPE");
+        if (rootSeen_) return Fail(error, "a DOCTYPE inside the document");
+        ok = SkipDoctype() || Fail(error, "an unterminated DOCTYPE");
       } else if (Starts("</")) {
-        size_t tagStart = pos_;
-        pos_ += 2;
-        std::string name = Name();
-        SkipSpace();
-        if (name.empty() || pos_ >= s_.size() || s_[pos_] != '>') return Fail(error, "a malformed end tag");
-        pos_++;
-        if (open.empty() || open.back() != name) return Fail(error, "</" + name + "> does not close the open element");
-        open.pop_back();
-        if (open.size() == 2 && name == "unique-id") inUniqueId = false;
-        if (open.size() == 1 && name == "action") {
-          action.end = pos_;
-          layout->actions.push_back(action);
-        }
-        if (open.empty()) {
-          layout->actionsClose = tagStart;
-          rootDone = true;
-        }
+        ok = EndTag(error);
       } else {
-        size_t tagStart = pos_;
-        pos_++;
-        std::string name = Name();
-        if (name.empty()) return Fail(error, "a malformed tag");
-        if (rootDone) return Fail(error, "an element after </actions>");
-        if (open.empty() && name != "actions") return Fail(error, "the root element is <" + name + ">, not <actions>");
-        bool empty = false;
-        if (!Attributes(&empty)) return Fail(error, "a malformed tag <" + name + ">");
-        rootSeen = true;
-        if (empty) {
-          // <actions/>: what Thunar writes once its last action is deleted.
-          if (open.empty()) {
-            layout->rootSlash = pos_ - 2;
-            rootDone = true;
-          }
-          continue;
-        }
-        open.push_back(name);
-        if (open.size() == 2 && name == "action") action = UcaElement{tagStart, 0, ""};
-        if (open.size() == 3 && open[1] == "action" && name == "unique-id") inUniqueId = true;
+        ok = StartTag(error);
       }
+      if (!ok) return false;
     }
-    if (!rootDone) return Fail(error, open.empty() ? "no <actions> element" : "the file ends inside <" + open.back() + ">");
+    if (!rootDone_) return Fail(error, open_.empty() ? "no <actions> element" : "the file ends inside <" + open_.back() + ">");
     for (UcaElement &e : layout->actions) e.id = Trim(e.id);
     return true;
   }
 
  private:
+  bool Text(std::string *error) {
+    size_t end = s_.find('<', pos_);
+    if (end == std::string::npos) end = s_.size();
+    std::string text = s_.substr(pos_, end - pos_);
+    if (open_.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
+      return Fail(error, "text outside the <actions> element");
+    if (!CheckEntities(text)) return Fail(error, "an unknown entity or a bare '&'");
+    if (inUniqueId_) action_.id += text;
+    pos_ = end;
+    return true;
+  }
+  bool CData(std::string *error) {
+    if (open_.empty()) return Fail(error, "CDATA outside the <actions> element");
+    size_t from = pos_ + 9;
+    if (!SkipPast("]]>")) return Fail(error, "an unterminated CDATA section");
+    if (inUniqueId_) action_.id += s_.substr(from, pos_ - 3 - from);
+    return true;
+  }
+  bool EndTag(std::string *error) {
+    size_t tagStart = pos_;
+    pos_ += 2;
+    std::string name = Name();
+    SkipSpace();
+    if (name.empty() || pos_ >= s_.size() || s_[pos_] != '>') return Fail(error, "a malformed end tag");
+    pos_++;
+    if (open_.empty() || open_.back() != name) return Fail(error, "</" + name + "> does not close the open element");
+    open_.pop_back();
+    if (open_.size() == 2 && name == "unique-id") inUniqueId_ = false;
+    if (open_.size() == 1 && name == "action") {
+      action_.end = pos_;
+      layout_->actions.push_back(action_);
+    }
+    if (open_.empty()) {
+      layout_->actionsClose = tagStart;
+      rootDone_ = true;
+    }
+    return true;
+  }
+  bool StartTag(std::string *error) {
+    size_t tagStart = pos_;
+    pos_++;
+    std::string name = Name();
+    if (name.empty()) return Fail(error, "a malformed tag");
+    if (rootDone_) return Fail(error, "an element after </actions>");
+    if (open_.empty() && name != "actions") return Fail(error, "the root element is <" + name + ">, not <actions>");
+    bool empty = false;
+    if (!Attributes(&empty)) return Fail(error, "a malformed tag <" + name + ">");
+    rootSeen_ = true;
+    if (empty) {
+      // <actions/>: what Thunar writes once its last action is deleted.
+      if (open_.empty()) {
+        layout_->rootSlash = pos_ - 2;
+        rootDone_ = true;
+      }
+      return true;
+    }
+    open_.push_back(name);
+    if (open_.size() == 2 && name == "action") action_ = UcaElement{tagStart, 0, ""};
+    if (open_.size() == 3 && open_[1] == "action" && name == "unique-id") inUniqueId_ = true;
+    return true;
+  }
   bool Fail(std::string *error, const std::string &why) {
     size_t line = size_t(std::count(s_.begin(), s_.begin() + long(std::min(pos_, s_.size())), '\n')) + 1;
     *error = why + " (line " + std::to_string(line) + ")";
@@ -484,6 +499,11 @@ class UcaScanner {
 
   const std::string &s_;
   size_t pos_ = 0;
+  UcaLayout *layout_ = nullptr;
+  bool rootDone_ = false, rootSeen_ = false;
+  bool inUniqueId_ = false;
+  UcaElement action_;
+  std::vector<std::string> open_;  // the elements open at pos_, the root first
 };
 
 // The bytes an element takes with its own line: the indentation before it

@@ -3,10 +3,13 @@
 // what lands where, that a second install changes nothing, that the copied
 // command runs from its own files, that a toggle rewrites the static menus,
 // and that uninstall gives back the user's files byte for byte.
+#include "host/Install.h"
 #include "host/InstallList.h"
 #include "host/StaticMenus.h"
+#include "platform/sys/CallTable.h"
 #include "tests/support/Tarrovel.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -235,9 +238,19 @@ TEST_F(InstallTest, AUcaXmlThatDoesNotParseIsLeftAsItIs) {
 
 namespace {
 
+// The rename that puts the command's copy in place fails, as on a full or
+// failing disk.
+int FailingRename(int oldDir, const char *oldPath, int newDir, const char *newPath) {
+  const char *slash = strrchr(newPath, '/');
+  if (strcmp(slash != nullptr ? slash + 1 : newPath, "tarrovel") != 0)
+    return tv::sys::RealCalls().renameat(oldDir, oldPath, newDir, newPath);
+  errno = EIO;
+  return -1;
+}
+
 // Killed at the Nth rename (each file install writes is renamed into place,
-// the list first, after the plug-in's representative file): whatever it had
-// written, uninstall undoes it.
+// the list first, after the plug-in's representative file), or stopped by a
+// rename that fails: whatever it had written, uninstall undoes it.
 TEST_F(InstallTest, AnInstallKilledAnywhereIsUndoneByUninstall) {
   // As Thunar leaves it once its last action is deleted.
   tree_.file("home/.config/Thunar/uca.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n");
@@ -253,6 +266,25 @@ TEST_F(InstallTest, AnInstallKilledAnywhereIsUndoneByUninstall) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Snapshot(false), before) << r.out;
   }
+  {
+    // In this process (HOME is the tree's), the rename failing through the call table.
+    setenv("XDG_CONFIG_DIRS", tree_.path("etc-xdg").c_str(), 1);
+    setenv("TARROVEL_PLUGIN_PATH", "", 1);
+    tv::sys::CallTable calls = tv::sys::RealCalls();
+    calls.renameat = FailingRename;
+    tv::sys::SubstituteScope failing(calls);
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *err = open_memstream(&text, &size);
+    EXPECT_EQ(tarrovel::Install(true, stdout, err), 1);
+    fclose(err);
+    std::string said(text, size);
+    free(text);
+    EXPECT_EQ(said, "tarrovel: " + installed() + ": Input/output error\n");
+  }
+  EXPECT_EQ(tree_.read("home/.config/Thunar/uca.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions/>\n");
+  EXPECT_EQ(Tarrovel(TV_TARROVEL_EXE, {"uninstall", "--user"}).status, 0);
+  EXPECT_EQ(Snapshot(false), before);
   ASSERT_EQ(Install().status, 0);
   EXPECT_NE(tree_.read("home/.config/Thunar/uca.xml").find("<name>Zap Resource Fork...</name>"), std::string::npos);
   EXPECT_EQ(Uninstall().status, 0);
