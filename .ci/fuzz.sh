@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
-# bounded time on a scratch copy of its seed corpus (platform/<dir>/corpus).
+# bounded time on a scratch copy of its seed corpus: <dir>/corpus/<fuzzer>/
+# when there is one, else the files of <dir>/corpus.
 # Fails on any crash, leak, timeout or sanitizer report.
 # FUZZ_SECONDS (default 60) sets the time per fuzzer.
 set -euo pipefail
@@ -16,7 +17,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     -DTARROVEL_FUZZ=ON -DTARROVEL_TESTS=OFF >&2
 fi
 
-mapfile -t sources < <(cd "$root" && ls platform/*/*_fuzz.cpp 2>/dev/null)
+mapfile -t sources < <(cd "$root" && ls platform/*/*_fuzz.cpp host/*_fuzz.cpp 2>/dev/null)
 if [ "${#sources[@]}" -eq 0 ]; then
   echo "fuzz: no fuzzers" >&2
   exit 0
@@ -34,10 +35,11 @@ status=0
 for src in "${sources[@]}"; do
   name="$(basename "$src" .cpp)"
   seeds="$root/$(dirname "$src")/corpus"
+  [ -d "$seeds/$name" ] && seeds="$seeds/$name"
   work="$scratch/$name"
   mkdir -p "$work/corpus" "$work/artifacts"
   if [ -d "$seeds" ]; then
-    cp "$seeds"/* "$work/corpus/" 2>/dev/null || true
+    find "$seeds" -maxdepth 1 -type f -exec cp {} "$work/corpus/" \;
   fi
   echo "fuzz: $name for ${seconds}s" >&2
   if ! ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \

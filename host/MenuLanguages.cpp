@@ -30,7 +30,35 @@ class ScopedLanguage {
   std::optional<std::string> saved_;
 };
 
+// `key` from the bundle's tables in the language chosen now, as UTF-8.
+std::string Localized(CFBundleRef bundle, const std::string &key) {
+  CFStringRef cfKey = CFStringCreateWithCString(kCFAllocatorDefault, key.c_str(), kCFStringEncodingUTF8);
+  CFStringRef found = cfKey != nullptr ? CFBundleCopyLocalizedString(bundle, cfKey, nullptr, nullptr) : nullptr;
+  std::string text = found != nullptr ? Utf8Of(found) : key;
+  if (found != nullptr) CFRelease(found);
+  if (cfKey != nullptr) CFRelease(cfKey);
+  return text;
+}
+
 }  // namespace
+
+std::string Utf8Of(CFTypeRef value) {
+  if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID()) return "";
+  auto text = static_cast<CFStringRef>(value);
+  std::vector<char> buffer(size_t(CFStringGetLength(text)) * 3 + 1);
+  if (!CFStringGetCString(text, buffer.data(), CFIndex(buffer.size()), kCFStringEncodingUTF8)) return "";
+  return buffer.data();
+}
+
+std::vector<std::string> LocalizedInEveryLanguage(PlugInHost &host, CFBundleRef bundle, const std::string &key) {
+  std::vector<std::string> out = {Localized(bundle, key)};
+  for (const std::string &language : BundleLanguages(host)) {
+    ScopedLanguage scoped(language);
+    std::string text = Localized(bundle, key);
+    if (std::find(out.begin(), out.end(), text) == out.end()) out.push_back(text);
+  }
+  return out;
+}
 
 std::vector<std::string> BundleLanguages(PlugInHost &host) {
   std::vector<std::string> out;

@@ -16,6 +16,13 @@ namespace tarrovel {
 // Resources/<language>.lproj folders), sorted, each once.
 std::vector<std::string> BundleLanguages(PlugInHost &host);
 
+// The string as UTF-8; "" for NULL or anything but a string.
+std::string Utf8Of(CFTypeRef value);
+
+// `key` as `bundle`'s string tables give it in the user's language, then in
+// each of BundleLanguages, each text once.
+std::vector<std::string> LocalizedInEveryLanguage(PlugInHost &host, CFBundleRef bundle, const std::string &key);
+
 // What CurrentStaticItems gives (titles in the user's language), with each
 // item's title in every language of the bundles.
 bool StaticItemsInEveryLanguage(PlugInHost &host, std::vector<StaticItem> *items, std::string *error);

@@ -1,28 +1,12 @@
 #include "host/OfferHint.h"
 
-#include "host/Install.h"
 #include "host/MenuLanguages.h"
-#include "platform/Files.h"
-#include "platform/HostServices.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace tarrovel {
 
 namespace {
-
-// How long one trial may take.
-constexpr int kTrialMilliseconds = 5000;
 
 const StaticItem *Find(const std::vector<StaticItem> &items, const std::string &choice) {
   for (const StaticItem &item : items) {
@@ -38,128 +22,53 @@ std::string Where(const StaticItem &item) {
   return "\"" + item.title + "\" is offered for " + where;
 }
 
-// The trial's alerts are answered as a user who wants nothing done would, and
-// its keyboard, beeps and log go nowhere.
-SInt32 CancelAlert(const TVAlertRequest *request, void *) {
-  if (request->cancelButton > 0) return request->cancelButton;
-  return request->defaultButton > 0 ? request->defaultButton : 1;
-}
-void NoKeys(KeyMap keys, void *) { memset(keys, 0, sizeof(KeyMap)); }
-void NoBeep(short, void *) {}
-void NoConsole(const char *, void *) {}
-
-// A selection of the one item at path.
-bool SelectionOf(const std::string &path, AEDescList *list) {
-  AliasHandle alias = nullptr;
-  bool ok = AECreateList(nullptr, 0, false, list) == noErr && TVNewAliasFromPath(path.c_str(), &alias) == noErr &&
-            alias != nullptr && AEPutPtr(list, 0, typeAlias, *alias, GetHandleSize(alias)) == noErr;
-  if (alias != nullptr) DisposeHandle(alias);
-  return ok;
+CFTypeRef ValueOf(CFDictionaryRef entry, const char *key) {
+  CFStringRef cfKey = CFStringCreateWithCString(kCFAllocatorDefault, key, kCFStringEncodingUTF8);
+  CFTypeRef value = cfKey != nullptr ? CFDictionaryGetValue(entry, cfKey) : nullptr;
+  if (cfKey != nullptr) CFRelease(cfKey);
+  return value;
 }
 
-// In the child: chooses `item` on a representative selection of its kind, then
-// asks for the offer again. Settings go to a folder of its own under `root`.
-bool Trial(PlugInHost &host, const StaticItem &item, const std::string &root, std::vector<StaticItem> *after) {
-  std::string config = root + "/config", path = root + (item.forFiles ? "/file" : "/folder");
-  std::error_code ec;
-  if (!std::filesystem::create_directory(config, ec)) return false;
-  if (item.forFiles) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0) return false;
-    close(fd);
-  } else if (!std::filesystem::create_directory(path, ec)) {
+// One entry of the declaration; false when it is not well formed.
+bool ReadEntry(PlugInHost &host, CFBundleRef bundle, CFTypeRef value, ToggledItem *item) {
+  if (value == nullptr || CFGetTypeID(value) != CFDictionaryGetTypeID()) return false;
+  auto entry = static_cast<CFDictionaryRef>(value);
+  std::string title = Utf8Of(ValueOf(entry, "TVItemTitle")), toggle = Utf8Of(ValueOf(entry, "TVToggleTitle"));
+  CFTypeRef command = ValueOf(entry, "TVItemCommandID"), where = ValueOf(entry, "TVItemOfferedFor");
+  if (title.empty() || toggle.empty() || where == nullptr || CFGetTypeID(where) != CFArrayGetTypeID()) return false;
+  if (command != nullptr && (CFGetTypeID(command) != CFNumberGetTypeID() ||
+                             !CFNumberGetValue(static_cast<CFNumberRef>(command), kCFNumberSInt32Type, &item->command)))
     return false;
+  auto kinds = static_cast<CFArrayRef>(where);
+  for (CFIndex i = 0; i < CFArrayGetCount(kinds); i++) {
+    std::string kind = Utf8Of(CFArrayGetValueAtIndex(kinds, i));
+    if (kind != "files" && kind != "folders") return false;
+    (kind == "files" ? item->forFiles : item->forFolders) = true;
   }
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  setenv("TMPDIR", root.c_str(), 1);
-  AEDescList selection = {typeNull, nullptr};
-  std::string error;
-  bool ok = SelectionOf(path, &selection) && host.Examine(selection, &error);
-  LoadedPlugIn *chosen = nullptr;
-  for (LoadedPlugIn &p : host.plugIns()) {
-    if (ok && FindCommand(p.offered, std::to_string(item.command)) != nullptr) {
-      chosen = &p;
-      break;
-    }
-  }
-  if (chosen != nullptr) (void)host.Handle(*chosen, selection, item.command);
-  host.PostMenuCleanup();
-  AEDisposeDesc(&selection);
-  return chosen != nullptr && CurrentStaticItems(host, after, &error);
-}
-
-// Runs Trial in a child process; *found is `choice` as offered after it, when
-// the trial brought it in.
-bool TrialBringsIn(PlugInHost &host, const StaticItem &item, const std::string &choice, StaticItem *found) {
-  const char *base = getenv("TMPDIR");
-  std::string pattern = (base != nullptr && base[0] == '/' ? std::string(base) : std::string("/tmp")) +
-                        "/tarrovel-trial-XXXXXX";
-  std::vector<char> dir(pattern.begin(), pattern.end());
-  dir.push_back('\0');
-  if (mkdtemp(dir.data()) == nullptr) return false;
-  std::string root = dir.data();
-  std::string answer;
-  int fds[2];
-  if (pipe(fds) == 0) {
-    fflush(nullptr);  // nothing buffered is written twice by the child
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      int null = open("/dev/null", O_RDWR);
-      for (int fd = 0; fd <= 2 && null >= 0; fd++) dup2(null, fd);
-      TVSetAlertPresenter(CancelAlert, nullptr);
-      TVSetKeyboardPoller(NoKeys, nullptr);
-      TVSetBeepHandler(NoBeep, nullptr);
-      TVSetConsoleSink(NoConsole, nullptr);
-      std::vector<StaticItem> offered;
-      const StaticItem *brought = Trial(host, item, root, &offered) ? Find(offered, choice) : nullptr;
-      if (brought != nullptr) {
-        // Where it is offered, then its title.
-        std::string message = std::string(1, char('0' + (brought->forFiles ? 1 : 0) + (brought->forFolders ? 2 : 0))) +
-                              brought->title;
-        (void)!write(fds[1], message.data(), message.size());
-      }
-      _exit(0);
-    }
-    close(fds[1]);
-    // A plug-in whose item never returns costs the hint, not the command.
-    pollfd wait = {fds[0], POLLIN, 0};
-    char buffer[512];
-    ssize_t n = 0;
-    while (pid > 0) {
-      int ready = poll(&wait, 1, kTrialMilliseconds);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) {
-        kill(pid, SIGKILL);
-        answer.clear();
-        break;
-      }
-      n = read(fds[0], buffer, sizeof buffer);
-      if (n > 0) answer.append(buffer, size_t(n));
-      else if (n == 0 || errno != EINTR) break;
-    }
-    close(fds[0]);
-    while (pid > 0 && waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
-  if (answer.size() < 2) return false;
-  found->forFiles = (answer[0] - '0') & 1;
-  found->forFolders = (answer[0] - '0') & 2;
-  found->title = answer.substr(1);
-  found->command = 0;
-  return true;
+  item->titles = LocalizedInEveryLanguage(host, bundle, title);
+  item->toggleTitles = LocalizedInEveryLanguage(host, bundle, toggle);
+  return item->forFiles || item->forFolders;
 }
 
 }  // namespace
 
-std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &now, SInt32 toggle,
-                      const std::vector<StaticItem> &afterToggle) {
+std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &now,
+                      const std::vector<ToggledItem> &declared) {
   if (const StaticItem *item = Find(now, choice)) return Where(*item);
-  const StaticItem *item = Find(afterToggle, choice);
-  if (toggle == 0 || item == nullptr) return "";
-  return Where(*item) + ", once switched on with the toggle [" + std::to_string(toggle) + "]";
+  for (const ToggledItem &d : declared) {
+    bool named = std::find(d.titles.begin(), d.titles.end(), choice) != d.titles.end() ||
+                 (d.command != 0 && std::to_string(d.command) == choice);
+    const StaticItem *toggle = nullptr;
+    for (size_t i = 0; named && toggle == nullptr && i < d.toggleTitles.size(); i++)
+      toggle = Find(now, d.toggleTitles[i]);
+    if (toggle == nullptr) continue;
+    StaticItem item;
+    item.title = d.titles.front();
+    item.forFiles = d.forFiles;
+    item.forFolders = d.forFolders;
+    return Where(item) + ", once switched on with the toggle [" + std::to_string(toggle->command) + "]";
+  }
+  return "";
 }
 
 NotOfferedText NotOfferedDialog(const std::string &language, const std::string &choice, const std::string &hint,
@@ -181,18 +90,27 @@ NotOfferedText NotOfferedDialog(const std::string &language, const std::string &
   return {"\"" + choice + "\" is not offered for this selection", explanation};
 }
 
+std::vector<ToggledItem> DeclaredToggledItems(PlugInHost &host) {
+  std::vector<ToggledItem> out;
+  CFStringRef key = CFStringCreateWithCString(kCFAllocatorDefault, kItemsShownByTogglesKey, kCFStringEncodingUTF8);
+  for (const LoadedPlugIn &p : host.plugIns()) {
+    CFTypeRef list = key != nullptr ? CFBundleGetValueForInfoDictionaryKey(p.bundle, key) : nullptr;
+    if (list == nullptr || CFGetTypeID(list) != CFArrayGetTypeID()) continue;
+    auto entries = static_cast<CFArrayRef>(list);
+    for (CFIndex i = 0; i < CFArrayGetCount(entries); i++) {
+      ToggledItem item;
+      if (ReadEntry(host, p.bundle, CFArrayGetValueAtIndex(entries, i), &item)) out.push_back(std::move(item));
+    }
+  }
+  if (key != nullptr) CFRelease(key);
+  return out;
+}
+
 std::string HowToOffer(PlugInHost &host, const std::string &choice) {
   std::vector<StaticItem> now;
   std::string error;
   if (!StaticItemsInEveryLanguage(host, &now, &error)) return "";
-  if (Find(now, choice) != nullptr) return OfferHint(choice, now, 0, {});
-  for (const StaticItem &item : now) {
-    StaticItem found;
-    if (item.separator || !TrialBringsIn(host, item, choice, &found)) continue;
-    // found has the title as offered: the choice may have been a command ID.
-    return OfferHint(found.title, now, item.command, {found});
-  }
-  return "";
+  return OfferHint(choice, now, DeclaredToggledItems(host));
 }
 
 }  // namespace tarrovel

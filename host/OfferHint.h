@@ -1,8 +1,23 @@
-// How an item that is not offered for a selection would be, learnt from the
-// loaded plug-ins alone, so that it holds for any bundle: what they offer for
-// a representative file and folder now, and, when the item is not among it,
-// what they offer after each of those items is tried in a child process whose
-// settings, files and alerts are thrown away.
+// How an item that is not offered for a selection would be: where the loaded
+// plug-ins offer it for a representative file and folder now, or, for an item
+// that a setting hides, the toggle that shows it as its bundle declares. No
+// item is ever chosen to find out: a plug-in's command may do anything.
+//
+// The declaration, in the bundle's Info.plist (titles are keys of its string
+// tables, as its menu titles are, so that the hint reads in any language):
+//
+//   <key>TVItemsShownByToggles</key>
+//   <array>
+//     <dict>
+//       <key>TVItemTitle</key>      <string>Zap Data Fork...</string>
+//       <key>TVItemCommandID</key>  <integer>2000</integer>  (optional)
+//       <key>TVItemOfferedFor</key> <array><string>files</string></array>
+//       <key>TVToggleTitle</key>    <string>Show Zap Data Fork Menu</string>
+//     </dict>
+//   </array>
+//
+// TVItemOfferedFor holds "files", "folders" or both. An entry that is not
+// well formed is left out.
 #pragma once
 
 #include "host/PlugInHost.h"
@@ -13,12 +28,24 @@
 
 namespace tarrovel {
 
+// The info dictionary key of the declaration.
+inline constexpr const char *kItemsShownByTogglesKey = "TVItemsShownByToggles";
+
+// One declared item and its toggle, each titled in every language of the
+// bundles, the user's own first.
+struct ToggledItem {
+  std::vector<std::string> titles;
+  SInt32 command = 0;  // 0: none declared
+  bool forFiles = false;
+  bool forFolders = false;
+  std::vector<std::string> toggleTitles;
+};
+
 // The hint for `choice` (a title or a decimal command ID): where it is offered
-// in `now`, or else where it is offered in `afterToggle`, the offer once the
-// item `toggle` has been chosen ("", 0 and {} when no trial brought it in).
-// "" when neither offers it.
-std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &now, SInt32 toggle,
-                      const std::vector<StaticItem> &afterToggle);
+// in `now`, or else where the declared item it names is offered once its
+// toggle, which must be in `now`, is chosen. "" when neither.
+std::string OfferHint(const std::string &choice, const std::vector<StaticItem> &now,
+                      const std::vector<ToggledItem> &declared);
 
 // The dialog that answers `choice` when it is not offered, in `language`
 // (Japanese for "ja", else English): the message, and an explanation made of
@@ -32,9 +59,11 @@ struct NotOfferedText {
 NotOfferedText NotOfferedDialog(const std::string &language, const std::string &choice, const std::string &hint,
                                 const std::string &offered);
 
-// OfferHint for what the loaded plug-ins offer now and after the first item
-// whose trial brings `choice` in. Changes nothing that lasts: each trial runs
-// in a child process with its own settings folder, every alert cancelled.
+// The items the loaded bundles declare shown by a toggle.
+std::vector<ToggledItem> DeclaredToggledItems(PlugInHost &host);
+
+// OfferHint for what the loaded plug-ins offer now and what they declare.
+// Asks them for their menus only: nothing is chosen, no process started.
 std::string HowToOffer(PlugInHost &host, const std::string &choice);
 
 }  // namespace tarrovel

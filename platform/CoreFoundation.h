@@ -35,6 +35,7 @@ typedef struct __CFBundle *CFBundleRef;
 typedef struct __CFBundle *CFPlugInRef;
 typedef const struct __CFURL *CFURLRef;
 typedef const struct __CFDictionary *CFDictionaryRef;
+typedef const struct __CFNumber *CFNumberRef;
 
 struct CFRange {
   CFIndex location;
@@ -57,6 +58,8 @@ CFHashCode CFHash(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeID CFStringGetTypeID();
 CFTypeID CFArrayGetTypeID();
+CFTypeID CFDictionaryGetTypeID();
+CFTypeID CFNumberGetTypeID();
 CFTypeID CFDataGetTypeID();
 CFTypeID CFBooleanGetTypeID();
 CFTypeID CFUUIDGetTypeID();
@@ -231,11 +234,29 @@ CFUUIDRef CFUUIDCreateFromString(CFAllocatorRef alloc, CFStringRef uuidStr);
 CFStringRef CFUUIDCreateString(CFAllocatorRef alloc, CFUUIDRef uuid);
 CFUUIDBytes CFUUIDGetUUIDBytes(CFUUIDRef uuid);
 
+// ---- Dictionaries --------------------------------------------------------------
+// Immutable, made by the library alone (from a bundle's Info.plist).
+
+CFIndex CFDictionaryGetCount(CFDictionaryRef d);
+// The value for key (compared with CFEqual), borrowed; NULL when there is none.
+const void *CFDictionaryGetValue(CFDictionaryRef d, const void *key);
+
+// Integers, made by the library alone (from a bundle's Info.plist).
+enum CFNumberType { kCFNumberSInt32Type = 3, kCFNumberSInt64Type = 4 };
+// Stores the number as theType in *valuePtr; false when it does not fit (or
+// for an unknown type), *valuePtr then unchanged.
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void *valuePtr);
+
 // ---- Bundles ---------------------------------------------------------------
 
 // A bundle the host has opened (see HostServices.h); borrowed, or NULL.
 CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID);
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);  // borrowed
+// The value of key in Info.plist, borrowed for the bundle's lifetime: a
+// CFString, CFBoolean, CFNumber (integers), CFData, or a CFArray or
+// CFDictionary of them; NULL when the key is absent or holds something else
+// (a real number, a date).
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
 // Looks key up in Resources/<language>.lproj/<tableName or Localizable>.strings
 // of the user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), then of en.
 // Returns a new string: the translation, else value (when given), else key.

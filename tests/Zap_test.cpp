@@ -242,10 +242,10 @@ TEST_F(ZapTest, TogglesFlipTheStoredSettingAndTheNextTitle) {
   EXPECT_EQ(r.status, 2);
 }
 
-// The host finds where an item is offered by trying the offered items in a
-// child process: the toggle is named in any language, and the trials leave no
-// setting, alert or temporary folder behind.
-TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndTheTrialsLeaveNothing) {
+// The host says where an item is offered from what the bundle declares: the
+// item is named in any language, and asking leaves no setting, alert or
+// temporary folder behind.
+TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndLeavesNothing) {
   std::string f = MacFile("f");
   std::string folder = tree.folder("folder");
   tv::test::WriteSettings(tree, false, false, true);
@@ -262,7 +262,7 @@ TEST_F(ZapTest, AnItemNotOfferedSaysWhereAndTheTrialsLeaveNothing) {
   r = Tarrovel({"run", "2005", f}, "", {"TMPDIR=" + tmp});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.find("is offered for"), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;  // the trial of 2001 was asked, and cancelled
+  EXPECT_EQ(r.err.find("[caution]"), std::string::npos) << r.err;
 
   EXPECT_EQ(tree.read("home/.config/tarrovel/org.tarrovel.Tarrovel.plist"), settings);
   EXPECT_EQ(RsrcSize(f), 600u);

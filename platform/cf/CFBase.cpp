@@ -120,6 +120,8 @@ CFTypeID CFGetTypeID(CFTypeRef cf) {
 
 CFTypeID CFStringGetTypeID() { return tvcf::kStringTypeID; }
 CFTypeID CFArrayGetTypeID() { return tvcf::kArrayTypeID; }
+CFTypeID CFDictionaryGetTypeID() { return tvcf::kDictionaryTypeID; }
+CFTypeID CFNumberGetTypeID() { return tvcf::kNumberTypeID; }
 CFTypeID CFDataGetTypeID() { return tvcf::kDataTypeID; }
 CFTypeID CFBooleanGetTypeID() { return tvcf::kBooleanTypeID; }
 CFTypeID CFUUIDGetTypeID() { return tvcf::kUUIDTypeID; }

@@ -55,6 +55,9 @@ struct __CFBundle : TVCFObject {
   std::vector<PlugInType> types;
   // Parsed string tables by language and table name; parsed once.
   std::map<std::pair<std::string, std::string>, tvcf::StringsTable> tables;
+  // Info.plist as read, and the keys asked for so far as CF objects (owned).
+  tvcf::PlistPtr info;
+  std::map<std::string, CFTypeRef> infoValues;
 };
 
 namespace {
@@ -111,6 +114,7 @@ OSStatus ReadInfoPlist(__CFBundle *bundle) {
     }
     bundle->types.push_back(std::move(t));
   });
+  bundle->info = std::move(root);
   bundle->identifier = tvcf::CreateString(std::move(chars));
   return bundle->identifier ? noErr : memFullErr;
 }
@@ -159,6 +163,9 @@ __CFBundle::~__CFBundle() {
   auto &open = OpenBundles();
   open.erase(std::remove(open.begin(), open.end(), this), open.end());
   if (identifier) CFRelease(identifier);
+  for (auto &[key, value] : infoValues) {
+    if (value) CFRelease(value);
+  }
 }
 
 CFBundleRef TVBundleCreateWithPath(const char *bundlePath, OSStatus *outError) {
@@ -262,6 +269,22 @@ CFStringRef TVBundleGetLanguage(CFBundleRef bundle) {
   if (!b) return nullptr;
   // Interned, so the borrowed string outlives any later change of language.
   return __CFStringMakeConstantString(BundleLanguage(*b).c_str());
+}
+
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key) {
+  __CFBundle *b = AsBundle(bundle);
+  if (!b || !tvcf::AsString(key)) return nullptr;
+  try {
+    const std::string k = tvcf::UTF8(key);
+    auto it = b->infoValues.find(k);
+    if (it != b->infoValues.end()) return it->second;
+    CFTypeRef value = tvcf::CreateFromPlist(plist_dict_get_item(b->info.get(), k.c_str()));
+    // A key that gave nothing is looked at again when asked again.
+    if (value) b->infoValues.emplace(k, value);
+    return value;
+  } catch (const std::exception &) {
+    return nullptr;
+  }
 }
 
 CFStringRef CFBundleCopyLocalizedString(CFBundleRef bundle, CFStringRef key, CFStringRef value,

@@ -40,7 +40,9 @@ std::string PlugInInfo(const std::string &identifier) {
                    "<string>" + kFactoryA + "</string>"
                    "<string>00000000-0000-0000-0000-0000000000FF</string>"
                    "<string>" + kFactoryB + "</string>"
-                   "</array></dict>");
+                   "</array></dict>"
+                   "<key>Declared</key><array><dict><key>n</key><integer>-7</integer>"
+                   "<key>on</key><true/><key>real</key><real>1.5</real></dict><string>s</string></array>");
 }
 
 // Sets or unsets environment variables for the life of the object.
@@ -123,6 +125,20 @@ TEST_F(CFBundleTest, ReadsIdentifierExecutableAndFactoriesInOrder) {
   EXPECT_EQ(0, TVBundleCopyFactoriesForType(b, otherType, ids, names, 4));
   TVCFFailNthAllocation(2);  // the first function name: nothing is handed out, nothing leaks
   EXPECT_EQ(0, TVBundleCopyFactoriesForType(b, type, ids, names, 4));
+
+  // Other keys, as CF objects: what has no CF type here is left out.
+  auto declared = static_cast<CFArrayRef>(CFBundleGetValueForInfoDictionaryKey(b, CFSTR("Declared")));
+  ASSERT_EQ(CFArrayGetTypeID(), CFGetTypeID(declared));
+  ASSERT_EQ(2, CFArrayGetCount(declared));
+  auto entry = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(declared, 0));
+  EXPECT_EQ(2, CFDictionaryGetCount(entry));
+  int32_t n = 0;
+  EXPECT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(entry, CFSTR("n"))), kCFNumberSInt32Type, &n));
+  EXPECT_EQ(-7, n);
+  EXPECT_EQ(kCFBooleanTrue, CFDictionaryGetValue(entry, CFSTR("on")));
+  EXPECT_EQ("s", Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(declared, 1))));
+  EXPECT_EQ(declared, CFBundleGetValueForInfoDictionaryKey(b, CFSTR("Declared")));  // read once
+  EXPECT_EQ(nullptr, CFBundleGetValueForInfoDictionaryKey(b, CFSTR("Absent")));
 }
 
 TEST_F(CFBundleTest, ReadsBinaryInfoPlist) {

@@ -22,6 +22,8 @@ namespace tvcf {
 
 enum TypeID : CFTypeID {
   kStringTypeID = 7,
+  kDictionaryTypeID = 18,
+  kNumberTypeID = 22,
   kArrayTypeID = 19,
   kDataTypeID = 20,
   kBooleanTypeID = 21,
@@ -69,6 +71,29 @@ struct __CFArray : TVCFObject {
   std::vector<const void *> values;
   CFArrayCallBacks callBacks{};  // all NULL: values are plain pointers
   bool isMutable = false;
+};
+
+// Immutable, string keys, in the order they were read.
+struct __CFDictionary : TVCFObject {
+  __CFDictionary() : TVCFObject(tvcf::kDictionaryTypeID) {}
+  ~__CFDictionary() override;
+  bool Equal(const TVCFObject &other) const override;
+  CFHashCode Hash() const override { return CFHashCode(entries.size()); }
+  std::u16string Describe() const override;
+
+  std::vector<std::pair<CFStringRef, CFTypeRef>> entries;  // both owned
+};
+
+// An integer, as property lists hold them.
+struct __CFNumber : TVCFObject {
+  __CFNumber() : TVCFObject(tvcf::kNumberTypeID) {}
+  bool Equal(const TVCFObject &other) const override {
+    return value == static_cast<const __CFNumber &>(other).value;
+  }
+  CFHashCode Hash() const override { return CFHashCode(value); }
+  std::u16string Describe() const override;
+
+  int64_t value = 0;
 };
 
 struct __CFData : TVCFObject {

@@ -1,6 +1,8 @@
 // Small helpers over libplist for bundles and preferences.
 #pragma once
 
+#include "platform/CoreFoundation.h"
+
 #include <plist/plist.h>
 
 #include <functional>
@@ -21,5 +23,10 @@ PlistPtr ParsePlist(const std::string &bytes);
 bool PlistString(plist_t node, std::string *out);
 // Calls visit for each entry of a dictionary, in the order of the file.
 void ForEachDictItem(plist_t dict, const std::function<void(const std::string &key, plist_t value)> &visit);
+
+// The node as CF objects (see CFBundleGetValueForInfoDictionaryKey for the
+// types); a new reference, or NULL for the types left out. Array items and
+// dictionary entries of those types are left out, the rest kept.
+CFTypeRef CreateFromPlist(plist_t node);
 
 }  // namespace tvcf

@@ -2,9 +2,7 @@
 // arbitrary bytes. A planner must never fail its own check, and what it plans
 // must parse again, keep everything it was not asked to change, stay inside
 // the input when done in place, and leave nothing more to do when run again.
-#include <cstdio>
-#include <cstdlib>
-
+#include "platform/FuzzCheck.h"
 #include "platform/forks/AppleDouble.h"
 #include "tests/support/Sidecars.h"
 #include "platform/forks/StoreDecisions.h"
@@ -13,14 +11,6 @@
 
 namespace tv::forks {
 namespace {
-
-#define FUZZ_CHECK(condition)                                                   \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
-  } while (0)
 
 // Reads every byte a view hands out, so that the sanitizers see a view that
 // points outside the input.

@@ -5,15 +5,30 @@
 
 namespace tv::test {
 
-RunResult Tarrovel(const std::vector<std::string> &args, const std::string &input,
-                   const std::vector<std::string> &env) {
-  std::vector<std::string> argv = {TV_TARROVEL_EXE};
+namespace {
+
+RunResult RunTarrovel(const std::vector<std::string> &wrapper, const std::vector<std::string> &args,
+                      const std::string &input, const std::vector<std::string> &env) {
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(TV_TARROVEL_EXE);
   argv.insert(argv.end(), args.begin(), args.end());
   std::string bundleDir = TV_BUNDLE_DIR;
   std::vector<std::string> fullEnv = {"TARROVEL_PLUGIN_PATH=" + bundleDir.substr(0, bundleDir.rfind('/')),
                                       "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=C.UTF-8"};
   fullEnv.insert(fullEnv.end(), env.begin(), env.end());
   return Run(argv, input, fullEnv);
+}
+
+}  // namespace
+
+RunResult Tarrovel(const std::vector<std::string> &args, const std::string &input,
+                   const std::vector<std::string> &env) {
+  return RunTarrovel({}, args, input, env);
+}
+
+RunResult TarrovelUnder(const std::vector<std::string> &wrapper, const std::vector<std::string> &args,
+                        const std::vector<std::string> &env) {
+  return RunTarrovel(wrapper, args, "", env);
 }
 
 std::vector<std::string> JsonTitles(const std::string &json) {

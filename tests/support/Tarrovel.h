@@ -10,6 +10,9 @@ namespace tv::test {
 
 RunResult Tarrovel(const std::vector<std::string> &args, const std::string &input = "",
                    const std::vector<std::string> &env = {});
+// The same, run by `wrapper` (for example {"/usr/bin/strace", ...}).
+RunResult TarrovelUnder(const std::vector<std::string> &wrapper, const std::vector<std::string> &args,
+                        const std::vector<std::string> &env = {});
 // The titles in a `menu --json` output, in order, submenu titles included.
 std::vector<std::string> JsonTitles(const std::string &json);
 // Writes the three settings into the preferences file of the tree's HOME.
