@@ -104,6 +104,16 @@ def colour_pixels(w, colour):
 
 # ---- screenshots -----------------------------------------------------------
 
+def settle(timeout):
+    """Waits, for up to timeout seconds, until the screen stays the same for a
+    tenth of a second."""
+    def screen():
+        return subprocess.run(["import", "-window", "root", "rgb:-"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout
+    last = [screen()]
+    poll(lambda: last.append(screen()) or last[-1] == last.pop(0), timeout)
+
+
 class Shots:
     """Screenshots of the whole screen, numbered in the order taken. Those
     taken with publish=True are copied, under their label, into the folder
@@ -119,13 +129,8 @@ class Shots:
         """The screen, or with window the part of it that window covers."""
         path = os.path.join(self.folder, "%02d-%s.png" % (len(self.taken) + 1, label))
         if publish:
-            # A picture for the README waits for the screen to settle (a
-            # popover still sliding in), for up to three seconds.
-            def screen():
-                return subprocess.run(["import", "-window", "root", "rgb:-"], stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL).stdout
-            last = [screen()]
-            poll(lambda: last.append(screen()) or last[-1] == last[-2], 3)
+            # Not a popover still sliding in.
+            settle(3)
         crop = []
         if window is not None:
             g = geometry(window)
