@@ -6,11 +6,14 @@
 # themselves skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# qdbus-qt5: qdbus, which drives kdialog's progress bar under KDE.
+# qdbus-qt5: qdbus, which drives kdialog's progress bar under KDE. libglib2.0-bin:
+# gdbus, which posts the summary notification; python3-gi: the tests' stand-in
+# for the notification service.
 # Dolphin with --no-install-recommends: 137 packages, 46 MB to download (164 MB
 # installed), about two minutes to install on the two-core machine.
 DESKTOP_PACKAGES=(nautilus python3-nautilus nemo nemo-python thunar dolphin kdialog xvfb xauth
-  xdotool imagemagick zenity xcompmgr dbus-daemon locales fonts-ipafont-gothic qdbus-qt5)
+  xdotool imagemagick zenity xcompmgr dbus-daemon locales fonts-ipafont-gothic qdbus-qt5 libglib2.0-bin
+  python3-gi)
 missing=()
 for p in "${DESKTOP_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace tarrovel {
@@ -193,16 +194,22 @@ std::vector<StaticItem> StaticItemsFor(const std::vector<MenuItem> &forFile, con
 
 namespace {
 
-// One service menu file holding `items`, shown for files, folders or both.
-std::string ServiceMenuText(const std::vector<StaticItem> &items, bool files, bool folders,
+// One service menu file holding `items`, each with its place in the whole
+// submenu, shown for files, folders or both. Dolphin merges the files that
+// name the same submenu and orders their items by action id, whatever the
+// order of Actions=: the id begins with the place, so that the submenu keeps
+// the plug-in's order.
+std::string ServiceMenuText(const std::vector<std::pair<size_t, StaticItem>> &items, bool files, bool folders,
                             const std::string &tarrovel) {
   std::string actions, sections;
-  for (const StaticItem &it : items) {
+  for (const auto &[place, it] : items) {
     if (it.separator) {
       actions += "_SEPARATOR_;";
       continue;
     }
-    std::string id = "tarrovel" + std::to_string(it.command);
+    char number[16];
+    snprintf(number, sizeof number, "%03zu", place);
+    std::string id = std::string("tarrovel") + number + "-" + std::to_string(it.command);
     actions += id + ";";
     sections += "\n[Desktop Action " + id + "]\nName=" + DesktopValue(CommandTitle(it)) + "\n";
     for (const auto &[language, title] : Translations(it)) sections += "Name[" + language + "]=" + DesktopValue(title) + "\n";
@@ -224,7 +231,9 @@ std::string ServiceMenuText(const std::vector<StaticItem> &items, bool files, bo
 std::string DolphinServiceMenu(const std::vector<StaticItem> &items, const std::string &tarrovel) {
   bool files = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFiles; });
   bool folders = std::any_of(items.begin(), items.end(), [](const StaticItem &it) { return it.forFolders; });
-  return ServiceMenuText(items, files, folders, tarrovel);
+  std::vector<std::pair<size_t, StaticItem>> placed;
+  for (size_t i = 0; i < items.size(); i++) placed.push_back({i, items[i]});
+  return ServiceMenuText(placed, files, folders, tarrovel);
 }
 
 std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &items, const std::string &tarrovel) {
@@ -239,13 +248,14 @@ std::vector<ServiceMenuFile> DolphinServiceMenus(const std::vector<StaticItem> &
   for (const Group &g : groups) {
     // A separator stays where it parts two items of the submenu: at the start
     // of a file, it parts its items from those of the files before.
-    std::vector<StaticItem> mine;
-    for (const StaticItem &it : items) {
-      bool member = it.separator ? (mine.empty() || !mine.back().separator)
+    std::vector<std::pair<size_t, StaticItem>> mine;
+    for (size_t i = 0; i < items.size(); i++) {
+      const StaticItem &it = items[i];
+      bool member = it.separator ? (mine.empty() || !mine.back().second.separator)
                                  : it.forFiles == g.files && it.forFolders == g.folders;
-      if (member) mine.push_back(it);
+      if (member) mine.push_back({i, it});
     }
-    while (!mine.empty() && mine.back().separator) mine.pop_back();
+    while (!mine.empty() && mine.back().second.separator) mine.pop_back();
     out.push_back({g.name, ServiceMenuText(mine, g.files, g.folders, tarrovel)});
   }
   return out;

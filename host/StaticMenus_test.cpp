@@ -267,24 +267,26 @@ TEST(DolphinTest, ServiceMenuQuotesTheCommandAndTakesTheUnionOfConditions) {
   AddTitles(&items, "ja", {StaticItem{"項目", 2010}});
   std::string text = DolphinServiceMenu(items, "/home/a b/100%/\"x\"/$(tarrovel)");
   EXPECT_NE(text.find("\nMimeType=all/allfiles;\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nActions=tarrovel2001;_SEPARATOR_;tarrovel2010;\n"), std::string::npos);
+  EXPECT_NE(text.find("\nActions=tarrovel000-2001;_SEPARATOR_;tarrovel002-2010;\n"), std::string::npos);
   EXPECT_NE(text.find("\nX-KDE-Submenu=Tarrovel\n"), std::string::npos);
-  EXPECT_NE(text.find("\n[Desktop Action tarrovel2010]\nName=Item 2010\nName[ja]=項目\n"
+  EXPECT_NE(text.find("\n[Desktop Action tarrovel002-2010]\nName=Item 2010\nName[ja]=項目\n"
                       "Exec=\"/home/a b/100%%/\\\\\"x\\\\\"/\\\\$(tarrovel)\" run --gui -- \"Item 2010\" %F\n"),
             std::string::npos)
       << text;
   EXPECT_NE(DolphinServiceMenu(Items({{2002, true}}), "/t").find("\nMimeType=inode/directory;\n"), std::string::npos);
 }
 
-TEST(DolphinTest, EachItemIsShownOnlyWhereItIsOffered) {
+// Dolphin merges the three files into one submenu ordered by action id.
+TEST(DolphinTest, EachItemIsShownOnlyWhereItIsOfferedInTheSubmenusOrder) {
   std::vector<MenuItem> file = {Cmd("ZRF", 2001), Cmd("ZDF", 2000), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
   std::vector<MenuItem> folder = {Cmd("ZRFR", 2002), Sep(), Cmd("T1", 2010), Cmd("T2", 2011)};
   std::vector<ServiceMenuFile> files = DolphinServiceMenus(StaticItemsFor(file, folder), "/t");
   ASSERT_EQ(files.size(), 3u);
   const char *expected[][3] = {
-      {"tarrovel-files.desktop", "MimeType=all/allfiles;\n", "Actions=tarrovel2001;tarrovel2000;\n"},
-      {"tarrovel-folders.desktop", "MimeType=inode/directory;\n", "Actions=tarrovel2002;\n"},
-      {"tarrovel.desktop", "MimeType=all/allfiles;inode/directory;\n", "Actions=_SEPARATOR_;tarrovel2010;tarrovel2011;\n"}};
+      {"tarrovel-files.desktop", "MimeType=all/allfiles;\n", "Actions=tarrovel000-2001;tarrovel001-2000;\n"},
+      {"tarrovel-folders.desktop", "MimeType=inode/directory;\n", "Actions=tarrovel002-2002;\n"},
+      {"tarrovel.desktop", "MimeType=all/allfiles;inode/directory;\n",
+       "Actions=_SEPARATOR_;tarrovel004-2010;tarrovel005-2011;\n"}};
   for (size_t i = 0; i < 3; i++) {
     EXPECT_EQ(files[i].name, expected[i][0]);
     EXPECT_NE(files[i].content.find(std::string("\n") + expected[i][1] + expected[i][2]), std::string::npos)

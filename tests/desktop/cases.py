@@ -13,11 +13,13 @@ import re
 import signal
 import struct
 import subprocess
+import time
 
-from harness import (Failure, Shots, colour_pixels, focus, key, mac_file, parse_sidecar, pids_with_env,
-                     pointer_away, poll, process_names, read_sidecar, run, sidecar_of, wait_for,
-                     wait_window, window_name, windows, K_HAS_CUSTOM_ICON)
+from harness import (colour_pixels, Failure, focus, geometry, key, mac_file, parse_sidecar,
+                     pids_with_env, pointer_away, poll, process_names, read_sidecar, run, settle, Shots,
+                     sidecar_of, wait_for, wait_window, window_name, windows, K_HAS_CUSTOM_ICON)
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 FORK = bytes(range(256)) * 8
 DIALOG = "^Tarrovel$"
 # The progress window is titled with the action.
@@ -43,20 +45,58 @@ MENU_KEYS = {"dolphin": "Menu"}
 # slider) a few dozen.
 SELECTION_COLOUR = "#3584E4"
 SELECTION_PIXELS = 500
+# Draws the notifications in the README's picture (notification-daemon).
+NOTIFICATION_DAEMON = "/usr/lib/notification-daemon/notification-daemon"
+
+
+def name_owned(*bus):
+    """Whether the bus (gdbus's --session or --address ADDRESS) has a
+    notification service."""
+    return "true" in run("gdbus", "call", *bus, "--dest", "org.freedesktop.DBus", "--object-path",
+                         "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+                         "org.freedesktop.Notifications", check=False).stdout
 
 
 class Desktop:
     def __init__(self, build, folder):
         self.build = build
         self.folder = folder
-        self.files = os.path.join(folder, "Mac Stick")
+        # In HOME, so that the file managers show it as ~/Mac Stick.
+        self.files = os.path.join(os.environ["HOME"], "Mac Stick")
         os.makedirs(self.files)
         self.shots = Shots(os.path.join(folder, "shots"))
         self.procs = []
         # A compositing manager, so that menus and popovers are drawn with
         # their rounded corners instead of on black squares in screenshots.
         self.start("xcompmgr")
+        self.notified = os.path.join(folder, "notifications.jsonl")
+        self.notification_daemon = None
+        self.notification_service()
         self.tarrovel = self.install()
+
+    def notification_service(self):
+        """The stand-in that records the notifications (notifications.py).
+        When the README's pictures are made, a real notification daemon on a
+        bus of its own draws what the stand-in passes on."""
+        args = ["/usr/bin/python3", os.path.join(HERE, "notifications.py"), self.notified]
+        if os.environ.get("TARROVEL_DESKTOP_SCREENSHOTS") and os.access(NOTIFICATION_DAEMON, os.X_OK):
+            bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                   stdout=subprocess.PIPE, text=True)
+            self.procs.append(bus)
+            address = bus.stdout.readline().strip()
+            self.notification_daemon = self.start(
+                NOTIFICATION_DAEMON, env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address))
+            wait_for(lambda: name_owned("--address", address), 10, "the notification daemon")
+            args.append(address)
+        self.start(*args)
+        wait_for(lambda: name_owned("--session"), 10, "the stand-in notification service")
+
+    def notifications(self):
+        """The notifications posted so far: [{"app", "summary", "body"}]."""
+        if not os.path.exists(self.notified):
+            return []
+        with open(self.notified) as f:
+            return [json.loads(line) for line in f]
 
     def install(self):
         """The product's own path to the desktop: `tarrovel install --user`
@@ -69,9 +109,9 @@ class Desktop:
             raise Failure("tarrovel install --user left no " + installed)
         return installed
 
-    def start(self, *args):
+    def start(self, *args, env=None):
         log = open(os.path.join(self.folder, os.path.basename(args[0]) + ".log"), "ab")
-        p = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        p = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
         self.procs.append(p)
         return p
 
@@ -185,9 +225,8 @@ def answer_kdialog(d, keys, label, publish=False):
 def click_cancel(w):
     """Clicks the Cancel button of zenity's progress window: the left one of
     the two buttons in its bottom right corner (OK stays insensitive)."""
-    geometry = dict(line.split("=") for line in
-                    run("xdotool", "getwindowgeometry", "--shell", str(w)).stdout.split())
-    width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+    box = geometry(w)
+    width, height = box["WIDTH"], box["HEIGHT"]
     run("xdotool", "mousemove", "--window", str(w), str(width - 141), str(height - 25),
         "click", "1")
 
@@ -268,11 +307,6 @@ def thunar_stale_toggle(d):
             raise Failure("the stale item changed %s" % path)
 
 
-def geometry(w):
-    return {k: int(v) for k, v in (line.split("=") for line in
-            run("xdotool", "getwindowgeometry", "--shell", str(w)).stdout.split())}
-
-
 def wait_dolphin_selection(w, name, timeout=20):
     """Dolphin names the folder before it has loaded and applied --select,
     and under load it may not apply it at all. The Menu key opens the
@@ -297,20 +331,27 @@ def wait_dolphin_selection(w, name, timeout=20):
     wait_for(item_menu, timeout, "Dolphin to select " + name)
 
 
-def dolphin_zap(d):
+def dolphin_zap_japanese(d):
     """Dolphin's service menu, in a KDE session (run_case.py says so), so
-    that the caution comes from kdialog. The name has a space, as the
-    folder's has, to prove the quoting of the menu's Exec line."""
+    that the caution comes from kdialog, and under LANG=ja_JP.UTF-8, where
+    the menu shows its Japanese titles whoever wrote it last. The name has a
+    space, as the folder's has, to prove the quoting of the menu's Exec line."""
     path, before = d.mac_file("Old Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
+    # The service menu written in English: the titles are Japanese all the same.
+    run(d.tarrovel, "run", "--yes", "--", "Show Zap Data Fork Menu", path,
+        env=dict(os.environ, LANG="C.UTF-8"))
     w = open_file_manager(d, "dolphin", path)
     wait_dolphin_selection(w, "Old")
-    choose(d, "dolphin", w, path, "Zap Resource Fork...", "dolphin-submenu")
+    choose(d, "dolphin", w, path, "リソースフォークを消去...", "dolphin-japanese-submenu")
     answer_kdialog(d, "Return", "dolphin-caution")
     wait_tarrovel_done()
     expect_zapped(path, before)
 
 
 def nautilus_zap_escape(d):
+    """Escape in the caution leaves the sidecar as it was; then, with the
+    sidecar immutable, the zap fails with an alert that names the sidecar
+    and the command that lets it be changed."""
     path, before = d.mac_file("Report.txt", flags=0x0100 | K_HAS_CUSTOM_ICON)
     w = open_file_manager(d, "nautilus", path)
     choose(d, "nautilus", w, path, "Zap Resource Fork...")
@@ -319,6 +360,27 @@ def nautilus_zap_escape(d):
     with open(sidecar_of(path), "rb") as f:
         if f.read() != before:
             raise Failure("the sidecar changed although the zap was cancelled")
+    if os.geteuid() != 0:
+        print("not root: the immutable sidecar is left out")
+        return
+    run("chattr", "+i", sidecar_of(path))
+    try:
+        choose(d, "nautilus", w, path, "Zap Resource Fork...")
+        answer(d, "Return", "caution-again")
+        alert = dialog()
+        # What the alert says is in the dialog program's arguments.
+        pid = run("xdotool", "getwindowpid", str(alert)).stdout.strip()
+        with open("/proc/%s/cmdline" % pid, "rb") as f:
+            shown = f.read().decode().replace("\0", " ")
+        if "chattr -i " not in shown or "/._Report.txt" not in shown:
+            raise Failure("the alert gives no cause with its fix: %r" % shown)
+        answer(d, "Return", "nautilus-error-cause", True)
+        wait_tarrovel_done()
+    finally:
+        run("chattr", "-i", sidecar_of(path))
+    with open(sidecar_of(path), "rb") as f:
+        if f.read() != before:
+            raise Failure("the sidecar changed although the zap failed")
 
 
 def toggle_shows_item(d, fm, reselect=False):
@@ -361,25 +423,32 @@ def nautilus_toggle_next_click(d):
 
 
 def nautilus_recursive_cancel(d):
-    """A recursive zap of a large tree, cancelled through the progress
-    window: it stops before its next file, and every sidecar still parses,
-    its fork whole or empty."""
-    top = os.path.join(d.files, "Archive")
-    folders = []
-    for i in range(80):
-        sub = os.path.join(top, "Folder %02d" % i)
-        os.makedirs(sub)
-        folders.append([os.path.join(sub, "file%03d" % j) for j in range(100)])
-        for p in folders[-1]:
-            mac_file(p, FORK)
+    """A recursive zap of one folder of 20,000 files, cancelled through the
+    progress window: it stops before its next file, every sidecar still
+    parses, its fork whole or empty, and the notification says what was
+    done before the stop."""
+    top = os.path.join(d.files, "Photos")
+    os.makedirs(top)
+    files = [os.path.join(top, "IMG_%05d.JPG" % i) for i in range(20000)]
+    for p in files:
+        mac_file(p, FORK)
     d.cli("run", "--yes", "--", "Show Zap Resource Fork Recursively Menu", top)
     w = open_file_manager(d, "nautilus", top)
-    choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
-    caution = answer(d, "Return", "caution")
+    # With a folder this large selected, Nautilus now and then drops the keys
+    # typed into its menu (the menu stays open at its first level): then the
+    # menu is closed and the item chosen again. A command that started counts
+    # as chosen, so that the item never runs twice.
+    for _ in range(3):
+        settle(10)
+        choose(d, "nautilus", w, top, "Zap Resource Fork Recursively...")
+        if poll(lambda: windows(name=DIALOG) or tarrovel_processes(), 8):
+            break
+        key("Escape", "Escape", "Escape")
+    answer(d, "Return", "caution")
     progress = wait_for(lambda: windows(name=PROGRESS), 20, "the progress window")[0]
     # The zap is held still while Cancel is clicked, so that on a fast machine
-    # the click cannot land after its end; it sees the cancel at its next look
-    # at the keys once it goes on.
+    # the click cannot land after its end; it sees the cancel before its next
+    # file once it goes on.
     held = [int(p.split()[0]) for p in tarrovel_processes()]
     for pid in held:
         os.kill(pid, signal.SIGSTOP)
@@ -389,26 +458,39 @@ def nautilus_recursive_cancel(d):
     finally:
         for pid in held:
             os.kill(pid, signal.SIGCONT)
+    resumed = time.monotonic()
     # The plug-in reports the cancel with its "canceled by user" stop alert.
+    dialog()
+    print("the cancel alert came %.2f s after the zap went on" % (time.monotonic() - resumed))
     answer(d, "Return", "cancelled-alert")
     wait_tarrovel_done()
-    # The walk goes by name, folder after folder: what was zapped before the
-    # cancel comes first, and every fork after it is whole (the zap stops
-    # before its next file, also inside a folder).
+    # The walk goes by name: what was zapped before the cancel comes first,
+    # and every fork after it is whole.
     emptied = []
-    for folder in folders:
-        for p in folder:
-            fork = read_sidecar(p)[2]
-            if fork and fork != FORK:
-                raise Failure("the fork of %s was changed but not emptied" % p)
-            emptied.append(not fork)
+    for p in files:
+        fork = read_sidecar(p)[2]
+        if fork and fork != FORK:
+            raise Failure("the fork of %s was changed but not emptied" % p)
+        emptied.append(not fork)
     done = emptied.count(True)
     if emptied != [True] * done + [False] * (len(emptied) - done):
         raise Failure("a file was zapped after one that was left whole")
-    if not done:
-        raise Failure("nothing was zapped before the cancel")
-    if done == len(emptied):
-        raise Failure("the zap ran to the end: the cancel was not seen")
+    if not 0 < done < len(files):
+        raise Failure("%d of %d files zapped: the cancel was not seen in time" % (done, len(files)))
+    posted = wait_for(d.notifications, 10, "the summary notification")
+    said = "Canceled: {:,} files zapped, ".format(done)
+    rest = "; 0 files had no fork; {:,} not reached; ".format(len(files) - done)
+    if len(posted) != 1 or posted[0]["summary"] != "Tarrovel" or not posted[0]["body"].startswith(said) \
+            or rest not in posted[0]["body"]:
+        raise Failure("the notifications %r do not say %r ... %r" % (posted, said, rest))
+    if d.notification_daemon:
+        # xdotool's search by pid also gives windows that name no process.
+        pid = d.notification_daemon.pid
+        def own(w):
+            return run("xdotool", "getwindowpid", str(w), check=False).stdout.strip() == str(pid)
+        drawn = wait_for(lambda: [w for w in windows(pid=pid) if geometry(w)["WIDTH"] > 1 and own(w)], 10,
+                         "the notification to be drawn")[0]
+        d.shots.take("notification-summary", True, window=drawn)
 
 
 def nautilus_zap_japanese(d):

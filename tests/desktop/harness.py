@@ -55,6 +55,12 @@ def windows(name=None, pid=None, cls=None):
     return [int(w) for w in out.split()]
 
 
+def geometry(w):
+    """X, Y, WIDTH and HEIGHT of window w."""
+    return {k: int(v) for k, v in (line.split("=") for line in
+            run("xdotool", "getwindowgeometry", "--shell", str(w)).stdout.split())}
+
+
 def window_name(w):
     return run("xdotool", "getwindowname", str(w), check=False).stdout.strip()
 
@@ -98,6 +104,16 @@ def colour_pixels(w, colour):
 
 # ---- screenshots -----------------------------------------------------------
 
+def settle(timeout):
+    """Waits, for up to timeout seconds, until the screen stays the same for a
+    tenth of a second."""
+    def screen():
+        return subprocess.run(["import", "-window", "root", "rgb:-"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout
+    last = [screen()]
+    poll(lambda: last.append(screen()) or last[-1] == last.pop(0), timeout)
+
+
 class Shots:
     """Screenshots of the whole screen, numbered in the order taken. Those
     taken with publish=True are copied, under their label, into the folder
@@ -109,9 +125,17 @@ class Shots:
         self.published = {}
         os.makedirs(folder, exist_ok=True)
 
-    def take(self, label, publish=False):
+    def take(self, label, publish=False, window=None):
+        """The screen, or with window the part of it that window covers."""
         path = os.path.join(self.folder, "%02d-%s.png" % (len(self.taken) + 1, label))
-        r = run("import", "-window", "root", path, check=False)
+        if publish:
+            # Not a popover still sliding in.
+            settle(3)
+        crop = []
+        if window is not None:
+            g = geometry(window)
+            crop = ["-crop", "%sx%s+%s+%s" % (g["WIDTH"], g["HEIGHT"], g["X"], g["Y"]), "+repage"]
+        r = run("import", "-window", "root", *crop, path, check=False)
         if r.returncode != 0:
             return None
         self.taken.append(path)
@@ -123,13 +147,18 @@ class Shots:
         target = os.environ.get("TARROVEL_DESKTOP_SCREENSHOTS")
         if not target:
             return
+        # CTest runs the tests elsewhere: a relative folder is the source tree's.
+        target = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                              target)
         os.makedirs(target, exist_ok=True)
         for label, path in self.published.items():
             # Cut away the empty screen around the windows (the grey that
             # xcompmgr paints), and the metadata (dates), so that an
-            # unchanged picture is an unchanged file.
+            # unchanged picture is an unchanged file; 256 colours without
+            # dithering keep the text sharp at a third of the size.
             run("convert", path, "-bordercolor", "rgb(128,128,128)", "-border", "1", "-trim",
-                "+repage", "-strip", os.path.join(target, label + ".png"))
+                "+repage", "-strip", "-dither", "None", "-colors", "256",
+                "PNG8:" + os.path.join(target, label + ".png"))
 
 
 # ---- processes ------------------------------------------------------------

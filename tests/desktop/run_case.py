@@ -15,6 +15,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 import uuid
@@ -26,7 +27,8 @@ import harness  # noqa: E402
 
 SKIP = 77
 MARKER = "TARROVEL_DESKTOP_RUN"
-COMMANDS = ["Xvfb", "xvfb-run", "xauth", "dbus-run-session", "xdotool", "import", "zenity", "localedef", "xcompmgr"]
+COMMANDS = ["Xvfb", "xvfb-run", "xauth", "dbus-run-session", "dbus-daemon", "gdbus", "xdotool", "import", "zenity",
+            "localedef", "xcompmgr"]
 
 
 def missing_packages(case):
@@ -92,6 +94,9 @@ def outside(build, case):
               % (case, ", ".join(missing)))
         return SKIP
     folder = os.path.join(os.path.abspath(build), "desktop", case)
+    if os.environ.get("TARROVEL_DESKTOP_SCREENSHOTS"):
+        # The README's pictures show paths in HOME: there, not the build's.
+        folder = tempfile.mkdtemp(prefix="desk-")
     shutil.rmtree(folder, ignore_errors=True)
     home = os.path.join(folder, "home")
     runtime = os.path.join(folder, "run")
