@@ -94,11 +94,18 @@ def outside(build, case):
               % (case, ", ".join(missing)))
         return SKIP
     folder = os.path.join(os.path.abspath(build), "desktop", case)
+    picture_home = None
     if os.environ.get("TARROVEL_DESKTOP_SCREENSHOTS"):
-        # The README's pictures show paths in HOME: there, not the build's.
+        # The README's pictures show paths as a user reads them: HOME is a
+        # /home folder made for the picture and removed after it, never one
+        # that is already there.
         folder = tempfile.mkdtemp(prefix="desk-")
+        picture_home = "/home/alex"
+        if os.path.lexists(picture_home):
+            print("FAILED: %s is there already; the pictures need it free" % picture_home)
+            return 1
     shutil.rmtree(folder, ignore_errors=True)
-    home = os.path.join(folder, "home")
+    home = picture_home or os.path.join(folder, "home")
     runtime = os.path.join(folder, "run")
     for d in (home, runtime):
         os.makedirs(d)
@@ -157,6 +164,8 @@ def outside(build, case):
         print("FAILED: processes outlived the test: " + ", ".join(stuck))
         status = status or 1
     print("%s: %s in %.1f s" % (case, "passed" if status == 0 else "FAILED", time.monotonic() - start))
+    if picture_home:
+        shutil.rmtree(picture_home, ignore_errors=True)
     if status == 0:
         shutil.rmtree(folder, ignore_errors=True)
     else:
