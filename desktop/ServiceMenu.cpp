@@ -11,10 +11,10 @@ int main(int argc, char **argv) {
     fputs("usage: tarrovel-servicemenu TARROVEL-PATH\n", stderr);
     return 2;
   }
-  tarrovel::PlugInHost host;
-  host.Load(tarrovel::FindBundles(tarrovel::PlugInFolders()));
+  tv::host::PlugInHost host;
+  host.Load(tv::host::FindBundles(tv::host::PlugInFolders()));
   std::string content, error = "no plug-in found";
-  if (host.plugIns().empty() || !tarrovel::CurrentDolphinMenu(host, argv[1], &content, &error)) {
+  if (host.plugIns().empty() || !tv::host::CurrentDolphinMenu(host, argv[1], &content, &error)) {
     fprintf(stderr, "tarrovel-servicemenu: %s\n", error.c_str());
     return 1;
   }

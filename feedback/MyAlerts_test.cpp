@@ -239,14 +239,14 @@ std::string Specifiers(const std::u16string &text) {
 // A key missing from a table shows the English key; a translation that drops
 // or reorders %@ or %d shows the wrong path or number.
 TEST(AlertTablesTest, EveryAlertKeyIsInBothTablesWithTheSameSpecifiers) {
-  std::map<std::string, tvcf::StringsTable> tables;
+  std::map<std::string, tv::cf::StringsTable> tables;
   for (const char *language : {"en", "ja"}) {
     std::ifstream in(std::string(TV_BUNDLE_DIR) + "/Contents/Resources/" + language + ".lproj/Localizable.strings",
                      std::ios::binary);
     ASSERT_TRUE(in) << language;
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     size_t line = 0;
-    ASSERT_TRUE(tvcf::ParseStringsFile(
+    ASSERT_TRUE(tv::cf::ParseStringsFile(
         std::span(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()), &tables[language], &line))
         << language << " line " << line;
   }

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -63,4 +63,4 @@ std::string AlertToText(const TVAlertRequest &request) {
   return text + "\n";
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace tarrovel {
+namespace tv::host {
 
 // Pure: the button number a typed line chooses, or 0 when it names none.
 // Accepts a button title (case-insensitive), its number, or an empty line for
@@ -18,4 +18,4 @@ int ButtonAtEndOfInput(const TVAlertRequest &request);
 // Pure: the alert as text: its kind, message, explanation and buttons.
 std::string AlertToText(const TVAlertRequest &request);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -142,4 +142,4 @@ int RunCli(int argc, char **argv, FILE *out, FILE *err) {
   return command->run(opt, out, err);
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

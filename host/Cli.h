@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-namespace tarrovel {
+namespace tv::host {
 
 int RunCli(int argc, char **argv, FILE *out, FILE *err);
 
-}  // namespace tarrovel
+}  // namespace tv::host

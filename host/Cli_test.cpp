@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 struct Outcome {
@@ -82,4 +82,4 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

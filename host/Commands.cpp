@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 int Usage(FILE *err, const std::string &message) {
   if (!message.empty()) fprintf(err, "tarrovel: %s\n", message.c_str());
@@ -237,4 +237,4 @@ int Run(const Options &opt, FILE *out, FILE *err) {
   return kExitOK;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

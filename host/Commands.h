@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The command line as parsed.
 struct Options {
@@ -33,4 +33,4 @@ void UsageDialog(const DialogProgram *gui, AlertType type, const std::string &me
 int Menu(const Options &opt, FILE *out, FILE *err);
 int Run(const Options &opt, FILE *out, FILE *err);
 
-}  // namespace tarrovel
+}  // namespace tv::host

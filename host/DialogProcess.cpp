@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -199,4 +199,4 @@ void EndChildrenNow() {
   }
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 struct ChildProcess {
   int pid = -1;
@@ -55,4 +55,4 @@ int RunChild(const std::string &path, const std::vector<std::string> &args, std:
 // handler of the signal that ends the command calls it.
 void EndChildrenNow();
 
-}  // namespace tarrovel
+}  // namespace tv::host

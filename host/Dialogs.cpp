@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -206,7 +206,7 @@ std::string ZenityText(const TVAlertRequest &request) {
 }
 
 std::string HostLanguage() {
-  return tvcf::ChooseLanguage([](const char *name) { return getenv(name); },
+  return tv::cf::ChooseLanguage([](const char *name) { return getenv(name); },
                               [](const std::string &language) { return language == "en" || language == "ja"; });
 }
 
@@ -365,4 +365,4 @@ SInt32 ShowDialog(const DialogProgram &program, const TVAlertRequest &request, s
   return ButtonForDialogExit(program.tool, request, status, output);
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 enum class DialogTool { kZenity, kKDialog };
 
@@ -111,4 +111,4 @@ std::string FindInPath(const char *name);
 // shown. A Ctrl-C while it is up closes it and answers its cancel button.
 SInt32 ShowDialog(const DialogProgram &program, const TVAlertRequest &request, std::string *failure);
 
-}  // namespace tarrovel
+}  // namespace tv::host

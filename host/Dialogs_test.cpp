@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 TVAlertRequest ZapOrCancel() {
@@ -202,4 +202,4 @@ TEST(DialogsTest, ADialogThatCannotShowItselfIsAFailureNotACancel) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

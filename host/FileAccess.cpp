@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string Realpath(const std::string &path) {
   return out;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

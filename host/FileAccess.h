@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The folder of a path: "/" for an item at the root, "" for a bare name.
 std::string Dirname(const std::string &path);
@@ -15,4 +15,4 @@ bool Exists(const std::string &path);
 // realpath(3), or empty.
 std::string Realpath(const std::string &path);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -287,4 +287,4 @@ bool Frontend::TakeZapTally(bool failed, ZapTally *out) {
   return true;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

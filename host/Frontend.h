@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 class ProgressWindow;
 class RawTerminal;
@@ -98,4 +98,4 @@ class Frontend {
   bool zapStopped_ = false;  // an alert came up after the zap began: it stopped there
 };
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -154,4 +154,4 @@ void Frontend::FinishProgress() {
   progress_ = false;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

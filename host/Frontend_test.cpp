@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 TVAlertRequest Caution() {
@@ -78,4 +78,4 @@ TEST(FrontendTest, DiagnosticsGoToItsErrorStreamWhileAttached) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -295,4 +295,4 @@ bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::stri
   return true;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

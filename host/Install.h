@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 class PlugInHost;
 struct StaticItem;
@@ -29,4 +29,4 @@ int Uninstall(bool user, FILE *out, FILE *err);
 // loaded plug-ins offer now (cmake --install writes the one of the defaults).
 bool CurrentDolphinMenu(PlugInHost &host, const std::string &tarrovel, std::string *content, std::string *error);
 
-}  // namespace tarrovel
+}  // namespace tv::host

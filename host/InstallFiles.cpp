@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 const char kExtensionTemplate[] = "share/tarrovel/integrations/tarrovel_menu.py";
 
@@ -262,4 +262,4 @@ std::vector<std::string> RunningProcessNames(bool everyUser) {
   return names;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -11,7 +11,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The Nautilus/Nemo extension's template, below a prefix.
 extern const char kExtensionTemplate[];
@@ -60,4 +60,4 @@ bool WriteManifest(const std::string &path, const std::vector<ManifestEntry> &en
 // The names (/proc/PID/comm) of the processes of this user, or of every user.
 std::vector<std::string> RunningProcessNames(bool everyUser);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -156,4 +156,4 @@ std::vector<std::string> ListedDigests(const std::vector<ManifestEntry> &entries
   return out;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

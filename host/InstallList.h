@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 struct ManifestEntry {
   enum Kind {
@@ -44,4 +44,4 @@ std::string ContentDigest(const std::string &bytes);
 // is under way: as it was and as it will be).
 std::vector<std::string> ListedDigests(const std::vector<ManifestEntry> &entries, const std::string &path);
 
-}  // namespace tarrovel
+}  // namespace tv::host

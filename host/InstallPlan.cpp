@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 const char kPlaceholder[] = "@TARROVEL@";
@@ -102,4 +102,4 @@ std::vector<std::string> RestartHints(const std::vector<std::string> &running) {
   return out;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The extension template with @TARROVEL@ replaced by the command's path,
 // written as a Python string literal that gives back the path's exact bytes
@@ -57,4 +57,4 @@ std::string PackageProvidesText();
 // its service menus at each right-click and needs none.
 std::vector<std::string> RestartHints(const std::vector<std::string> &running);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -129,4 +129,4 @@ bool RemoveThunar(const InstallPlan &plan, const std::vector<ManifestEntry> &ent
   return true;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

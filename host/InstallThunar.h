@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The uca.xml Thunar would read for a user who has none: the first default
 // that parses, without our actions; else an empty one.
@@ -40,4 +40,4 @@ bool PutThunar(const InstallPlan &plan, const std::vector<ManifestEntry> &old, c
 bool RemoveThunar(const InstallPlan &plan, const std::vector<ManifestEntry> &entries, const ManifestEntry &e,
                   FILE *out, std::string *error);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 const std::string kAwkward = "/home/j\xe9r\xf4me/a b\t\"q\"\\n\nx/caf\xc3\xa9/'s/tarrovel";
@@ -84,12 +84,12 @@ TEST(RestartHintsTest, NameTheRunningFileManagersThatReadMenusOnlyAtStart) {
 }
 
 TEST(ExtensionTest, PythonSeesTheCommandPathByteForByte) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   std::ifstream in(std::string(TV_SOURCE_DIR) + "/desktop/tarrovel_menu.py");
   std::string templ((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_NE(templ.find("@TARROVEL@"), std::string::npos);
   std::string module = tree.file("tarrovel_menu.py", SubstituteExtension(templ, kAwkward));
-  tvtest::RunResult r = tvtest::Run(
+  tv::test::RunResult r = tv::test::Run(
       {"/usr/bin/python3", "-c",
        "import sys; sys.modules['gi'] = None; sys.path.insert(0, sys.argv[1]); import tarrovel_menu as t; "
        "sys.stdout.write(t.TARROVEL.hex())",
@@ -105,4 +105,4 @@ TEST(ExtensionTest, PythonSeesTheCommandPathByteForByte) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::string CommandOfTitleInAnyLanguage(PlugInHost &host, const AEDesc &selectio
   return found;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

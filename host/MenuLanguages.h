@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The languages the loaded bundles are localized into (their
 // Resources/<language>.lproj folders), sorted, each once.
@@ -33,4 +33,4 @@ bool StaticItemsInEveryLanguage(PlugInHost &host, std::vector<StaticItem> *items
 // own at the end, so that the host can go on to Handle.
 std::string CommandOfTitleInAnyLanguage(PlugInHost &host, const AEDesc &selection, const std::string &title);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -199,4 +199,4 @@ const MenuItem *FindCommand(const std::vector<MenuItem> &items, const std::strin
   return nullptr;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 struct MenuItem {
   std::string title;     // UTF-8
@@ -30,4 +30,4 @@ std::string MenuToText(const std::vector<MenuItem> &items);
 const MenuItem *FindCommand(const std::vector<MenuItem> &items, const std::string &choice);
 std::string JSONQuote(const std::string &utf8);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 // One item record as a plug-in builds it.
@@ -83,4 +83,4 @@ TEST(MenuModelTest, QuotesJsonStrings) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

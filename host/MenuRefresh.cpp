@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -96,4 +96,4 @@ void RefreshStaticMenus(PlugInHost &host, FILE *err) {
   }
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

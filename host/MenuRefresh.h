@@ -6,11 +6,11 @@
 
 #include <cstdio>
 
-namespace tarrovel {
+namespace tv::host {
 
 // After a successful `run`: when this user's manifest lists static menus and
 // what the plug-in offers now differs from them (a toggle changed a
 // setting), they are rewritten. Problems are reported on err only.
 void RefreshStaticMenus(PlugInHost &host, FILE *err);
 
-}  // namespace tarrovel
+}  // namespace tv::host

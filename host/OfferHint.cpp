@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -113,4 +113,4 @@ std::string HowToOffer(PlugInHost &host, const std::string &choice) {
   return OfferHint(choice, now, DeclaredToggledItems(host));
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The info dictionary key of the declaration.
 inline constexpr const char *kItemsShownByTogglesKey = "TVItemsShownByToggles";
@@ -66,4 +66,4 @@ std::vector<ToggledItem> DeclaredToggledItems(PlugInHost &host);
 // Asks them for their menus only: nothing is chosen, no process started.
 std::string HowToOffer(PlugInHost &host, const std::string &choice);
 
-}  // namespace tarrovel
+}  // namespace tv::host

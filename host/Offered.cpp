@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The plug-in's menu for a selection of one item.
 bool OfferedFor(PlugInHost &host, const std::string &path, std::vector<MenuItem> *items, std::string *error) {
@@ -51,4 +51,4 @@ bool CurrentStaticItems(PlugInHost &host, std::vector<StaticItem> *items, std::s
   return ok;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

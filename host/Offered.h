@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The plug-ins' menu for a selection of the one item at `path`.
 bool OfferedFor(PlugInHost &host, const std::string &path, std::vector<MenuItem> *items, std::string *error);
@@ -19,4 +19,4 @@ bool OfferedFor(PlugInHost &host, const std::string &path, std::vector<MenuItem>
 // representative folder (made for the purpose in TMPDIR, then removed).
 bool CurrentStaticItems(PlugInHost &host, std::vector<StaticItem> *items, std::string *error);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -242,4 +242,4 @@ void PlugInHost::ReleaseAll() {
   plugIns_.clear();
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

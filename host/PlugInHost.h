@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // The plug-in folders, in search order: $TARROVEL_PLUGIN_PATH (colon-separated),
 // ${XDG_DATA_HOME:-$HOME/.local/share}/tarrovel/plugins, then the command's own
@@ -70,4 +70,4 @@ class PlugInHost {
   std::string diagnostics_;
 };
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 // Half a second on the platform's clock (which tests may speed up); the
@@ -275,4 +275,4 @@ void ProgressWindow::Close() {
   errorFd_ = -1;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-namespace tarrovel {
+namespace tv::host {
 
 class ProgressWindow {
  public:
@@ -91,4 +91,4 @@ class ProgressWindow {
   std::atomic<bool> cancelled_{false};
 };
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace tarrovel {
+namespace tv::host {
 
 bool AddToSelection(AEDescList *list, const std::string &path, std::string *error) {
   AliasHandle alias = nullptr;
@@ -47,4 +47,4 @@ bool Selection::Build(const std::vector<std::string> &paths, std::string *error)
   return true;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 // Adds an alias of the item at `path` to `list`; false with *error
 // ("PATH: cannot make an alias for it", "PATH: cannot add it to the selection").
@@ -32,4 +32,4 @@ class Selection {
   AEDescList list_ = {typeNull, nullptr};
 };
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace tarrovel {
+namespace tv::host {
 
 namespace {
 
@@ -625,4 +625,4 @@ bool UcaHasAny(const std::string &existing, const std::vector<UcaAction> &previo
   return UcaScanner(existing).Scan(&layout, &error) && !Recorded(existing, layout, previous).empty();
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 struct StaticItem {
   std::string title;  // UTF-8, as offered
@@ -85,4 +85,4 @@ bool UcaRemove(const std::string &existing, const std::vector<UcaAction> &previo
 // (false when it does not parse).
 bool UcaHasAny(const std::string &existing, const std::vector<UcaAction> &previous);
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 // Thunar's own default file (shortened translations), as found in
@@ -229,7 +229,7 @@ TEST(UcaXmlTest, APercentInThePathOrTitleIsNeverAFieldCode) {
         expanded += "'" + file + "'";  // any field code: a quoted file name, as Thunar quotes it
       }
     }
-    tvtest::RunResult r = tvtest::Run({"/bin/sh", "-c", "set -- " + expanded + "; printf '%s\\n' \"$@\""});
+    tv::test::RunResult r = tv::test::Run({"/bin/sh", "-c", "set -- " + expanded + "; printf '%s\\n' \"$@\""});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, path + "\nrun\n--gui\n--\nZap %n 100%...\n" + file + "\n") << command;
   }
@@ -299,4 +299,4 @@ TEST(DolphinTest, EachItemIsShownOnlyWhereItIsOfferedInTheSubmenusOrder) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
-namespace tarrovel {
+namespace tv::host {
 
 SummaryLanguage SummaryLanguageFrom(const char *(*env)(const char *name)) {
-  std::string chosen = tvcf::ChooseLanguage(env, [](const std::string &l) { return l == "en" || l == "ja"; });
+  std::string chosen = tv::cf::ChooseLanguage(env, [](const std::string &l) { return l == "en" || l == "ja"; });
   return chosen == "ja" ? SummaryLanguage::kJapanese : SummaryLanguage::kEnglish;
 }
 
@@ -131,4 +131,4 @@ bool NotifyDesktop(const std::string &body) {
   return RunChild(gdbus, NotificationArguments(body), &reply, &error, &interrupted) == 0;
 }
 
-}  // namespace tarrovel
+}  // namespace tv::host

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tarrovel {
+namespace tv::host {
 
 enum class SummaryLanguage { kEnglish, kJapanese };
 
@@ -37,4 +37,4 @@ std::vector<std::string> NotificationArguments(const std::string &body);
 // Posts it, when gdbus is there and a session bus answers; false otherwise.
 bool NotifyDesktop(const std::string &body);
 
-}  // namespace tarrovel
+}  // namespace tv::host

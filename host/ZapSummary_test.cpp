@@ -3,7 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 constexpr SummaryLanguage kEn = SummaryLanguage::kEnglish, kJa = SummaryLanguage::kJapanese;
@@ -71,4 +71,4 @@ TEST(ZapSummaryTest, NotificationBodyReachesGdbusAsOneQuotedString) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host

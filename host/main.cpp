@@ -3,7 +3,7 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
-  int status = tarrovel::RunCli(argc, argv, stdout, stderr);
+  int status = tv::host::RunCli(argc, argv, stdout, stderr);
   fflush(stdout);
   return status;
 }

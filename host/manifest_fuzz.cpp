@@ -4,7 +4,7 @@
 #include "host/InstallList.h"
 #include "platform/FuzzCheck.h"
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 // Entries made of the input's NUL-separated pieces, one kind after another.
@@ -43,9 +43,9 @@ void Fuzz(const std::string &input) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  tarrovel::Fuzz(std::string(reinterpret_cast<const char *>(data), size));
+  tv::host::Fuzz(std::string(reinterpret_cast<const char *>(data), size));
   return 0;
 }

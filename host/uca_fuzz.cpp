@@ -6,7 +6,7 @@
 #include "host/StaticMenus.h"
 #include "platform/FuzzCheck.h"
 
-namespace tarrovel {
+namespace tv::host {
 namespace {
 
 // Two items as install writes them, one titled with the input's last bytes so
@@ -43,9 +43,9 @@ void Fuzz(const std::string &input) {
 }
 
 }  // namespace
-}  // namespace tarrovel
+}  // namespace tv::host
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  tarrovel::Fuzz(std::string(reinterpret_cast<const char *>(data), size));
+  tv::host::Fuzz(std::string(reinterpret_cast<const char *>(data), size));
   return 0;
 }

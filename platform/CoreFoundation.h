@@ -128,7 +128,7 @@ struct CFFormatArg {
   };
 };
 
-namespace cfformat_detail {
+namespace tv::cf::format_detail {
 template <class T> CFFormatArg MakeArg(T v) {
   CFFormatArg a{};
   using D = std::decay_t<T>;
@@ -154,7 +154,7 @@ template <class T> CFFormatArg MakeArg(T v) {
   }
   return a;
 }
-}  // namespace cfformat_detail
+}  // namespace tv::cf::format_detail
 
 // The checked formatter behind CFStringCreateWithFormat; NULL when the format
 // does not fit the arguments.
@@ -168,7 +168,7 @@ CFStringRef CFStringCreateWithFormat(CFAllocatorRef alloc, CFDictionaryRef forma
   if constexpr (sizeof...(Args) == 0) {
     return CFStringCreateWithFormatArgs(alloc, formatOptions, format, nullptr, 0);
   } else {
-    const CFFormatArg list[] = {cfformat_detail::MakeArg(args)...};
+    const CFFormatArg list[] = {tv::cf::format_detail::MakeArg(args)...};
     return CFStringCreateWithFormatArgs(alloc, formatOptions, format, list,
                                         CFIndex(sizeof...(Args)));
   }

@@ -105,14 +105,14 @@ TEST_F(InstallTest, InstallsOnceWhateverTheRepeatsAndUninstallsToThePreviousStat
   EXPECT_NE(dolphin.find("Exec=" + installed() + " run --gui -- "), std::string::npos) << dolphin;
   EXPECT_NE(dolphin.find("Name=Zap Resource Fork...\nName[ja]=リソースフォークを消去...\n"), std::string::npos) << dolphin;
   std::string uca = tree_.read("home/.config/Thunar/uca.xml"), without, error;
-  std::vector<tarrovel::ManifestEntry> listed;
-  ASSERT_TRUE(tarrovel::ParseManifest(tree_.read("home/.local/share/tarrovel/installed"), &listed, &error)) << error;
-  std::vector<tarrovel::UcaAction> ours;
-  for (const tarrovel::ManifestEntry &e : listed) {
-    if (e.kind == tarrovel::ManifestEntry::kThunarAction) ours.push_back({e.id, e.element});
+  std::vector<tv::host::ManifestEntry> listed;
+  ASSERT_TRUE(tv::host::ParseManifest(tree_.read("home/.local/share/tarrovel/installed"), &listed, &error)) << error;
+  std::vector<tv::host::UcaAction> ours;
+  for (const tv::host::ManifestEntry &e : listed) {
+    if (e.kind == tv::host::ManifestEntry::kThunarAction) ours.push_back({e.id, e.element});
   }
   ASSERT_FALSE(ours.empty());
-  ASSERT_TRUE(tarrovel::UcaRemove(uca, ours, &without, &error)) << error;
+  ASSERT_TRUE(tv::host::UcaRemove(uca, ours, &without, &error)) << error;
   EXPECT_EQ(without, kUserUca);
   EXPECT_NE(uca.find("<name>Zap Resource Fork...</name>\n\t<name xml:lang=\"ja\">リソースフォークを消去...</name>"),
             std::string::npos);
@@ -276,7 +276,7 @@ TEST_F(InstallTest, AnInstallKilledAnywhereIsUndoneByUninstall) {
     char *text = nullptr;
     size_t size = 0;
     FILE *err = open_memstream(&text, &size);
-    EXPECT_EQ(tarrovel::Install(true, stdout, err), 1);
+    EXPECT_EQ(tv::host::Install(true, stdout, err), 1);
     fclose(err);
     std::string said(text, size);
     free(text);

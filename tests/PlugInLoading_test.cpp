@@ -40,11 +40,11 @@ TEST_F(PlugInLoadingTest, SkipsUnusableBundlesWithOneLineEachAndLoadsTheRest) {
   Broken("C-nosymbol", "NoSuchFactory");
   Broken("D-null", "NullFactory");
   Broken("E-refusing", "RefusingFactory");
-  std::vector<std::string> bundles = tarrovel::FindBundles({tree.path("plugins")});
+  std::vector<std::string> bundles = tv::host::FindBundles({tree.path("plugins")});
   ASSERT_EQ(bundles.size(), 5u);
   bundles.push_back(TV_BUNDLE_DIR);
 
-  tarrovel::PlugInHost host;
+  tv::host::PlugInHost host;
   host.Load(bundles, false);
   ASSERT_EQ(host.plugIns().size(), 1u);
   EXPECT_EQ(host.plugIns()[0].path, TV_BUNDLE_DIR);
@@ -59,7 +59,7 @@ TEST_F(PlugInLoadingTest, SkipsUnusableBundlesWithOneLineEachAndLoadsTheRest) {
 }
 
 TEST_F(PlugInLoadingTest, LoadsABundleIdentifierOnceAndReleasesEveryInstance) {
-  tarrovel::PlugInHost host;
+  tv::host::PlugInHost host;
   host.Load({TV_BUNDLE_DIR, TV_BUNDLE_DIR}, false);
   ASSERT_EQ(host.plugIns().size(), 1u);
   EXPECT_EQ(host.diagnostics(), "");
@@ -72,7 +72,7 @@ TEST_F(PlugInLoadingTest, LoadsABundleIdentifierOnceAndReleasesEveryInstance) {
 
 TEST_F(PlugInLoadingTest, SearchesTheConfiguredFoldersInOrder) {
   setenv("TARROVEL_PLUGIN_PATH", (tree.path("one") + "::" + tree.path("two")).c_str(), 1);
-  std::vector<std::string> folders = tarrovel::PlugInFolders();
+  std::vector<std::string> folders = tv::host::PlugInFolders();
   unsetenv("TARROVEL_PLUGIN_PATH");
   ASSERT_EQ(folders.size(), 4u);
   EXPECT_EQ(folders[0], tree.path("one"));
@@ -81,8 +81,8 @@ TEST_F(PlugInLoadingTest, SearchesTheConfiguredFoldersInOrder) {
   // This test program sits in the build tree's bin/, whose prefix holds the bundle.
   std::string bundle = TV_BUNDLE_DIR;
   EXPECT_EQ(folders[3], bundle.substr(0, bundle.rfind('/')));
-  tarrovel::PlugInHost host;
-  host.Load(tarrovel::FindBundles({tree.path("one")}), false);
+  tv::host::PlugInHost host;
+  host.Load(tv::host::FindBundles({tree.path("one")}), false);
   EXPECT_TRUE(host.plugIns().empty());
 }
 

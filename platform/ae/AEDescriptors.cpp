@@ -20,7 +20,7 @@
 #include <mutex>
 #include <unordered_set>
 
-namespace tvae {
+namespace tv::ae {
 namespace {
 
 std::mutex sLock;
@@ -240,21 +240,21 @@ OSErr ReadCoercedBytes(const AEDesc &value, DescType desiredType, DescType *actu
   return noErr;
 }
 
-}  // namespace tvae
+}  // namespace tv::ae
 
-using tvae::Finish;
-using tvae::OwnedDesc;
-using tvae::Storage;
+using tv::ae::Finish;
+using tv::ae::OwnedDesc;
+using tv::ae::Storage;
 
 OSErr AECreateDesc(DescType typeCode, const void *dataPtr, Size dataSize, AEDesc *result) {
   if (result == nullptr) return paramErr;
-  OSErr err = tvae::CheckBytesArgs(dataPtr, dataSize);
+  OSErr err = tv::ae::CheckBytesArgs(dataPtr, dataSize);
   // typeNull stands for "no data", and containers are made by AECreateList.
   if (err == noErr && ((typeCode == typeNull && dataSize > 0) ||
-                       tvae::KindForType(typeCode) != Storage::Kind::kBytes))
+                       tv::ae::KindForType(typeCode) != Storage::Kind::kBytes))
     err = errAEWrongDataType;
   OwnedDesc made;
-  if (err == noErr && typeCode != typeNull) err = tvae::MakeBytesDesc(typeCode, dataPtr, size_t(dataSize), made.out());
+  if (err == noErr && typeCode != typeNull) err = tv::ae::MakeBytesDesc(typeCode, dataPtr, size_t(dataSize), made.out());
   return Finish(err, made, result, nullptr);
 }
 
@@ -262,44 +262,44 @@ OSErr AEDisposeDesc(AEDesc *theAEDesc) {
   if (theAEDesc == nullptr) return paramErr;
   auto *s = reinterpret_cast<Storage *>(theAEDesc->dataHandle);
   if (s != nullptr) {
-    if (!tvae::IsRegistered(s)) return errAENotAEDesc;
-    tvae::FreeStorage(s);
+    if (!tv::ae::IsRegistered(s)) return errAENotAEDesc;
+    tv::ae::FreeStorage(s);
   }
-  tvae::SetEmpty(theAEDesc);
+  tv::ae::SetEmpty(theAEDesc);
   return noErr;
 }
 
 OSErr AEDuplicateDesc(const AEDesc *theAEDesc, AEDesc *result) {
   if (result == nullptr) return paramErr;
   Storage *s = nullptr;
-  OSErr err = tvae::Resolve(theAEDesc, &s);
+  OSErr err = tv::ae::Resolve(theAEDesc, &s);
   OwnedDesc made;
-  if (err == noErr) err = tvae::CopyDesc(*theAEDesc, made.out());
+  if (err == noErr) err = tv::ae::CopyDesc(*theAEDesc, made.out());
   return Finish(err, made, result, theAEDesc);
 }
 
 OSErr AECoerceDesc(const AEDesc *theAEDesc, DescType toType, AEDesc *result) {
   if (result == nullptr) return paramErr;
   Storage *s = nullptr;
-  OSErr err = tvae::Resolve(theAEDesc, &s);
+  OSErr err = tv::ae::Resolve(theAEDesc, &s);
   OwnedDesc made;
-  if (err == noErr) err = tvae::Coerce(*theAEDesc, toType, made.out());
+  if (err == noErr) err = tv::ae::Coerce(*theAEDesc, toType, made.out());
   return Finish(err, made, result, theAEDesc);
 }
 
 Size AEGetDescDataSize(const AEDesc *theAEDesc) {
   Storage *s = nullptr;
-  if (tvae::Resolve(theAEDesc, &s) != noErr || s == nullptr || tvae::IsContainer(s)) return 0;
+  if (tv::ae::Resolve(theAEDesc, &s) != noErr || s == nullptr || tv::ae::IsContainer(s)) return 0;
   return Size(s->bytes.size());
 }
 
 OSErr AEGetDescData(const AEDesc *theAEDesc, void *dataPtr, Size maximumSize) {
   Storage *s = nullptr;
-  OSErr err = tvae::Resolve(theAEDesc, &s);
+  OSErr err = tv::ae::Resolve(theAEDesc, &s);
   if (err != noErr) return err;
-  err = tvae::CheckBytesArgs(dataPtr, maximumSize);
+  err = tv::ae::CheckBytesArgs(dataPtr, maximumSize);
   if (err != noErr) return err;
-  if (tvae::IsContainer(s)) return errAEWrongDataType;
+  if (tv::ae::IsContainer(s)) return errAEWrongDataType;
   Size size = s != nullptr ? Size(s->bytes.size()) : 0;
   if (size > 0 && maximumSize > 0) std::memcpy(dataPtr, s->bytes.data(), size_t(std::min(size, maximumSize)));
   return noErr;
@@ -310,7 +310,7 @@ OSErr AECreateList(const void *factoringPtr, Size factoredSize, Boolean isRecord
   if (resultList == nullptr) return paramErr;
   OSErr err = factoredSize == 0 ? noErr : paramErr;
   Storage *s = nullptr;
-  if (err == noErr) err = tvae::NewStorage(isRecord ? Storage::Kind::kRecord : Storage::Kind::kList, &s);
+  if (err == noErr) err = tv::ae::NewStorage(isRecord ? Storage::Kind::kRecord : Storage::Kind::kList, &s);
   OwnedDesc made;
   if (err == noErr) made.reset(AEDesc{isRecord ? typeAERecord : typeAEList, reinterpret_cast<AEDataStorage>(s)});
   return Finish(err, made, resultList, nullptr);
@@ -320,7 +320,7 @@ OSErr AECreateList(const void *factoringPtr, Size factoredSize, Boolean isRecord
 OSErr AECountItems(const AEDescList *theAEDescList, long *theCount) {
   if (theCount == nullptr) return paramErr;
   Storage *s = nullptr;
-  OSErr err = tvae::ResolveContainer(theAEDescList, &s);
+  OSErr err = tv::ae::ResolveContainer(theAEDescList, &s);
   if (err != noErr) return err;
   *theCount = long(s->items.size());
   return noErr;
@@ -330,10 +330,10 @@ OSErr AEGetNthDesc(const AEDescList *theAEDescList, long index, DescType desired
                    AEKeyword *theAEKeyword, AEDesc *result) {
   if (result == nullptr) return paramErr;
   Storage *s = nullptr;
-  OSErr err = tvae::ResolveContainer(theAEDescList, &s);
+  OSErr err = tv::ae::ResolveContainer(theAEDescList, &s);
   if (err == noErr && (index < 1 || index > long(s->items.size()))) err = errAEBadListItem;
   OwnedDesc made;
-  if (err == noErr) err = tvae::Coerce(s->items[size_t(index - 1)].value.get(), desiredType, made.out());
+  if (err == noErr) err = tv::ae::Coerce(s->items[size_t(index - 1)].value.get(), desiredType, made.out());
   if (err == noErr && theAEKeyword != nullptr) *theAEKeyword = s->items[size_t(index - 1)].keyword;
   return Finish(err, made, result, theAEDescList);
 }
@@ -344,10 +344,10 @@ namespace {
 // put into itself, and a failed copy leaves the container as it was.
 template <class Put> OSErr PutCopyOf(const AEDesc *value, Put put) {
   Storage *ignored = nullptr;
-  OSErr err = tvae::Resolve(value, &ignored);
+  OSErr err = tv::ae::Resolve(value, &ignored);
   OwnedDesc copy;
-  if (err == noErr) err = tvae::CopyDesc(*value, copy.out());
-  if (err == noErr) err = tvae::Guarded([&] { return put(std::move(copy)); });
+  if (err == noErr) err = tv::ae::CopyDesc(*value, copy.out());
+  if (err == noErr) err = tv::ae::Guarded([&] { return put(std::move(copy)); });
   return err;
 }
 
@@ -355,7 +355,7 @@ template <class Put> OSErr PutCopyOf(const AEDesc *value, Put put) {
 template <class Put> OSErr PutNewBytes(DescType typeCode, const void *dataPtr, Size dataSize, Put put) {
   OwnedDesc value;
   OSErr err = AECreateDesc(typeCode, dataPtr, dataSize, value.out());
-  if (err == noErr) err = tvae::Guarded([&] { return put(std::move(value)); });
+  if (err == noErr) err = tv::ae::Guarded([&] { return put(std::move(value)); });
   return err;
 }
 
@@ -363,33 +363,33 @@ template <class Put> OSErr PutNewBytes(DescType typeCode, const void *dataPtr, S
 
 OSErr AEPutDesc(AEDescList *theAEDescList, long index, const AEDesc *theAEDesc) {
   Storage *list = nullptr;
-  OSErr err = tvae::ResolveContainer(theAEDescList, &list);
+  OSErr err = tv::ae::ResolveContainer(theAEDescList, &list);
   if (err != noErr) return err;
-  return PutCopyOf(theAEDesc, [&](OwnedDesc v) { return tvae::PutItem(*list, index, std::move(v)); });
+  return PutCopyOf(theAEDesc, [&](OwnedDesc v) { return tv::ae::PutItem(*list, index, std::move(v)); });
 }
 
 OSErr AEPutPtr(AEDescList *theAEDescList, long index, DescType typeCode, const void *dataPtr, Size dataSize) {
   Storage *list = nullptr;
-  OSErr err = tvae::ResolveContainer(theAEDescList, &list);
+  OSErr err = tv::ae::ResolveContainer(theAEDescList, &list);
   if (err != noErr) return err;
   return PutNewBytes(typeCode, dataPtr, dataSize,
-                     [&](OwnedDesc v) { return tvae::PutItem(*list, index, std::move(v)); });
+                     [&](OwnedDesc v) { return tv::ae::PutItem(*list, index, std::move(v)); });
 }
 
 OSErr AEPutParamDesc(AppleEvent *theAppleEvent, AEKeyword theAEKeyword, const AEDesc *theAEDesc) {
   Storage *record = nullptr;
-  OSErr err = tvae::ResolveKeyed(theAppleEvent, &record);
+  OSErr err = tv::ae::ResolveKeyed(theAppleEvent, &record);
   if (err != noErr) return err;
-  return PutCopyOf(theAEDesc, [&](OwnedDesc v) { return tvae::PutKeyed(*record, theAEKeyword, std::move(v)); });
+  return PutCopyOf(theAEDesc, [&](OwnedDesc v) { return tv::ae::PutKeyed(*record, theAEKeyword, std::move(v)); });
 }
 
 OSErr AEPutParamPtr(AppleEvent *theAppleEvent, AEKeyword theAEKeyword, DescType typeCode, const void *dataPtr,
                     Size dataSize) {
   Storage *record = nullptr;
-  OSErr err = tvae::ResolveKeyed(theAppleEvent, &record);
+  OSErr err = tv::ae::ResolveKeyed(theAppleEvent, &record);
   if (err != noErr) return err;
   return PutNewBytes(typeCode, dataPtr, dataSize,
-                     [&](OwnedDesc v) { return tvae::PutKeyed(*record, theAEKeyword, std::move(v)); });
+                     [&](OwnedDesc v) { return tv::ae::PutKeyed(*record, theAEKeyword, std::move(v)); });
 }
 
 namespace {
@@ -397,9 +397,9 @@ namespace {
 // The parameter stored under keyword, borrowed from the record or event.
 OSErr FindParam(const AppleEvent *record, AEKeyword keyword, const AEDesc **out) {
   Storage *s = nullptr;
-  OSErr err = tvae::ResolveKeyed(record, &s);
+  OSErr err = tv::ae::ResolveKeyed(record, &s);
   if (err != noErr) return err;
-  for (const tvae::Item &item : s->items) {
+  for (const tv::ae::Item &item : s->items) {
     if (item.keyword == keyword) {
       *out = &item.value.get();
       return noErr;
@@ -416,7 +416,7 @@ OSErr AEGetParamDesc(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword, De
   const AEDesc *param = nullptr;
   OSErr err = FindParam(theAppleEvent, theAEKeyword, &param);
   OwnedDesc made;
-  if (err == noErr) err = tvae::Coerce(*param, desiredType, made.out());
+  if (err == noErr) err = tv::ae::Coerce(*param, desiredType, made.out());
   return Finish(err, made, result, theAppleEvent);
 }
 
@@ -425,15 +425,15 @@ OSErr AEGetParamPtr(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword, Des
   const AEDesc *param = nullptr;
   OSErr err = FindParam(theAppleEvent, theAEKeyword, &param);
   if (err != noErr) return err;
-  return tvae::ReadCoercedBytes(*param, desiredType, actualType, dataPtr, maximumSize, actualSize);
+  return tv::ae::ReadCoercedBytes(*param, desiredType, actualType, dataPtr, maximumSize, actualSize);
 }
 
 CFIndex TVAEGetLiveDescriptorCount() {
-  std::lock_guard<std::mutex> guard(tvae::sLock);
-  return CFIndex(tvae::sLive.size());
+  std::lock_guard<std::mutex> guard(tv::ae::sLock);
+  return CFIndex(tv::ae::sLive.size());
 }
 
 void TVAEFailNthAllocation(CFIndex n) {
-  std::lock_guard<std::mutex> guard(tvae::sLock);
-  tvae::sFailCountdown = n > 0 ? n : 0;
+  std::lock_guard<std::mutex> guard(tv::ae::sLock);
+  tv::ae::sFailCountdown = n > 0 ? n : 0;
 }

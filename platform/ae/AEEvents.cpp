@@ -19,8 +19,8 @@
 #include <atomic>
 #include <mutex>
 
-using tvae::OwnedDesc;
-using tvae::Storage;
+using tv::ae::OwnedDesc;
+using tv::ae::Storage;
 
 namespace {
 
@@ -40,7 +40,7 @@ AEReturnID NextReturnID() {
 
 OSErr ResolveEvent(const AppleEvent *event, Storage **out) {
   Storage *s = nullptr;
-  OSErr err = tvae::Resolve(event, &s);
+  OSErr err = tv::ae::Resolve(event, &s);
   if (err != noErr) return err;
   if (s == nullptr || s->kind != Storage::Kind::kEvent) return errAENotAppleEvent;
   *out = s;
@@ -51,16 +51,16 @@ OSErr ResolveEvent(const AppleEvent *event, Storage **out) {
 OSErr MakeAttribute(const Storage &event, AEKeyword keyword, AEDesc *out) {
   switch (keyword) {
     case keyEventClassAttr:
-      return tvae::MakeBytesDesc(typeType, &event.eventClass, sizeof event.eventClass, out);
+      return tv::ae::MakeBytesDesc(typeType, &event.eventClass, sizeof event.eventClass, out);
     case keyEventIDAttr:
-      return tvae::MakeBytesDesc(typeType, &event.eventID, sizeof event.eventID, out);
+      return tv::ae::MakeBytesDesc(typeType, &event.eventID, sizeof event.eventID, out);
     case keyReturnIDAttr:
-      return tvae::MakeBytesDesc(typeSInt16, &event.returnID, sizeof event.returnID, out);
+      return tv::ae::MakeBytesDesc(typeSInt16, &event.returnID, sizeof event.returnID, out);
     case keyTransactionIDAttr:
-      return tvae::MakeBytesDesc(typeSInt32, &event.transactionID, sizeof event.transactionID, out);
+      return tv::ae::MakeBytesDesc(typeSInt32, &event.transactionID, sizeof event.transactionID, out);
     case keyAddressAttr:
       if (event.target.get().descriptorType == typeNull) return errAEDescNotFound;
-      return tvae::CopyDesc(event.target.get(), out);
+      return tv::ae::CopyDesc(event.target.get(), out);
     default:
       return errAEDescNotFound;
   }
@@ -86,7 +86,7 @@ OSErr FindReceiver(const Storage &event, TVAppleEventHandler *handler, void **re
   if (AEGetDescDataSize(&target) != Size(sizeof psn)) return procNotFound;
   OSErr err = AEGetDescData(&target, &psn, sizeof psn);
   if (err != noErr) return err;
-  if (!tvae::FindProcessHandler(psn, handler, refcon)) return procNotFound;
+  if (!tv::ae::FindProcessHandler(psn, handler, refcon)) return procNotFound;
   return noErr;
 }
 
@@ -97,24 +97,24 @@ OSErr AECreateAppleEvent(AEEventClass theAEEventClass, AEEventID theAEEventID, c
                          AEReturnID returnID, AETransactionID transactionID, AppleEvent *result) {
   if (result == nullptr) return paramErr;
   OwnedDesc made;
-  OSErr err = tvae::Guarded([&]() -> OSErr {
+  OSErr err = tv::ae::Guarded([&]() -> OSErr {
     Storage *ignored = nullptr;
     if (target != nullptr) {
-      OSErr status = tvae::Resolve(target, &ignored);
+      OSErr status = tv::ae::Resolve(target, &ignored);
       if (status != noErr) return status;
     }
     Storage *event = nullptr;
-    OSErr status = tvae::NewStorage(Storage::Kind::kEvent, &event);
+    OSErr status = tv::ae::NewStorage(Storage::Kind::kEvent, &event);
     if (status != noErr) return status;
     made.reset(AEDesc{typeAppleEvent, reinterpret_cast<AEDataStorage>(event)});
     event->eventClass = theAEEventClass;
     event->eventID = theAEEventID;
     event->returnID = returnID == kAutoGenerateReturnID ? NextReturnID() : returnID;
     event->transactionID = transactionID;
-    if (target != nullptr) status = tvae::CopyDesc(*target, event->target.out());
+    if (target != nullptr) status = tv::ae::CopyDesc(*target, event->target.out());
     return status;
   });
-  return tvae::Finish(err, made, result, target);
+  return tv::ae::Finish(err, made, result, target);
 }
 
 OSErr AEGetAttributeDesc(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword, DescType desiredType,
@@ -125,8 +125,8 @@ OSErr AEGetAttributeDesc(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword
   OwnedDesc value;
   if (err == noErr) err = MakeAttribute(*event, theAEKeyword, value.out());
   OwnedDesc made;
-  if (err == noErr) err = tvae::Coerce(value.get(), desiredType, made.out());
-  return tvae::Finish(err, made, result, theAppleEvent);
+  if (err == noErr) err = tv::ae::Coerce(value.get(), desiredType, made.out());
+  return tv::ae::Finish(err, made, result, theAppleEvent);
 }
 
 OSErr AEGetAttributePtr(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword, DescType desiredType,
@@ -136,7 +136,7 @@ OSErr AEGetAttributePtr(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword,
   OwnedDesc value;
   if (err == noErr) err = MakeAttribute(*event, theAEKeyword, value.out());
   if (err != noErr) return err;
-  return tvae::ReadCoercedBytes(value.get(), desiredType, typeCode, dataPtr, maximumSize, actualSize);
+  return tv::ae::ReadCoercedBytes(value.get(), desiredType, typeCode, dataPtr, maximumSize, actualSize);
 }
 
 // reply may be NULL; when given it is set to an empty descriptor, as no reply

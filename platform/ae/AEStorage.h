@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace tvae {
+namespace tv::ae {
 
 // Owns one descriptor and disposes of it when it goes; moves hand it on.
 class OwnedDesc {
@@ -103,4 +103,4 @@ template <class Body> OSErr Guarded(Body body) {
   }
 }
 
-}  // namespace tvae
+}  // namespace tv::ae

@@ -5,10 +5,10 @@
 #include "platform/HostServices.h"
 #include "platform/Processes.h"
 
-namespace tvae {
+namespace tv::ae {
 
 // The event handler of a registered process (handler may be NULL: the process
 // takes no events). False when psn names no registered process.
 bool FindProcessHandler(const ProcessSerialNumber &psn, TVAppleEventHandler *outHandler, void **outRefcon);
 
-}  // namespace tvae
+}  // namespace tv::ae

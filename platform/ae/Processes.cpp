@@ -58,7 +58,7 @@ void PutField(ProcessInfoRec *info, size_t length, T ProcessInfoRec::*field, con
 
 }  // namespace
 
-namespace tvae {
+namespace tv::ae {
 
 bool FindProcessHandler(const ProcessSerialNumber &psn, TVAppleEventHandler *outHandler, void **outRefcon) {
   std::lock_guard<std::mutex> guard(sLock);
@@ -69,13 +69,13 @@ bool FindProcessHandler(const ProcessSerialNumber &psn, TVAppleEventHandler *out
   return true;
 }
 
-}  // namespace tvae
+}  // namespace tv::ae
 
 OSErr TVRegisterProcess(OSType type, OSType creator, const char *name, TVAppleEventHandler handler,
                         void *refcon, ProcessSerialNumber *outPSN) {
   if (outPSN == nullptr) return paramErr;
   UInt32 now = TickCount();
-  return tvae::Guarded([&]() -> OSErr {
+  return tv::ae::Guarded([&]() -> OSErr {
     std::lock_guard<std::mutex> guard(sLock);
     Process p{{0, sNextSerial}, type, creator, name != nullptr ? name : "", handler, refcon, now};
     sProcesses.push_back(std::move(p));

@@ -9,7 +9,7 @@ namespace {
 
 const void *RetainValue(CFAllocatorRef, const void *v) { return CFRetain(v); }
 void ReleaseValue(CFAllocatorRef, const void *v) { CFRelease(v); }
-CFStringRef DescribeValue(const void *v) { return tvcf::CreateString(tvcf::Describe(v)); }
+CFStringRef DescribeValue(const void *v) { return tv::cf::CreateString(tv::cf::Describe(v)); }
 Boolean EqualValues(const void *a, const void *b) { return CFEqual(a, b); }
 
 const void *Retained(const __CFArray &a, const void *v) {
@@ -20,7 +20,7 @@ void Release(const __CFArray &a, const void *v) {
 }
 
 __CFArray *MutableArray(CFMutableArrayRef a) {
-  __CFArray *o = tvcf::AsMutable<__CFArray>(a, tvcf::kArrayTypeID);
+  __CFArray *o = tv::cf::AsMutable<__CFArray>(a, tv::cf::kArrayTypeID);
   return (o && o->isMutable) ? o : nullptr;
 }
 
@@ -55,8 +55,8 @@ std::u16string __CFArray::Describe() const {
   std::u16string d = u"(";
   for (size_t i = 0; i < values.size(); ++i) {
     d += i ? u", " : u"";
-    if (tvcf::IsObject(values[i])) {
-      d += tvcf::Describe(values[i]);
+    if (tv::cf::IsObject(values[i])) {
+      d += tv::cf::Describe(values[i]);
     } else {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%p", values[i]);
@@ -69,7 +69,7 @@ std::u16string __CFArray::Describe() const {
 CFArrayRef CFArrayCreate(CFAllocatorRef, const void **values, CFIndex numValues,
                          const CFArrayCallBacks *callBacks) {
   if (numValues < 0 || (!values && numValues > 0)) return nullptr;
-  __CFArray *a = tvcf::New<__CFArray>();
+  __CFArray *a = tv::cf::New<__CFArray>();
   if (!a) return nullptr;
   if (callBacks) a->callBacks = *callBacks;
   try {
@@ -83,7 +83,7 @@ CFArrayRef CFArrayCreate(CFAllocatorRef, const void **values, CFIndex numValues,
 }
 
 CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef, CFIndex, const CFArrayCallBacks *callBacks) {
-  __CFArray *a = tvcf::New<__CFArray>();
+  __CFArray *a = tv::cf::New<__CFArray>();
   if (!a) return nullptr;
   if (callBacks) a->callBacks = *callBacks;
   a->isMutable = true;
@@ -91,12 +91,12 @@ CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef, CFIndex, const CFArrayCal
 }
 
 CFIndex CFArrayGetCount(CFArrayRef a) {
-  const __CFArray *o = tvcf::As<__CFArray>(a, tvcf::kArrayTypeID);
+  const __CFArray *o = tv::cf::As<__CFArray>(a, tv::cf::kArrayTypeID);
   return o ? CFIndex(o->values.size()) : 0;
 }
 
 const void *CFArrayGetValueAtIndex(CFArrayRef a, CFIndex idx) {
-  const __CFArray *o = tvcf::As<__CFArray>(a, tvcf::kArrayTypeID);
+  const __CFArray *o = tv::cf::As<__CFArray>(a, tv::cf::kArrayTypeID);
   if (!o || idx < 0 || size_t(idx) >= o->values.size()) return nullptr;
   return o->values[size_t(idx)];
 }

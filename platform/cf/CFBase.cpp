@@ -10,7 +10,7 @@
 #include <limits>
 #include <unordered_set>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 struct Registry {
@@ -58,80 +58,80 @@ std::u16string Describe(CFTypeRef cf) {
   return Obj(cf)->Describe();
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 std::u16string TVCFObject::Describe() const { return u"<CF object>"; }
 
-const CFBooleanRef kCFBooleanTrue = &tvcf::sTrue;
-const CFBooleanRef kCFBooleanFalse = &tvcf::sFalse;
+const CFBooleanRef kCFBooleanTrue = &tv::cf::sTrue;
+const CFBooleanRef kCFBooleanFalse = &tv::cf::sFalse;
 
 Boolean CFBooleanGetValue(CFBooleanRef b) {
-  const __CFBoolean *o = tvcf::As<__CFBoolean>(b, tvcf::kBooleanTypeID);
+  const __CFBoolean *o = tv::cf::As<__CFBoolean>(b, tv::cf::kBooleanTypeID);
   return o && o->value;
 }
 
 CFTypeRef CFRetain(CFTypeRef cf) {
-  if (!tvcf::IsObject(cf)) return cf;  // NULL or not alive: nothing to count
-  TVCFObject *o = tvcf::MutableObj(cf);
+  if (!tv::cf::IsObject(cf)) return cf;  // NULL or not alive: nothing to count
+  TVCFObject *o = tv::cf::MutableObj(cf);
   if (!o->constant) ++o->retainCount;
   return cf;
 }
 
 void CFRelease(CFTypeRef cf) {
   if (!cf) return;
-  if (!tvcf::IsObject(cf)) {
+  if (!tv::cf::IsObject(cf)) {
     // Releasing something already freed would corrupt memory: say so, leave
     // it, and count it so that a test's live count shows the imbalance.
     TVConsolePrintf("tarrovel: CFRelease of an object that is not alive (%p)\n", cf);
-    ++tvcf::TheRegistry().overReleases;
+    ++tv::cf::TheRegistry().overReleases;
     return;
   }
-  TVCFObject *o = tvcf::MutableObj(cf);
+  TVCFObject *o = tv::cf::MutableObj(cf);
   if (o->constant) return;
   if (--o->retainCount > 0) return;
-  tvcf::Registry &r = tvcf::TheRegistry();
+  tv::cf::Registry &r = tv::cf::TheRegistry();
   r.objects.erase(o);
   --r.liveCount;
   delete o;
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf) {
-  const TVCFObject *o = tvcf::Obj(cf);
+  const TVCFObject *o = tv::cf::Obj(cf);
   if (!o) return 0;
   return o->constant ? std::numeric_limits<CFIndex>::max() : o->retainCount;
 }
 
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) {
   if (a == b) return a != nullptr;
-  const TVCFObject *x = tvcf::Obj(a), *y = tvcf::Obj(b);
+  const TVCFObject *x = tv::cf::Obj(a), *y = tv::cf::Obj(b);
   if (!x || !y || x->typeID != y->typeID) return false;
   return x->Equal(*y);
 }
 
 CFHashCode CFHash(CFTypeRef cf) {
-  const TVCFObject *o = tvcf::Obj(cf);
+  const TVCFObject *o = tv::cf::Obj(cf);
   return o ? o->Hash() : 0;
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
-  const TVCFObject *o = tvcf::Obj(cf);
+  const TVCFObject *o = tv::cf::Obj(cf);
   return o ? o->typeID : 0;
 }
 
-CFTypeID CFStringGetTypeID() { return tvcf::kStringTypeID; }
-CFTypeID CFArrayGetTypeID() { return tvcf::kArrayTypeID; }
-CFTypeID CFDictionaryGetTypeID() { return tvcf::kDictionaryTypeID; }
-CFTypeID CFNumberGetTypeID() { return tvcf::kNumberTypeID; }
-CFTypeID CFDataGetTypeID() { return tvcf::kDataTypeID; }
-CFTypeID CFBooleanGetTypeID() { return tvcf::kBooleanTypeID; }
-CFTypeID CFUUIDGetTypeID() { return tvcf::kUUIDTypeID; }
-CFTypeID CFBundleGetTypeID() { return tvcf::kBundleTypeID; }
-CFTypeID CFURLGetTypeID() { return tvcf::kURLTypeID; }
+CFTypeID CFStringGetTypeID() { return tv::cf::kStringTypeID; }
+CFTypeID CFArrayGetTypeID() { return tv::cf::kArrayTypeID; }
+CFTypeID CFDictionaryGetTypeID() { return tv::cf::kDictionaryTypeID; }
+CFTypeID CFNumberGetTypeID() { return tv::cf::kNumberTypeID; }
+CFTypeID CFDataGetTypeID() { return tv::cf::kDataTypeID; }
+CFTypeID CFBooleanGetTypeID() { return tv::cf::kBooleanTypeID; }
+CFTypeID CFUUIDGetTypeID() { return tv::cf::kUUIDTypeID; }
+CFTypeID CFBundleGetTypeID() { return tv::cf::kBundleTypeID; }
+CFTypeID CFURLGetTypeID() { return tv::cf::kURLTypeID; }
 
 // An over-release counts as one object less, so that a test comparing counts
 // before and after fails on a double release as it does on a leak.
 CFIndex TVCFGetLiveObjectCount() {
-  return tvcf::TheRegistry().liveCount - tvcf::TheRegistry().overReleases;
+  return tv::cf::TheRegistry().liveCount - tv::cf::TheRegistry().overReleases;
 }
 
-void TVCFFailNthAllocation(CFIndex n) { tvcf::TheRegistry().failCountdown = n > 0 ? n : 0; }
+void TVCFFailNthAllocation(CFIndex n) { tv::cf::TheRegistry().failCountdown = n > 0 ? n : 0; }

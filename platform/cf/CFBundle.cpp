@@ -26,12 +26,12 @@ namespace {
 constexpr size_t kMaxFileBytes = 16 << 20;
 
 struct Factory {
-  tvcf::UUIDBytes id;
+  tv::cf::UUIDBytes id;
   std::string functionName;
 };
 struct PlugInType {
-  tvcf::UUIDBytes id;
-  std::vector<tvcf::UUIDBytes> factories;
+  tv::cf::UUIDBytes id;
+  std::vector<tv::cf::UUIDBytes> factories;
 };
 
 // A file name with no folder part: not empty, no "/", not "." or "..".
@@ -42,10 +42,10 @@ bool IsPlainName(const std::string &name) {
 }  // namespace
 
 struct __CFBundle : TVCFObject {
-  __CFBundle() : TVCFObject(tvcf::kBundleTypeID) {}
+  __CFBundle() : TVCFObject(tv::cf::kBundleTypeID) {}
   ~__CFBundle() override;
   std::u16string Describe() const override {
-    return u"CFBundle " + tvcf::DecodeUTF8Lossy(path) + u" (" + tvcf::Chars(identifier) + u")";
+    return u"CFBundle " + tv::cf::DecodeUTF8Lossy(path) + u" (" + tv::cf::Chars(identifier) + u")";
   }
 
   std::string path;                  // absolute, no trailing "/"
@@ -54,9 +54,9 @@ struct __CFBundle : TVCFObject {
   std::vector<Factory> factories;
   std::vector<PlugInType> types;
   // Parsed string tables by language and table name; parsed once.
-  std::map<std::pair<std::string, std::string>, tvcf::StringsTable> tables;
+  std::map<std::pair<std::string, std::string>, tv::cf::StringsTable> tables;
   // Info.plist as read, and the keys asked for so far as CF objects (owned).
-  tvcf::PlistPtr info;
+  tv::cf::PlistPtr info;
   std::map<std::string, CFTypeRef> infoValues;
 };
 
@@ -68,54 +68,54 @@ std::vector<__CFBundle *> &OpenBundles() {
   return *list;
 }
 
-__CFBundle *AsBundle(CFBundleRef b) { return tvcf::AsMutable<__CFBundle>(b, tvcf::kBundleTypeID); }
+__CFBundle *AsBundle(CFBundleRef b) { return tv::cf::AsMutable<__CFBundle>(b, tv::cf::kBundleTypeID); }
 
 // Reads Info.plist into bundle; noErr, fnfErr or paramErr.
 OSStatus ReadInfoPlist(__CFBundle *bundle) {
   std::string bytes;
-  switch (tvcf::ReadWholeFile(bundle->path + "/Contents/Info.plist", &bytes, kMaxFileBytes)) {
-    case tvcf::ReadResult::kMissing: return fnfErr;
-    case tvcf::ReadResult::kFailed: return ioErr;
-    case tvcf::ReadResult::kOK: break;
+  switch (tv::cf::ReadWholeFile(bundle->path + "/Contents/Info.plist", &bytes, kMaxFileBytes)) {
+    case tv::cf::ReadResult::kMissing: return fnfErr;
+    case tv::cf::ReadResult::kFailed: return ioErr;
+    case tv::cf::ReadResult::kOK: break;
   }
-  tvcf::PlistPtr root = tvcf::ParsePlist(bytes);
+  tv::cf::PlistPtr root = tv::cf::ParsePlist(bytes);
   plist_t dict = root.get();
   if (!dict || plist_get_node_type(dict) != PLIST_DICT) return paramErr;
   std::string identifier;
   std::u16string chars;
-  if (!tvcf::PlistString(plist_dict_get_item(dict, "CFBundleIdentifier"), &identifier) ||
-      identifier.empty() || !tvcf::DecodeUTF8(identifier, &chars)) {
+  if (!tv::cf::PlistString(plist_dict_get_item(dict, "CFBundleIdentifier"), &identifier) ||
+      identifier.empty() || !tv::cf::DecodeUTF8(identifier, &chars)) {
     return paramErr;
   }
   std::string executable;
-  if (tvcf::PlistString(plist_dict_get_item(dict, "CFBundleExecutable"), &executable) &&
+  if (tv::cf::PlistString(plist_dict_get_item(dict, "CFBundleExecutable"), &executable) &&
       IsPlainName(executable)) {
     bundle->executable = executable;
   }
   // Entries that are not well formed are left out; the rest still count.
-  tvcf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInFactories"),
+  tv::cf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInFactories"),
                         [&](const std::string &key, plist_t value) {
                           Factory f;
-                          if (tvcf::UUIDFromText(key, &f.id) &&
-                              tvcf::PlistString(value, &f.functionName) && !f.functionName.empty()) {
+                          if (tv::cf::UUIDFromText(key, &f.id) &&
+                              tv::cf::PlistString(value, &f.functionName) && !f.functionName.empty()) {
                             bundle->factories.push_back(std::move(f));
                           }
                         });
-  tvcf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInTypes"), [&](const std::string &key,
+  tv::cf::ForEachDictItem(plist_dict_get_item(dict, "CFPlugInTypes"), [&](const std::string &key,
                                                                         plist_t value) {
     PlugInType t;
-    if (!tvcf::UUIDFromText(key, &t.id) || plist_get_node_type(value) != PLIST_ARRAY) return;
+    if (!tv::cf::UUIDFromText(key, &t.id) || plist_get_node_type(value) != PLIST_ARRAY) return;
     for (uint32_t i = 0; i < plist_array_get_size(value); ++i) {
       std::string text;
-      tvcf::UUIDBytes id;
-      if (tvcf::PlistString(plist_array_get_item(value, i), &text) && tvcf::UUIDFromText(text, &id)) {
+      tv::cf::UUIDBytes id;
+      if (tv::cf::PlistString(plist_array_get_item(value, i), &text) && tv::cf::UUIDFromText(text, &id)) {
         t.factories.push_back(id);
       }
     }
     bundle->types.push_back(std::move(t));
   });
   bundle->info = std::move(root);
-  bundle->identifier = tvcf::CreateString(std::move(chars));
+  bundle->identifier = tv::cf::CreateString(std::move(chars));
   return bundle->identifier ? noErr : memFullErr;
 }
 
@@ -123,7 +123,7 @@ std::string ResourcesFolder(const __CFBundle &b) { return b.path + "/Contents/Re
 
 std::string BundleLanguage(const __CFBundle &b) {
   const std::string resources = ResourcesFolder(b);
-  return tvcf::ChooseLanguage([](const char *name) { return std::getenv(name); },
+  return tv::cf::ChooseLanguage([](const char *name) { return std::getenv(name); },
                               [&](const std::string &language) {
                                 std::error_code ec;
                                 return std::filesystem::is_directory(
@@ -133,17 +133,17 @@ std::string BundleLanguage(const __CFBundle &b) {
 
 // The parsed table, read on first use. A missing file is an empty table; a
 // faulty one too, after one line on standard error (once per file).
-const tvcf::StringsTable &Table(__CFBundle *b, const std::string &language, const std::string &table) {
+const tv::cf::StringsTable &Table(__CFBundle *b, const std::string &language, const std::string &table) {
   const auto key = std::make_pair(language, table);
   auto it = b->tables.find(key);
   if (it != b->tables.end()) return it->second;
-  tvcf::StringsTable parsed;
+  tv::cf::StringsTable parsed;
   const std::string path = ResourcesFolder(*b) + "/" + language + ".lproj/" + table + ".strings";
   std::string bytes;
-  if (tvcf::ReadWholeFile(path, &bytes, kMaxFileBytes) == tvcf::ReadResult::kOK) {
+  if (tv::cf::ReadWholeFile(path, &bytes, kMaxFileBytes) == tv::cf::ReadResult::kOK) {
     size_t line = 0;
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
-    if (!tvcf::ParseStringsFile(std::span(data, bytes.size()), &parsed, &line)) {
+    if (!tv::cf::ParseStringsFile(std::span(data, bytes.size()), &parsed, &line)) {
       static auto *reported = new std::set<std::string>;
       if (reported->insert(path).second) {
         TVConsolePrintf("tarrovel: %s:%zu: syntax error in strings file; showing untranslated texts\n",
@@ -174,7 +174,7 @@ CFBundleRef TVBundleCreateWithPath(const char *bundlePath, OSStatus *outError) {
   if (!bundlePath || !*bundlePath) {
     err = paramErr;
   } else {
-    bundle = tvcf::New<__CFBundle>();
+    bundle = tv::cf::New<__CFBundle>();
     if (!bundle) err = memFullErr;
   }
   if (err == noErr) {
@@ -199,7 +199,7 @@ CFBundleRef TVBundleCreateWithPath(const char *bundlePath, OSStatus *outError) {
 }
 
 CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID) {
-  if (!tvcf::AsString(bundleID)) return nullptr;
+  if (!tv::cf::AsString(bundleID)) return nullptr;
   for (__CFBundle *b : OpenBundles()) {
     if (CFEqual(b->identifier, bundleID)) return b;  // the first opened wins
   }
@@ -214,14 +214,14 @@ CFStringRef CFBundleGetIdentifier(CFBundleRef bundle) {
 CFStringRef TVBundleCopyExecutablePath(CFBundleRef bundle) {
   const __CFBundle *b = AsBundle(bundle);
   if (!b || b->executable.empty()) return nullptr;
-  return tvcf::CreateStringFromUTF8Lossy(b->path + "/Contents/MacOS/" + b->executable);
+  return tv::cf::CreateStringFromUTF8Lossy(b->path + "/Contents/MacOS/" + b->executable);
 }
 
 CFIndex TVBundleCopyFactoriesForType(CFBundleRef bundle, CFUUIDRef typeID, CFUUIDRef *outFactoryIDs,
                                      CFStringRef *outFunctionNames, CFIndex maxCount) {
   const __CFBundle *b = AsBundle(bundle);
-  if (!b || !tvcf::As<__CFUUID>(typeID, tvcf::kUUIDTypeID) || maxCount <= 0) return 0;
-  const tvcf::UUIDBytes type = tvcf::BytesOf(typeID);
+  if (!b || !tv::cf::As<__CFUUID>(typeID, tv::cf::kUUIDTypeID) || maxCount <= 0) return 0;
+  const tv::cf::UUIDBytes type = tv::cf::BytesOf(typeID);
   const PlugInType *t = nullptr;
   for (const PlugInType &candidate : b->types) {
     if (candidate.id == type) {
@@ -232,13 +232,13 @@ CFIndex TVBundleCopyFactoriesForType(CFBundleRef bundle, CFUUIDRef typeID, CFUUI
   if (!t) return 0;
   std::vector<std::pair<CFUUIDRef, CFStringRef>> made;
   bool failed = false;
-  for (const tvcf::UUIDBytes &id : t->factories) {
+  for (const tv::cf::UUIDBytes &id : t->factories) {
     if (CFIndex(made.size()) == maxCount) break;
     const auto f = std::find_if(b->factories.begin(), b->factories.end(),
                                 [&](const Factory &x) { return x.id == id; });
     if (f == b->factories.end()) continue;  // a type naming an unknown factory
-    CFUUIDRef u = tvcf::CreateUUID(id);
-    CFStringRef name = tvcf::CreateStringFromUTF8Lossy(f->functionName);
+    CFUUIDRef u = tv::cf::CreateUUID(id);
+    CFStringRef name = tv::cf::CreateStringFromUTF8Lossy(f->functionName);
     if (!u || !name) {
       if (u) CFRelease(u);
       if (name) CFRelease(name);
@@ -273,12 +273,12 @@ CFStringRef TVBundleGetLanguage(CFBundleRef bundle) {
 
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key) {
   __CFBundle *b = AsBundle(bundle);
-  if (!b || !tvcf::AsString(key)) return nullptr;
+  if (!b || !tv::cf::AsString(key)) return nullptr;
   try {
-    const std::string k = tvcf::UTF8(key);
+    const std::string k = tv::cf::UTF8(key);
     auto it = b->infoValues.find(k);
     if (it != b->infoValues.end()) return it->second;
-    CFTypeRef value = tvcf::CreateFromPlist(plist_dict_get_item(b->info.get(), k.c_str()));
+    CFTypeRef value = tv::cf::CreateFromPlist(plist_dict_get_item(b->info.get(), k.c_str()));
     // A key that gave nothing is looked at again when asked again.
     if (value) b->infoValues.emplace(k, value);
     return value;
@@ -290,21 +290,21 @@ CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef k
 CFStringRef CFBundleCopyLocalizedString(CFBundleRef bundle, CFStringRef key, CFStringRef value,
                                         CFStringRef tableName) {
   // What is shown when no table has the key: value, unless it is empty, else key.
-  CFStringRef fallback = (tvcf::AsString(value) && CFStringGetLength(value) > 0) ? value
-                         : tvcf::AsString(key)                                  ? key
+  CFStringRef fallback = (tv::cf::AsString(value) && CFStringGetLength(value) > 0) ? value
+                         : tv::cf::AsString(key)                                  ? key
                                                                                 : value;
   __CFBundle *b = AsBundle(bundle);
-  if (!b || !tvcf::AsString(key)) return fallback ? static_cast<CFStringRef>(CFRetain(fallback)) : nullptr;
+  if (!b || !tv::cf::AsString(key)) return fallback ? static_cast<CFStringRef>(CFRetain(fallback)) : nullptr;
   try {
     std::string table = "Localizable";
-    if (tvcf::AsString(tableName) && CFStringGetLength(tableName) > 0) table = tvcf::UTF8(tableName);
+    if (tv::cf::AsString(tableName) && CFStringGetLength(tableName) > 0) table = tv::cf::UTF8(tableName);
     if (IsTableName(table)) {
       const std::string language = BundleLanguage(*b);
-      const std::u16string &k = tvcf::Chars(key);
+      const std::u16string &k = tv::cf::Chars(key);
       for (const std::string &lang : {language, std::string("en")}) {
-        const tvcf::StringsTable &t = Table(b, lang, table);
+        const tv::cf::StringsTable &t = Table(b, lang, table);
         auto hit = t.find(k);
-        if (hit != t.end()) return tvcf::CreateString(hit->second);
+        if (hit != t.end()) return tv::cf::CreateString(hit->second);
         if (lang == "en") break;
       }
     }

@@ -29,7 +29,7 @@ namespace {
 UInt8 sNoBytes[1];
 
 __CFData *MutableData(CFMutableDataRef d) {
-  __CFData *o = tvcf::AsMutable<__CFData>(d, tvcf::kDataTypeID);
+  __CFData *o = tv::cf::AsMutable<__CFData>(d, tv::cf::kDataTypeID);
   return (o && o->isMutable) ? o : nullptr;
 }
 
@@ -37,7 +37,7 @@ __CFData *MutableData(CFMutableDataRef d) {
 
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length) {
   if (length < 0 || (!bytes && length > 0)) return nullptr;
-  __CFData *d = tvcf::New<__CFData>();
+  __CFData *d = tv::cf::New<__CFData>();
   if (!d) return nullptr;
   try {
     d->bytes.assign(bytes, bytes + length);
@@ -49,18 +49,18 @@ CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length) {
 }
 
 CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex) {
-  __CFData *d = tvcf::New<__CFData>();
+  __CFData *d = tv::cf::New<__CFData>();
   if (d) d->isMutable = true;
   return d;
 }
 
 CFIndex CFDataGetLength(CFDataRef d) {
-  const __CFData *o = tvcf::As<__CFData>(d, tvcf::kDataTypeID);
+  const __CFData *o = tv::cf::As<__CFData>(d, tv::cf::kDataTypeID);
   return o ? CFIndex(o->bytes.size()) : 0;
 }
 
 const UInt8 *CFDataGetBytePtr(CFDataRef d) {
-  const __CFData *o = tvcf::As<__CFData>(d, tvcf::kDataTypeID);
+  const __CFData *o = tv::cf::As<__CFData>(d, tv::cf::kDataTypeID);
   if (!o) return nullptr;
   return o->bytes.empty() ? sNoBytes : o->bytes.data();
 }

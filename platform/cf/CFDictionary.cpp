@@ -24,13 +24,13 @@ CFTypeRef ConvertArray(plist_t node, int depth) {
 }
 
 CFTypeRef ConvertDict(plist_t node, int depth) {
-  __CFDictionary *d = tvcf::New<__CFDictionary>();
+  __CFDictionary *d = tv::cf::New<__CFDictionary>();
   if (!d) return nullptr;
   bool failed = false;
-  tvcf::ForEachDictItem(node, [&](const std::string &key, plist_t value) {
+  tv::cf::ForEachDictItem(node, [&](const std::string &key, plist_t value) {
     CFTypeRef v = failed ? nullptr : Convert(value, depth + 1);
     if (!v) return;
-    CFStringRef k = tvcf::CreateStringFromUTF8Lossy(key);
+    CFStringRef k = tv::cf::CreateStringFromUTF8Lossy(key);
     if (k) d->entries.emplace_back(k, v);
     if (!k) {
       CFRelease(v);
@@ -51,7 +51,7 @@ CFTypeRef Convert(plist_t node, int depth) {
   switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
       std::string text;
-      return tvcf::PlistString(node, &text) ? tvcf::CreateStringFromUTF8Lossy(text) : nullptr;
+      return tv::cf::PlistString(node, &text) ? tv::cf::CreateStringFromUTF8Lossy(text) : nullptr;
     }
     case PLIST_BOOLEAN: {
       uint8_t value = 0;
@@ -64,7 +64,7 @@ CFTypeRef Convert(plist_t node, int depth) {
       return CFDataCreate(nullptr, reinterpret_cast<const UInt8 *>(bytes), CFIndex(length));
     }
     case PLIST_UINT: {  // every integer, a negative one as its two's complement
-      __CFNumber *n = tvcf::New<__CFNumber>();
+      __CFNumber *n = tv::cf::New<__CFNumber>();
       uint64_t value = 0;
       plist_get_uint_val(node, &value);
       if (n) n->value = int64_t(value);
@@ -78,7 +78,7 @@ CFTypeRef Convert(plist_t node, int depth) {
 
 }  // namespace
 
-namespace tvcf {
+namespace tv::cf {
 
 CFTypeRef CreateFromPlist(plist_t node) {
   try {
@@ -88,7 +88,7 @@ CFTypeRef CreateFromPlist(plist_t node) {
   }
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 __CFDictionary::~__CFDictionary() {
   for (auto &[k, v] : entries) {
@@ -108,17 +108,17 @@ bool __CFDictionary::Equal(const TVCFObject &other) const {
 
 std::u16string __CFDictionary::Describe() const {
   std::u16string d = u"{";
-  for (const auto &[k, v] : entries) d += tvcf::Chars(k) + u" = " + tvcf::Describe(v) + u"; ";
+  for (const auto &[k, v] : entries) d += tv::cf::Chars(k) + u" = " + tv::cf::Describe(v) + u"; ";
   return d + u"}";
 }
 
 CFIndex CFDictionaryGetCount(CFDictionaryRef d) {
-  const __CFDictionary *o = tvcf::As<__CFDictionary>(d, tvcf::kDictionaryTypeID);
+  const __CFDictionary *o = tv::cf::As<__CFDictionary>(d, tv::cf::kDictionaryTypeID);
   return o ? CFIndex(o->entries.size()) : 0;
 }
 
 const void *CFDictionaryGetValue(CFDictionaryRef d, const void *key) {
-  const __CFDictionary *o = tvcf::As<__CFDictionary>(d, tvcf::kDictionaryTypeID);
+  const __CFDictionary *o = tv::cf::As<__CFDictionary>(d, tv::cf::kDictionaryTypeID);
   if (!o || !key) return nullptr;
   for (const auto &[k, v] : o->entries) {
     if (CFEqual(k, key)) return v;
@@ -132,7 +132,7 @@ std::u16string __CFNumber::Describe() const {
 }
 
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void *valuePtr) {
-  const __CFNumber *o = tvcf::As<__CFNumber>(number, tvcf::kNumberTypeID);
+  const __CFNumber *o = tv::cf::As<__CFNumber>(number, tv::cf::kNumberTypeID);
   if (!o || !valuePtr) return false;
   if (theType == kCFNumberSInt64Type) {
     *static_cast<int64_t *>(valuePtr) = o->value;

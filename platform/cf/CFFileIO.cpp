@@ -12,7 +12,7 @@
 
 namespace sys = tv::sys;
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 // Closes fd when it goes.
@@ -68,4 +68,4 @@ int MakeFolders(const std::string &folder) {
   return 0;
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace tvcf {
+namespace tv::cf {
 
 enum class ReadResult { kOK, kMissing, kFailed };
 // Reads the whole regular file at path into *out (at most maxBytes; a larger
@@ -27,4 +27,4 @@ int MakeFolders(const std::string &folder);
 // The errno's text, for messages.
 std::string ErrorText(int err);
 
-}  // namespace tvcf
+}  // namespace tv::cf

@@ -3,7 +3,7 @@
 // helpers that create, register and recognise objects.
 //
 // Every object is a C++ object derived from TVCFObject, created through
-// tvcf::New (which counts it and honours TVCFFailNthAllocation) and destroyed
+// tv::cf::New (which counts it and honours TVCFFailNthAllocation) and destroyed
 // by the CFRelease that drops its last reference. Constant objects (CFSTR
 // strings, the two booleans, constant UUIDs) are never counted or destroyed.
 #pragma once
@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace tvcf {
+namespace tv::cf {
 
 enum TypeID : CFTypeID {
   kStringTypeID = 7,
@@ -32,7 +32,7 @@ enum TypeID : CFTypeID {
   kBundleTypeID = 31,
 };
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 struct TVCFObject {
   constexpr explicit TVCFObject(CFTypeID type) : typeID(type) {}
@@ -52,7 +52,7 @@ struct TVCFObject {
 };
 
 struct __CFString : TVCFObject {
-  __CFString() : TVCFObject(tvcf::kStringTypeID) {}
+  __CFString() : TVCFObject(tv::cf::kStringTypeID) {}
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override;
   std::u16string Describe() const override { return chars; }
@@ -62,7 +62,7 @@ struct __CFString : TVCFObject {
 };
 
 struct __CFArray : TVCFObject {
-  __CFArray() : TVCFObject(tvcf::kArrayTypeID) {}
+  __CFArray() : TVCFObject(tv::cf::kArrayTypeID) {}
   ~__CFArray() override;
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override { return CFHashCode(values.size()); }
@@ -75,7 +75,7 @@ struct __CFArray : TVCFObject {
 
 // Immutable, string keys, in the order they were read.
 struct __CFDictionary : TVCFObject {
-  __CFDictionary() : TVCFObject(tvcf::kDictionaryTypeID) {}
+  __CFDictionary() : TVCFObject(tv::cf::kDictionaryTypeID) {}
   ~__CFDictionary() override;
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override { return CFHashCode(entries.size()); }
@@ -86,7 +86,7 @@ struct __CFDictionary : TVCFObject {
 
 // An integer, as property lists hold them.
 struct __CFNumber : TVCFObject {
-  __CFNumber() : TVCFObject(tvcf::kNumberTypeID) {}
+  __CFNumber() : TVCFObject(tv::cf::kNumberTypeID) {}
   bool Equal(const TVCFObject &other) const override {
     return value == static_cast<const __CFNumber &>(other).value;
   }
@@ -97,7 +97,7 @@ struct __CFNumber : TVCFObject {
 };
 
 struct __CFData : TVCFObject {
-  __CFData() : TVCFObject(tvcf::kDataTypeID) {}
+  __CFData() : TVCFObject(tv::cf::kDataTypeID) {}
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override;
   std::u16string Describe() const override;
@@ -107,7 +107,7 @@ struct __CFData : TVCFObject {
 };
 
 struct __CFBoolean : TVCFObject {
-  constexpr explicit __CFBoolean(bool v) : TVCFObject(tvcf::kBooleanTypeID), value(v) {
+  constexpr explicit __CFBoolean(bool v) : TVCFObject(tv::cf::kBooleanTypeID), value(v) {
     constant = true;
   }
   CFHashCode Hash() const override { return value ? 1 : 0; }
@@ -117,7 +117,7 @@ struct __CFBoolean : TVCFObject {
 };
 
 struct __CFUUID : TVCFObject {
-  __CFUUID() : TVCFObject(tvcf::kUUIDTypeID) {}
+  __CFUUID() : TVCFObject(tv::cf::kUUIDTypeID) {}
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override;
   std::u16string Describe() const override;
@@ -126,7 +126,7 @@ struct __CFUUID : TVCFObject {
 };
 
 struct __CFURL : TVCFObject {
-  __CFURL() : TVCFObject(tvcf::kURLTypeID) {}
+  __CFURL() : TVCFObject(tv::cf::kURLTypeID) {}
   bool Equal(const TVCFObject &other) const override;
   CFHashCode Hash() const override;
   std::u16string Describe() const override;
@@ -135,7 +135,7 @@ struct __CFURL : TVCFObject {
   bool isDirectory = false;
 };
 
-namespace tvcf {
+namespace tv::cf {
 
 // Turns a CF reference into its object; NULL when cf is NULL.
 inline const TVCFObject *Obj(CFTypeRef cf) { return static_cast<const TVCFObject *>(cf); }
@@ -189,4 +189,4 @@ std::string UTF8(CFStringRef s);
 // The description %@ shows for any object ("(null)" for NULL).
 std::u16string Describe(CFTypeRef cf);
 
-}  // namespace tvcf
+}  // namespace tv::cf

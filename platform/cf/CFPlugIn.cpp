@@ -5,28 +5,28 @@
 
 namespace {
 
-std::map<tvcf::UUIDBytes, CFIndex> &InstanceCounts() {
-  static auto *counts = new std::map<tvcf::UUIDBytes, CFIndex>;
+std::map<tv::cf::UUIDBytes, CFIndex> &InstanceCounts() {
+  static auto *counts = new std::map<tv::cf::UUIDBytes, CFIndex>;
   return *counts;
 }
 
 }  // namespace
 
 void CFPlugInAddInstanceForFactory(CFUUIDRef factoryID) {
-  if (!tvcf::As<__CFUUID>(factoryID, tvcf::kUUIDTypeID)) return;
-  ++InstanceCounts()[tvcf::BytesOf(factoryID)];
+  if (!tv::cf::As<__CFUUID>(factoryID, tv::cf::kUUIDTypeID)) return;
+  ++InstanceCounts()[tv::cf::BytesOf(factoryID)];
 }
 
 void CFPlugInRemoveInstanceForFactory(CFUUIDRef factoryID) {
-  if (!tvcf::As<__CFUUID>(factoryID, tvcf::kUUIDTypeID)) return;
-  auto it = InstanceCounts().find(tvcf::BytesOf(factoryID));
+  if (!tv::cf::As<__CFUUID>(factoryID, tv::cf::kUUIDTypeID)) return;
+  auto it = InstanceCounts().find(tv::cf::BytesOf(factoryID));
   if (it == InstanceCounts().end()) return;
   if (it->second > 1) --it->second;
   else InstanceCounts().erase(it);  // never below 0
 }
 
 CFIndex TVPlugInGetInstanceCount(CFUUIDRef factoryID) {
-  if (!tvcf::As<__CFUUID>(factoryID, tvcf::kUUIDTypeID)) return 0;
-  auto it = InstanceCounts().find(tvcf::BytesOf(factoryID));
+  if (!tv::cf::As<__CFUUID>(factoryID, tv::cf::kUUIDTypeID)) return 0;
+  auto it = InstanceCounts().find(tv::cf::BytesOf(factoryID));
   return it == InstanceCounts().end() ? 0 : it->second;
 }

@@ -33,8 +33,8 @@ std::string HomeFolder() {
 // The file for applicationID, or "" when the ID is not a safe file name or
 // there is no home folder.
 std::string PreferencesPath(CFStringRef applicationID) {
-  if (!tvcf::AsString(applicationID)) return {};
-  const std::string id = tvcf::UTF8(applicationID);
+  if (!tv::cf::AsString(applicationID)) return {};
+  const std::string id = tv::cf::UTF8(applicationID);
   if (id.empty() || id[0] == '.' || id.find('/') != std::string::npos ||
       id.find('\0') != std::string::npos) {
     return {};
@@ -54,28 +54,28 @@ std::string PreferencesPath(CFStringRef applicationID) {
 enum class Stored { kNothing, kValues, kCorrupt, kUnreadable };
 
 // Reads the file's dictionary into *dict (only for kValues).
-Stored ReadStored(const std::string &path, tvcf::PlistPtr *dict) {
+Stored ReadStored(const std::string &path, tv::cf::PlistPtr *dict) {
   std::string bytes;
-  switch (tvcf::ReadWholeFile(path, &bytes, kMaxPreferencesBytes)) {
-    case tvcf::ReadResult::kMissing: return Stored::kNothing;
-    case tvcf::ReadResult::kFailed: return Stored::kUnreadable;
-    case tvcf::ReadResult::kOK: break;
+  switch (tv::cf::ReadWholeFile(path, &bytes, kMaxPreferencesBytes)) {
+    case tv::cf::ReadResult::kMissing: return Stored::kNothing;
+    case tv::cf::ReadResult::kFailed: return Stored::kUnreadable;
+    case tv::cf::ReadResult::kOK: break;
   }
   if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return Stored::kNothing;
-  tvcf::PlistPtr root = tvcf::ParsePlist(bytes);
+  tv::cf::PlistPtr root = tv::cf::ParsePlist(bytes);
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return Stored::kCorrupt;
   *dict = std::move(root);
   return Stored::kValues;
 }
 
 // A copy of the stored value of key, or NULL.
-tvcf::PlistPtr CopyStoredValue(CFStringRef key, CFStringRef applicationID) {
-  if (!tvcf::AsString(key)) return nullptr;
+tv::cf::PlistPtr CopyStoredValue(CFStringRef key, CFStringRef applicationID) {
+  if (!tv::cf::AsString(key)) return nullptr;
   const std::string path = PreferencesPath(applicationID);
-  tvcf::PlistPtr dict;
+  tv::cf::PlistPtr dict;
   if (path.empty() || ReadStored(path, &dict) != Stored::kValues) return nullptr;
-  plist_t node = plist_dict_get_item(dict.get(), tvcf::UTF8(key).c_str());
-  return node ? tvcf::PlistPtr(plist_copy(node)) : nullptr;
+  plist_t node = plist_dict_get_item(dict.get(), tv::cf::UTF8(key).c_str());
+  return node ? tv::cf::PlistPtr(plist_copy(node)) : nullptr;
 }
 
 // Says once per file and process what happened to it.
@@ -103,7 +103,7 @@ std::string AsideName(const std::string &path) {
 plist_t NodeFor(CFTypeRef value) {
   const CFTypeID type = CFGetTypeID(value);
   if (type == CFBooleanGetTypeID()) return plist_new_bool(CFBooleanGetValue(static_cast<CFBooleanRef>(value)));
-  if (type == CFStringGetTypeID()) return plist_new_string(tvcf::UTF8(static_cast<CFStringRef>(value)).c_str());
+  if (type == CFStringGetTypeID()) return plist_new_string(tv::cf::UTF8(static_cast<CFStringRef>(value)).c_str());
   if (type == CFDataGetTypeID()) {
     auto d = static_cast<CFDataRef>(value);
     return plist_new_data(reinterpret_cast<const char *>(CFDataGetBytePtr(d)), uint64_t(CFDataGetLength(d)));
@@ -116,7 +116,7 @@ plist_t NodeFor(CFTypeRef value) {
 Boolean CFPreferencesGetAppBooleanValue(CFStringRef key, CFStringRef applicationID,
                                         Boolean *keyExistsAndHasValidFormat) {
   Boolean value = false, valid = false;
-  tvcf::PlistPtr node = CopyStoredValue(key, applicationID);
+  tv::cf::PlistPtr node = CopyStoredValue(key, applicationID);
   if (node && plist_get_node_type(node.get()) == PLIST_BOOLEAN) {
     uint8_t b = 0;
     plist_get_bool_val(node.get(), &b);
@@ -128,7 +128,7 @@ Boolean CFPreferencesGetAppBooleanValue(CFStringRef key, CFStringRef application
 }
 
 CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID) {
-  tvcf::PlistPtr node = CopyStoredValue(key, applicationID);
+  tv::cf::PlistPtr node = CopyStoredValue(key, applicationID);
   if (!node) return nullptr;
   switch (plist_get_node_type(node.get())) {
     case PLIST_BOOLEAN: {
@@ -138,8 +138,8 @@ CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID) 
     }
     case PLIST_STRING: {
       std::string s;
-      if (!tvcf::PlistString(node.get(), &s)) return nullptr;
-      return tvcf::CreateStringFromUTF8Lossy(s);
+      if (!tv::cf::PlistString(node.get(), &s)) return nullptr;
+      return tv::cf::CreateStringFromUTF8Lossy(s);
     }
     case PLIST_DATA: {
       uint64_t length = 0;
@@ -152,8 +152,8 @@ CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID) 
 }
 
 void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID) {
-  if (!tvcf::AsString(key)) return;
-  tvcf::PlistPtr node;
+  if (!tv::cf::AsString(key)) return;
+  tv::cf::PlistPtr node;
   if (value) {
     node.reset(NodeFor(value));
     if (!node) return;  // not a value the store keeps
@@ -169,21 +169,21 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
       path = target.string();
     }
     const std::string folder = path.substr(0, path.rfind('/'));
-    if (int err = tvcf::MakeFolders(folder)) {
-      ReportOnce(path, "cannot create " + folder + ": " + tvcf::ErrorText(err));
+    if (int err = tv::cf::MakeFolders(folder)) {
+      ReportOnce(path, "cannot create " + folder + ": " + tv::cf::ErrorText(err));
       return;
     }
-    tvcf::PlistPtr dict;
+    tv::cf::PlistPtr dict;
     switch (ReadStored(path, &dict)) {
       case Stored::kUnreadable:
         ReportOnce(path, "cannot read " + path + "; preferences not saved");
         return;  // never replace what we could not read
       case Stored::kCorrupt: {
         const std::string aside = AsideName(path);
-        const int err = aside.empty() ? 0 : tvcf::RenameFile(path, aside);
+        const int err = aside.empty() ? 0 : tv::cf::RenameFile(path, aside);
         if (aside.empty() || err != 0) {
           ReportOnce(path, "cannot move aside unreadable " + path + ": " +
-                               (aside.empty() ? std::string("too many earlier copies") : tvcf::ErrorText(err)));
+                               (aside.empty() ? std::string("too many earlier copies") : tv::cf::ErrorText(err)));
           return;
         }
         ReportOnce(path, path + " was not a valid preferences file; moved it to " + aside);
@@ -196,7 +196,7 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
       case Stored::kValues:
         break;
     }
-    const std::string k = tvcf::UTF8(key);
+    const std::string k = tv::cf::UTF8(key);
     if (node) plist_dict_set_item(dict.get(), k.c_str(), node.release());  // the dict owns it now
     else plist_dict_remove_item(dict.get(), k.c_str());
     char *xml = nullptr;
@@ -206,9 +206,9 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
     const std::string content(xml, length);
     plist_to_xml_free(xml);
     // Each lost change is worth a line, unlike the state of the file.
-    if (int err = tvcf::WriteFileAtomically(path, content)) {
+    if (int err = tv::cf::WriteFileAtomically(path, content)) {
       TVConsolePrintf("tarrovel: cannot save preferences to %s: %s\n", path.c_str(),
-                      tvcf::ErrorText(err).c_str());
+                      tv::cf::ErrorText(err).c_str());
     }
   } catch (const std::exception &) {
   }

@@ -14,7 +14,7 @@ bool __CFString::Equal(const TVCFObject &other) const {
 
 CFHashCode __CFString::Hash() const { return std::hash<std::u16string>{}(chars); }
 
-namespace tvcf {
+namespace tv::cf {
 
 const std::u16string &Chars(CFStringRef s) {
   static const std::u16string *empty = new std::u16string;
@@ -38,7 +38,7 @@ CFStringRef CreateStringFromUTF8Lossy(const std::string &utf8) {
   }
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 CFStringRef __CFStringMakeConstantString(const char *utf8) {
   // Interned by their bytes for the life of the process, never freed.
@@ -47,8 +47,8 @@ CFStringRef __CFStringMakeConstantString(const char *utf8) {
   auto it = table->find(utf8);
   if (it != table->end()) return it->second;
   auto *s = new __CFString;
-  s->chars = tvcf::DecodeUTF8Lossy(utf8);
-  tvcf::RegisterConstant(s);
+  s->chars = tv::cf::DecodeUTF8Lossy(utf8);
+  tv::cf::RegisterConstant(s);
   table->emplace(utf8, s);
   return s;
 }
@@ -62,7 +62,7 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char *cStr, CFString
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar *chars, CFIndex numChars) {
   if (numChars < 0 || (!chars && numChars > 0)) return nullptr;
   try {
-    return tvcf::CreateString(numChars ? std::u16string(reinterpret_cast<const char16_t *>(chars),
+    return tv::cf::CreateString(numChars ? std::u16string(reinterpret_cast<const char16_t *>(chars),
                                                         size_t(numChars))
                                        : std::u16string());
   } catch (const std::exception &) {
@@ -77,28 +77,28 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8 *bytes, CFIndex 
     std::u16string chars;
     std::span<const UInt8> in;
     if (numBytes > 0) in = std::span<const UInt8>(bytes, size_t(numBytes));
-    if (!tvcf::DecodeBytes(in, encoding, isExternalRepresentation, &chars)) return nullptr;
-    return tvcf::CreateString(std::move(chars));
+    if (!tv::cf::DecodeBytes(in, encoding, isExternalRepresentation, &chars)) return nullptr;
+    return tv::cf::CreateString(std::move(chars));
   } catch (const std::exception &) {
     return nullptr;
   }
 }
 
 CFStringRef CFStringCreateCopy(CFAllocatorRef, CFStringRef s) {
-  const __CFString *o = tvcf::AsString(s);
+  const __CFString *o = tv::cf::AsString(s);
   if (!o) return nullptr;
   if (!o->isMutable) return static_cast<CFStringRef>(CFRetain(s));
   try {
-    return tvcf::CreateString(o->chars);
+    return tv::cf::CreateString(o->chars);
   } catch (const std::exception &) {
     return nullptr;
   }
 }
 
-CFIndex CFStringGetLength(CFStringRef s) { return CFIndex(tvcf::Chars(s).size()); }
+CFIndex CFStringGetLength(CFStringRef s) { return CFIndex(tv::cf::Chars(s).size()); }
 
 UniChar CFStringGetCharacterAtIndex(CFStringRef s, CFIndex idx) {
-  const std::u16string &c = tvcf::Chars(s);
+  const std::u16string &c = tv::cf::Chars(s);
   if (idx < 0 || size_t(idx) >= c.size()) return 0;
   return c[size_t(idx)];
 }
@@ -112,7 +112,7 @@ bool RangeInside(CFRange range, size_t len) {
 }  // namespace
 
 void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar *buffer) {
-  const std::u16string &c = tvcf::Chars(s);
+  const std::u16string &c = tv::cf::Chars(s);
   if (!buffer || !RangeInside(range, c.size()) || range.length == 0) return;
   std::memcpy(buffer, c.data() + range.location, size_t(range.length) * sizeof(UniChar));
 }
@@ -120,10 +120,10 @@ void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar *buffer) {
 CFIndex CFStringGetBytes(CFStringRef s, CFRange range, CFStringEncoding encoding, UInt8 lossByte,
                          Boolean isExternalRepresentation, UInt8 *buffer, CFIndex maxBufLen,
                          CFIndex *usedBufLen) {
-  const std::u16string &c = tvcf::Chars(s);
-  tvcf::EncodeResult r;
+  const std::u16string &c = tv::cf::Chars(s);
+  tv::cf::EncodeResult r;
   if (RangeInside(range, c.size())) {
-    r = tvcf::EncodeChars(std::u16string_view(c).substr(size_t(range.location), size_t(range.length)),
+    r = tv::cf::EncodeChars(std::u16string_view(c).substr(size_t(range.location), size_t(range.length)),
                           encoding, lossByte, isExternalRepresentation, buffer, maxBufLen);
   }
   if (usedBufLen) *usedBufLen = r.bytesUsed;
@@ -132,13 +132,13 @@ CFIndex CFStringGetBytes(CFStringRef s, CFRange range, CFStringEncoding encoding
 
 Boolean CFStringGetCString(CFStringRef s, char *buffer, CFIndex bufferSize,
                            CFStringEncoding encoding) {
-  if (!buffer || bufferSize <= 0 || !tvcf::AsString(s)) return false;
-  const std::u16string &c = tvcf::Chars(s);
+  if (!buffer || bufferSize <= 0 || !tv::cf::AsString(s)) return false;
+  const std::u16string &c = tv::cf::Chars(s);
   CFIndex used = 0;
   const CFIndex converted = CFStringGetBytes(s, CFRangeMake(0, CFIndex(c.size())), encoding, 0,
                                              false, reinterpret_cast<UInt8 *>(buffer),
                                              bufferSize - 1, &used);
-  if (converted != CFIndex(c.size()) || !tvcf::IsSupportedEncoding(encoding)) {
+  if (converted != CFIndex(c.size()) || !tv::cf::IsSupportedEncoding(encoding)) {
     buffer[0] = 0;  // never leave a half-converted text behind
     return false;
   }
@@ -149,25 +149,25 @@ Boolean CFStringGetCString(CFStringRef s, char *buffer, CFIndex bufferSize,
 CFStringEncoding CFStringGetSystemEncoding() { return kCFStringEncodingMacRoman; }
 
 CFMutableStringRef CFStringCreateMutable(CFAllocatorRef, CFIndex) {
-  __CFString *s = tvcf::New<__CFString>();
+  __CFString *s = tv::cf::New<__CFString>();
   if (s) s->isMutable = true;
   return s;
 }
 
 void CFStringAppend(CFMutableStringRef s, CFStringRef appended) {
-  __CFString *o = tvcf::AsMutable<__CFString>(s, tvcf::kStringTypeID);
-  const __CFString *a = tvcf::AsString(appended);
+  __CFString *o = tv::cf::AsMutable<__CFString>(s, tv::cf::kStringTypeID);
+  const __CFString *a = tv::cf::AsString(appended);
   if (!o || !o->isMutable || !a) return;
   const std::u16string copy = a->chars;  // appended may be s itself
   o->chars += copy;
 }
 
 void CFStringAppendCString(CFMutableStringRef s, const char *cStr, CFStringEncoding encoding) {
-  __CFString *o = tvcf::AsMutable<__CFString>(s, tvcf::kStringTypeID);
+  __CFString *o = tv::cf::AsMutable<__CFString>(s, tv::cf::kStringTypeID);
   if (!o || !o->isMutable || !cStr) return;
   std::u16string chars;
   const size_t n = std::strlen(cStr);
-  if (tvcf::DecodeBytes(std::span<const UInt8>(reinterpret_cast<const UInt8 *>(cStr), n), encoding,
+  if (tv::cf::DecodeBytes(std::span<const UInt8>(reinterpret_cast<const UInt8 *>(cStr), n), encoding,
                         false, &chars)) {
     o->chars += chars;
   }

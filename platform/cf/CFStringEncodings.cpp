@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 // Mac OS Roman 0x80..0xFF (0xDB is the euro sign, 0xF0 the Apple logo in the
@@ -322,4 +322,4 @@ EncodeResult EncodeChars(std::u16string_view chars, CFStringEncoding encoding, U
   return r;
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf

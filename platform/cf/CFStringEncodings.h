@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace tvcf {
+namespace tv::cf {
 
 bool IsSupportedEncoding(CFStringEncoding encoding);
 
@@ -48,4 +48,4 @@ EncodeResult EncodeChars(std::u16string_view chars, CFStringEncoding encoding, U
 bool MacRomanFromUnicode(UniChar c, UInt8 *out);
 UniChar MacRomanToUnicode(UInt8 b);
 
-}  // namespace tvcf
+}  // namespace tv::cf

@@ -15,7 +15,7 @@
 #include <span>
 #include <string_view>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 // Widths and precisions beyond this are taken as a malformed format rather
@@ -326,14 +326,14 @@ bool FormatChars(std::u16string_view format, std::span<const CFFormatArg> args,
   }
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 CFStringRef CFStringCreateWithFormatArgs(CFAllocatorRef, CFDictionaryRef, CFStringRef format,
                                          const CFFormatArg *args, CFIndex argCount) {
-  if (!tvcf::AsString(format) || argCount < 0 || (!args && argCount > 0)) return nullptr;
+  if (!tv::cf::AsString(format) || argCount < 0 || (!args && argCount > 0)) return nullptr;
   std::span<const CFFormatArg> list;
   if (argCount > 0) list = std::span<const CFFormatArg>(args, size_t(argCount));
   std::u16string out;
-  if (!tvcf::FormatChars(tvcf::Chars(format), list, &out)) return nullptr;
-  return tvcf::CreateString(std::move(out));
+  if (!tv::cf::FormatChars(tv::cf::Chars(format), list, &out)) return nullptr;
+  return tv::cf::CreateString(std::move(out));
 }

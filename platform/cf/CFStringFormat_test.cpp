@@ -132,7 +132,7 @@ TEST_F(CFStringFormatTest, DescribesAnArrayThatHoldsItself) {
 }
 
 TEST_F(CFStringFormatTest, RefusesBadCallsWithoutCrashing) {
-  const CFFormatArg arg = cfformat_detail::MakeArg(1);
+  const CFFormatArg arg = tv::cf::format_detail::MakeArg(1);
   EXPECT_EQ(nullptr, CFStringCreateWithFormatArgs(nullptr, nullptr, nullptr, &arg, 1));
   EXPECT_EQ(nullptr, CFStringCreateWithFormatArgs(nullptr, nullptr, CFSTR("%d"), nullptr, 1));
   EXPECT_EQ(nullptr, CFStringCreateWithFormatArgs(nullptr, nullptr, CFSTR("%d"), &arg, -1));

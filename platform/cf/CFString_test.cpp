@@ -75,12 +75,12 @@ TEST_F(CFStringTest, ReadsUTF16WithByteOrderMarks) {
 TEST_F(CFStringTest, MacRomanTableRoundTripsAllHighBytes) {
   for (int b = 0; b < 256; ++b) {
     UInt8 back = 0;
-    ASSERT_TRUE(tvcf::MacRomanFromUnicode(tvcf::MacRomanToUnicode(UInt8(b)), &back)) << b;
+    ASSERT_TRUE(tv::cf::MacRomanFromUnicode(tv::cf::MacRomanToUnicode(UInt8(b)), &back)) << b;
     EXPECT_EQ(b, back);
   }
   UInt8 out;
-  EXPECT_FALSE(tvcf::MacRomanFromUnicode(0x3042, &out));  // あ
-  EXPECT_FALSE(tvcf::MacRomanFromUnicode(0x00A4, &out));  // currency sign: replaced by the euro
+  EXPECT_FALSE(tv::cf::MacRomanFromUnicode(0x3042, &out));  // あ
+  EXPECT_FALSE(tv::cf::MacRomanFromUnicode(0x00A4, &out));  // currency sign: replaced by the euro
 }
 
 TEST_F(CFStringTest, LossByteReplacesOrStopsAtUnconvertibleCharacters) {
@@ -173,8 +173,8 @@ TEST_F(CFStringTest, MutableStringAppendsAndCopiesDetach) {
 }
 
 TEST_F(CFStringTest, LossyUTF8DecodingReplacesEachBadByte) {
-  EXPECT_EQ(u"a\uFFFD\uFFFDb", tvcf::DecodeUTF8Lossy("a\xC3\xFF" "b"));
-  EXPECT_EQ("\xEF\xBF\xBD", tvcf::EncodeUTF8(u"\xDC00"));
+  EXPECT_EQ(u"a\uFFFD\uFFFDb", tv::cf::DecodeUTF8Lossy("a\xC3\xFF" "b"));
+  EXPECT_EQ("\xEF\xBF\xBD", tv::cf::EncodeUTF8(u"\xDC00"));
 }
 
 }  // namespace

@@ -13,10 +13,10 @@ bool __CFURL::Equal(const TVCFObject &other) const {
 CFHashCode __CFURL::Hash() const { return std::hash<std::string>{}(path); }
 
 std::u16string __CFURL::Describe() const {
-  return u"file://" + tvcf::DecodeUTF8Lossy(path) + (isDirectory && path != "/" ? u"/" : u"");
+  return u"file://" + tv::cf::DecodeUTF8Lossy(path) + (isDirectory && path != "/" ? u"/" : u"");
 }
 
-namespace tvcf {
+namespace tv::cf {
 
 // The path without trailing "/" (except "/" itself); empty when it is not an
 // absolute path usable as a C string.
@@ -28,20 +28,20 @@ std::string NormalizedFilePath(std::string_view bytes) {
   return std::string(bytes);
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8 *buffer,
                                                  CFIndex bufLen, Boolean isDirectory) {
   if (!buffer || bufLen <= 0) return nullptr;
   std::string path;
   try {
-    path = tvcf::NormalizedFilePath(
+    path = tv::cf::NormalizedFilePath(
         std::string_view(reinterpret_cast<const char *>(buffer), size_t(bufLen)));
   } catch (const std::exception &) {
     return nullptr;
   }
   if (path.empty()) return nullptr;
-  __CFURL *url = tvcf::New<__CFURL>();
+  __CFURL *url = tv::cf::New<__CFURL>();
   if (!url) return nullptr;
   url->path = std::move(path);
   url->isDirectory = isDirectory;
@@ -49,14 +49,14 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8 *bu
 }
 
 CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFURLPathStyle style) {
-  const __CFURL *u = tvcf::As<__CFURL>(url, tvcf::kURLTypeID);
+  const __CFURL *u = tv::cf::As<__CFURL>(url, tv::cf::kURLTypeID);
   if (!u || style != kCFURLPOSIXPathStyle) return nullptr;
   // A name that is not UTF-8 still shows, with U+FFFD for the bytes that are not.
-  return tvcf::CreateStringFromUTF8Lossy(u->path);
+  return tv::cf::CreateStringFromUTF8Lossy(u->path);
 }
 
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8 *buffer, CFIndex maxBufLen) {
-  const __CFURL *u = tvcf::As<__CFURL>(url, tvcf::kURLTypeID);
+  const __CFURL *u = tv::cf::As<__CFURL>(url, tv::cf::kURLTypeID);
   if (!u || !buffer || maxBufLen <= 0 || u->path.size() + 1 > size_t(maxBufLen)) return false;
   std::memcpy(buffer, u->path.c_str(), u->path.size() + 1);
   return true;

@@ -15,11 +15,11 @@ CFHashCode __CFUUID::Hash() const {
 }
 
 std::u16string __CFUUID::Describe() const {
-  const std::string s = tvcf::UUIDToText(bytes);
+  const std::string s = tv::cf::UUIDToText(bytes);
   return std::u16string(s.begin(), s.end());
 }
 
-namespace tvcf {
+namespace tv::cf {
 
 std::string UUIDToText(const UUIDBytes &b) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -69,46 +69,46 @@ CFUUIDRef CreateUUID(const UUIDBytes &bytes) {
   return u;
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf
 
 CFUUIDRef CFUUIDGetConstantUUIDWithBytes(CFAllocatorRef, UInt8 b0, UInt8 b1, UInt8 b2, UInt8 b3,
                                          UInt8 b4, UInt8 b5, UInt8 b6, UInt8 b7, UInt8 b8,
                                          UInt8 b9, UInt8 b10, UInt8 b11, UInt8 b12, UInt8 b13,
                                          UInt8 b14, UInt8 b15) {
   // Interned by bytes for the life of the process: equal bytes, same object.
-  static auto *table = new std::map<tvcf::UUIDBytes, __CFUUID *>;
-  const tvcf::UUIDBytes bytes = {b0, b1, b2, b3, b4, b5, b6, b7,
+  static auto *table = new std::map<tv::cf::UUIDBytes, __CFUUID *>;
+  const tv::cf::UUIDBytes bytes = {b0, b1, b2, b3, b4, b5, b6, b7,
                                  b8, b9, b10, b11, b12, b13, b14, b15};
   auto it = table->find(bytes);
   if (it != table->end()) return it->second;
   auto *u = new __CFUUID;
   u->bytes = bytes;
-  tvcf::RegisterConstant(u);
+  tv::cf::RegisterConstant(u);
   table->emplace(bytes, u);
   return u;
 }
 
 CFUUIDRef CFUUIDCreateFromUUIDBytes(CFAllocatorRef, CFUUIDBytes bytes) {
-  tvcf::UUIDBytes b;
+  tv::cf::UUIDBytes b;
   static_assert(sizeof(bytes) == 16);
   std::memcpy(b.data(), &bytes, 16);
-  return tvcf::CreateUUID(b);
+  return tv::cf::CreateUUID(b);
 }
 
 CFUUIDRef CFUUIDCreateFromString(CFAllocatorRef, CFStringRef uuidStr) {
-  tvcf::UUIDBytes b;
-  if (!tvcf::AsString(uuidStr) || !tvcf::UUIDFromText(tvcf::UTF8(uuidStr), &b)) return nullptr;
-  return tvcf::CreateUUID(b);
+  tv::cf::UUIDBytes b;
+  if (!tv::cf::AsString(uuidStr) || !tv::cf::UUIDFromText(tv::cf::UTF8(uuidStr), &b)) return nullptr;
+  return tv::cf::CreateUUID(b);
 }
 
 CFStringRef CFUUIDCreateString(CFAllocatorRef, CFUUIDRef uuid) {
-  if (!tvcf::As<__CFUUID>(uuid, tvcf::kUUIDTypeID)) return nullptr;
-  const std::string s = tvcf::UUIDToText(tvcf::BytesOf(uuid));
-  return tvcf::CreateString(std::u16string(s.begin(), s.end()));
+  if (!tv::cf::As<__CFUUID>(uuid, tv::cf::kUUIDTypeID)) return nullptr;
+  const std::string s = tv::cf::UUIDToText(tv::cf::BytesOf(uuid));
+  return tv::cf::CreateString(std::u16string(s.begin(), s.end()));
 }
 
 CFUUIDBytes CFUUIDGetUUIDBytes(CFUUIDRef uuid) {
-  const tvcf::UUIDBytes b = tvcf::BytesOf(uuid);
+  const tv::cf::UUIDBytes b = tv::cf::BytesOf(uuid);
   CFUUIDBytes out;
   std::memcpy(&out, b.data(), 16);
   return out;

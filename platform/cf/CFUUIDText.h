@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace tvcf {
+namespace tv::cf {
 
 using UUIDBytes = std::array<UInt8, 16>;
 
@@ -18,4 +18,4 @@ UUIDBytes BytesOf(CFUUIDRef uuid);
 // A new counted UUID object; NULL on failure. Caller releases.
 CFUUIDRef CreateUUID(const UUIDBytes &bytes);
 
-}  // namespace tvcf
+}  // namespace tv::cf

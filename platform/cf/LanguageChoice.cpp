@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 // A language name safe to use as a folder name: letters, digits, "_" and "-".
@@ -48,4 +48,4 @@ std::string ChooseLanguage(const EnvLookup &env, const HasLocalization &has) {
   return "en";
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf

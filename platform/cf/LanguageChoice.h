@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-namespace tvcf {
+namespace tv::cf {
 
 // Reads an environment variable (getenv, or a table in tests); NULL when unset.
 using EnvLookup = std::function<const char *(const char *name)>;
@@ -17,4 +17,4 @@ using HasLocalization = std::function<bool(const std::string &language)>;
 
 std::string ChooseLanguage(const EnvLookup &env, const HasLocalization &has);
 
-}  // namespace tvcf
+}  // namespace tv::cf

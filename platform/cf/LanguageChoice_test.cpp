@@ -11,7 +11,7 @@ namespace {
 
 std::string Choose(const std::map<std::string, std::string> &env,
                    const std::set<std::string> &localizations = {"en", "ja", "fr", "pt", "pt_BR"}) {
-  return tvcf::ChooseLanguage(
+  return tv::cf::ChooseLanguage(
       [&](const char *name) -> const char * {
         auto it = env.find(name);
         return it == env.end() ? nullptr : it->second.c_str();
@@ -54,7 +54,7 @@ TEST(LanguageChoiceTest, SkipsCAndPosixAndEmptyValues) {
 
 TEST(LanguageChoiceTest, NeverTurnsAValueIntoAPathOutsideTheBundle) {
   std::set<std::string> asked;
-  tvcf::ChooseLanguage(
+  tv::cf::ChooseLanguage(
       [](const char *name) -> const char * {
         return std::string(name) == "LANGUAGE" ? "../../etc:a/b:..:ja" : nullptr;
       },

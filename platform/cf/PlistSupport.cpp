@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace tvcf {
+namespace tv::cf {
 
 PlistPtr ParsePlist(const std::string &bytes) {
   if (bytes.empty() || bytes.size() > UINT32_MAX) return nullptr;
@@ -39,4 +39,4 @@ void ForEachDictItem(plist_t dict, const std::function<void(const std::string &,
   std::free(it);
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace tvcf {
+namespace tv::cf {
 
 struct PlistDeleter {
   void operator()(void *node) const { plist_free(static_cast<plist_t>(node)); }
@@ -29,4 +29,4 @@ void ForEachDictItem(plist_t dict, const std::function<void(const std::string &k
 // dictionary entries of those types are left out, the rest kept.
 CFTypeRef CreateFromPlist(plist_t node);
 
-}  // namespace tvcf
+}  // namespace tv::cf

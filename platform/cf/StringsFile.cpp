@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string_view>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 size_t LineAt(std::u16string_view text, size_t pos) {
@@ -209,4 +209,4 @@ bool ParseStringsFile(std::span<const unsigned char> bytes, StringsTable *out, s
   return true;
 }
 
-}  // namespace tvcf
+}  // namespace tv::cf

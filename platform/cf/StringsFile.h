@@ -16,7 +16,7 @@
 #include <span>
 #include <string>
 
-namespace tvcf {
+namespace tv::cf {
 
 using StringsTable = std::map<std::u16string, std::u16string>;
 
@@ -26,4 +26,4 @@ using StringsTable = std::map<std::u16string, std::u16string>;
 // A later entry replaces an earlier one with the same key.
 bool ParseStringsFile(std::span<const unsigned char> bytes, StringsTable *out, size_t *errorLine);
 
-}  // namespace tvcf
+}  // namespace tv::cf

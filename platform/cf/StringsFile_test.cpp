@@ -8,7 +8,7 @@
 
 namespace {
 
-using tvcf::StringsTable;
+using tv::cf::StringsTable;
 
 struct Parsed {
   bool ok = false;
@@ -19,7 +19,7 @@ struct Parsed {
 Parsed Parse(const std::string &bytes) {
   Parsed p;
   p.table[u"stale"] = u"entry";  // must not survive either way
-  p.ok = tvcf::ParseStringsFile(
+  p.ok = tv::cf::ParseStringsFile(
       std::span(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()), &p.table, &p.line);
   return p;
 }

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace tvcf {
+namespace tv::cf {
 namespace {
 
 // The text quoted, in ASCII: every character that is not plain printable
@@ -43,9 +43,9 @@ void Fuzz(std::span<const unsigned char> bytes) {
 }
 
 }  // namespace
-}  // namespace tvcf
+}  // namespace tv::cf
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  tvcf::Fuzz(std::span(data, size));
+  tv::cf::Fuzz(std::span(data, size));
   return 0;
 }

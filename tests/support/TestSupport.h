@@ -92,7 +92,3 @@ void SleepMs(int ms);
 // lstat of path: seconds of the modification time and the size; false when missing.
 bool StatOf(const std::string &path, long long *mtimeSeconds, long long *size);
 }  // namespace tv::test
-
-// The name the family had before it was tv::test, for the tests not yet
-// moved over.
-namespace tvtest = tv::test;
