@@ -83,7 +83,7 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
     info.valence = 0;
     if (isFolder && result == noErr) {
       std::vector<FolderEntry> entries;
-      result = ReadFolder(where, item, &entries);
+      result = ListFolderRemovingLeftovers(where, item, &entries);
       if (result == noErr) info.valence = UInt32(entries.size());
     }
   }

@@ -247,7 +247,8 @@ OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
 
 }  // namespace
 
-OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
+OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &st,
+                                     std::vector<FolderEntry> *out) {
   OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
   if (dir.fd < 0) {
     // O_NOFOLLOW refuses a symbolic link with ELOOP: not a folder either.
