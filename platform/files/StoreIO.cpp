@@ -13,6 +13,7 @@
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Listing.h"
+#include "platform/files/Volumes.h"
 #include "platform/sys/CallTable.h"
 #include "platform/sys/FileReplacement.h"
 #include "platform/sys/ForkEmptied.h"
@@ -435,21 +436,32 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place) 
   return noErr;
 }
 
-OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int itemFd) {
+OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd) {
+  unsigned flags = 0;
+  const bool locked = item.lockKnown ? item.immutable
+                                     : itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 &&
+                                           (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+  if (!locked) return noErr;
+  // Records which flag.
+  if (itemFd >= 0) (void)StatusFromErrnoAt(EPERM, itemFd, "");
+  else (void)StatusFromErrnoAt(EPERM, where.dirFd, where.itemPath.c_str());
+  return fLckdErr;
+}
+
+OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd) {
+  const struct stat &st = item.st;
   const char *path = where.itemPath.c_str();
+  const int readOnly = item.onFolderMount && !where.isRoot() ? FolderReadOnly(PathNodes().Parent(where.node)) : -1;
   int ownFd = -1;
-  if (itemFd < 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+  if (itemFd < 0 && (readOnly < 0 || !item.lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   OSStatus result = noErr;
   struct statfs sfs {};
   // What the kernel would answer a write with, so that the cause is recorded.
-  if (itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY))
+  if (readOnly > 0) result = StatusFromErrnoAt(EROFS, where.dirFd, path);
+  else if (readOnly < 0 && itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY))
     result = StatusFromErrnoAt(EROFS, itemFd, "");
-  unsigned flags = 0;
-  if (result == noErr && itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
-    (void)StatusFromErrnoAt(EPERM, itemFd, "");  // records which flag
-    result = fLckdErr;
-  }
+  if (result == noErr) result = CheckItemUnlocked(where, item, itemFd);
   if (result == noErr && sys::Faccessat(where.dirFd, path, W_OK, AT_EACCESS) != 0)
     result = StatusFromErrnoAt(errno, where.dirFd, path);
   if (ownFd >= 0) sys::Close(ownFd);

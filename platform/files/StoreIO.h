@@ -154,7 +154,12 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place);
 // Checks that the item may be changed: a read-only volume gives wPrErr, an
 // immutable or append-only item fLckdErr, a missing write permission of the
 // effective user afpAccessDenied. itemFd, when not -1, is an open descriptor
-// of the item.
-OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int itemFd);
+// of the item. The lock flags come from the look `item` where statx reported
+// them, and whether the volume is read-only from the listing of the item's
+// folder when a walk has just listed it and the item is no mount of its own
+// (FolderReadOnly in Volumes.h); else the item is asked.
+OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd);
+// The lock part alone: fLckdErr for an immutable or append-only item.
+OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd);
 
 }  // namespace tv::files

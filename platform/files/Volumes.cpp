@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <iterator>
 #include <set>
 
 #include "platform/sys/CallTable.h"
@@ -103,6 +104,45 @@ std::vector<std::string> MountPointsIn(const std::string &folderPath) {
     if (!rest.empty() && rest.find('/') == std::string::npos) names.push_back(rest);
   }
   return names;
+}
+
+namespace {
+
+struct FolderVolumes {
+  std::mutex mutex;
+  struct Noted {
+    uint32_t node = 0;
+    bool readOnly = false;
+  };
+  Noted noted[8];  // node 0 (the root) is never noted: its items are asked
+  size_t next = 0;
+};
+FolderVolumes &Folders() {
+  static FolderVolumes *folders = new FolderVolumes();  // lives as long as the process
+  return *folders;
+}
+
+}  // namespace
+
+void NoteFolderReadOnly(uint32_t folderNode, bool readOnly) {
+  if (folderNode == 0) return;
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  for (auto &n : f.noted)
+    if (n.node == folderNode) {
+      n.readOnly = readOnly;
+      return;
+    }
+  f.noted[f.next] = {folderNode, readOnly};
+  f.next = (f.next + 1) % std::size(f.noted);
+}
+
+int FolderReadOnly(uint32_t folderNode) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  for (const auto &n : f.noted)
+    if (folderNode != 0 && n.node == folderNode) return n.readOnly ? 1 : 0;
+  return -1;
 }
 
 }  // namespace tv::files

@@ -1,6 +1,7 @@
 // Mount points: which folders are volumes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,5 +20,12 @@ bool IsMountPoint(const std::string &path);
 
 // The names of the entries of folder `folderPath` that are mount points.
 std::vector<std::string> MountPointsIn(const std::string &folderPath);
+
+// Whether the mount a folder was just listed on is read-only, as its listing
+// saw it: noted by the listing, asked for the folder's items, so that a walk
+// asks the kernel once per folder instead of once per file. The last few
+// folders listed are kept. -1 for a folder not among them.
+void NoteFolderReadOnly(uint32_t folderNode, bool readOnly);
+int FolderReadOnly(uint32_t folderNode);
 
 }  // namespace tv::files
