@@ -437,11 +437,20 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place) 
 }
 
 OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd) {
-  unsigned flags = 0;
-  const bool locked = item.lockKnown ? item.immutable
-                                     : itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 &&
-                                           (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
-  if (!locked) return noErr;
+  if (item.lockKnown) {
+    if (!item.immutable) return noErr;
+  } else {
+    // A file system that refused the question for another item of the
+    // folder keeps no flags.
+    const uint32_t folder = item.onFolderMount && !where.isRoot() ? PathNodes().Parent(where.node) : 0;
+    if (itemFd < 0 || (folder != 0 && FolderWithoutLockFlags(folder))) return noErr;
+    unsigned flags = 0;
+    if (sys::GetFlags(itemFd, &flags) != 0) {
+      if (errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS) NoteFolderWithoutLockFlags(folder);
+      return noErr;
+    }
+    if (!(flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) return noErr;
+  }
   // Records which flag.
   if (itemFd >= 0) (void)StatusFromErrnoAt(EPERM, itemFd, "");
   else (void)StatusFromErrnoAt(EPERM, where.dirFd, where.itemPath.c_str());

@@ -113,6 +113,7 @@ struct FolderVolumes {
   struct Noted {
     uint32_t node = 0;
     bool readOnly = false;
+    bool noLockFlags = false;
   };
   Noted noted[8];  // node 0 (the root) is never noted: its items are asked
   size_t next = 0;
@@ -130,11 +131,26 @@ void NoteFolderReadOnly(uint32_t folderNode, bool readOnly) {
   std::lock_guard<std::mutex> lock(f.mutex);
   for (auto &n : f.noted)
     if (n.node == folderNode) {
-      n.readOnly = readOnly;
+      n = {folderNode, readOnly, false};
       return;
     }
-  f.noted[f.next] = {folderNode, readOnly};
+  f.noted[f.next] = {folderNode, readOnly, false};
   f.next = (f.next + 1) % std::size(f.noted);
+}
+
+void NoteFolderWithoutLockFlags(uint32_t folderNode) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  for (auto &n : f.noted)
+    if (folderNode != 0 && n.node == folderNode) n.noLockFlags = true;
+}
+
+bool FolderWithoutLockFlags(uint32_t folderNode) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  for (const auto &n : f.noted)
+    if (folderNode != 0 && n.node == folderNode) return n.noLockFlags;
+  return false;
 }
 
 int FolderReadOnly(uint32_t folderNode) {

@@ -27,5 +27,10 @@ std::vector<std::string> MountPointsIn(const std::string &folderPath);
 // folders listed are kept. -1 for a folder not among them.
 void NoteFolderReadOnly(uint32_t folderNode, bool readOnly);
 int FolderReadOnly(uint32_t folderNode);
+// Likewise that the file system of a folder so noted keeps no lock flags
+// (FS_IOC_GETFLAGS refused as unknown, as FUSE and FAT do): its other
+// items are not asked again.
+void NoteFolderWithoutLockFlags(uint32_t folderNode);
+bool FolderWithoutLockFlags(uint32_t folderNode);
 
 }  // namespace tv::files
