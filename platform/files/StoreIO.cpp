@@ -271,20 +271,6 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
   return result;
 }
 
-OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bool *has) {
-  std::vector<char> names;
-  OSStatus result = ListXattrs(where, target, &names);
-  std::string_view list(names.data(), names.size());
-  *has = false;
-  while (result == noErr && !*has && !list.empty()) {
-    size_t end = list.find('\0');
-    std::string_view name = list.substr(0, end);
-    list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
-    for (const XattrSlot &slot : kXattrSlots) *has = *has || name == slot.name;
-  }
-  return result;
-}
-
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;

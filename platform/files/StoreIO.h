@@ -93,10 +93,6 @@ struct ItemStores {
 OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
                          ItemStores *stores);
 
-// Whether any of the item's extended attributes is one of the fork stores:
-// one listing of its attribute names, nothing read.
-OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bool *has);
-
 // Looks for the item's sidecar and reads it: one open (no such file: no
 // sidecar), one fstat, one read for all but very large sidecars. forWriting
 // opens it for reading and writing where that is allowed. With kSkipLargeFork
