@@ -299,7 +299,7 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   // and whether its items can be written (asked of every file zapped here).
   struct statfs sfs {};
   const bool volumeKnown = sys::Fstatfs(dir.fd, &sfs) == 0;
-  if (volumeKnown) NoteFolderReadOnly(where.node, (sfs.f_flags & ST_RDONLY) != 0);
+  if (volumeKnown) NoteFolderListed(where.node, (sfs.f_flags & ST_RDONLY) != 0);
   bool statAll = !volumeKnown || !ReportsInodes(sfs);
   if (!statAll) mounts = MountPointsIn(where.fullPath);
   if (statAll || !mounts.empty()) {

@@ -71,8 +71,22 @@ int RemoveXattr(const XattrTarget &t, const char *name) {
   return t.fd >= 0 ? sys::Fremovexattr(t.fd, name) : sys::Lremovexattr(t.path.c_str(), name);
 }
 
-OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::vector<char> *names) {
+// A regular file is asked nothing where the file system keeps no user
+// attributes (FAT, exFAT) and said so for another item of the folder (a
+// folder may be a mount of another file system: it is always asked).
+OSStatus ListXattrs(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
+                    std::vector<char> *names) {
+  const uint32_t folder = where.isRoot() || !S_ISREG(st.st_mode) ? 0 : PathNodes().Parent(where.node);
+  const int facts = FolderFacts(folder);
+  if (facts > 0 && (facts & kFolderWithoutXattrs)) {
+    names->clear();
+    return noErr;
+  }
+  errno = 0;
   int err = sys::ListXattrNames(target.fd, target.path.c_str(), names);
+  // That answer is an empty list, with errno telling why.
+  if (err == 0 && names->empty() && errno != 0 && sys::NoAttributesHere(errno))
+    NoteFolderFact(folder, kFolderWithoutXattrs);
   return err ? ItemStatus(err, where) : noErr;
 }
 
@@ -259,7 +273,7 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
   // Listed afresh every time: another process may add a fork without
   // moving the change time within one clock tick.
   std::vector<char> names;
-  OSStatus result = ListXattrs(where, target, &names);
+  OSStatus result = ListXattrs(where, st, target, &names);
   std::string_view list(names.data(), names.size());
   while (result == noErr && !list.empty()) {
     size_t end = list.find('\0');
@@ -429,10 +443,11 @@ OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int 
     // A file system that refused the question for another item of the
     // folder keeps no flags.
     const uint32_t folder = item.onFolderMount && !where.isRoot() ? PathNodes().Parent(where.node) : 0;
-    if (itemFd < 0 || (folder != 0 && FolderWithoutLockFlags(folder))) return noErr;
+    const int facts = FolderFacts(folder);
+    if (itemFd < 0 || (facts > 0 && (facts & kFolderWithoutLockFlags))) return noErr;
     unsigned flags = 0;
     if (sys::GetFlags(itemFd, &flags) != 0) {
-      if (errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS) NoteFolderWithoutLockFlags(folder);
+      if (errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS) NoteFolderFact(folder, kFolderWithoutLockFlags);
       return noErr;
     }
     if (!(flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) return noErr;
@@ -446,7 +461,8 @@ OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int 
 OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd) {
   const struct stat &st = item.st;
   const char *path = where.itemPath.c_str();
-  const int readOnly = item.onFolderMount && !where.isRoot() ? FolderReadOnly(PathNodes().Parent(where.node)) : -1;
+  const int facts = item.onFolderMount && !where.isRoot() ? FolderFacts(PathNodes().Parent(where.node)) : -1;
+  const int readOnly = facts < 0 ? -1 : (facts & kFolderReadOnly) ? 1 : 0;
   int ownFd = -1;
   if (itemFd < 0 && (readOnly < 0 || !item.lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);

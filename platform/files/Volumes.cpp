@@ -111,12 +111,17 @@ namespace {
 struct FolderVolumes {
   std::mutex mutex;
   struct Noted {
-    uint32_t node = 0;
-    bool readOnly = false;
-    bool noLockFlags = false;
+    uint32_t node = 0;  // the root, node 0, is never noted: its items are asked
+    unsigned facts = 0;
   };
-  Noted noted[8];  // node 0 (the root) is never noted: its items are asked
+  Noted noted[8];
   size_t next = 0;
+
+  Noted *Find(uint32_t folderNode) {
+    for (auto &n : noted)
+      if (folderNode != 0 && n.node == folderNode) return &n;
+    return nullptr;
+  }
 };
 FolderVolumes &Folders() {
   static FolderVolumes *folders = new FolderVolumes();  // lives as long as the process
@@ -125,40 +130,30 @@ FolderVolumes &Folders() {
 
 }  // namespace
 
-void NoteFolderReadOnly(uint32_t folderNode, bool readOnly) {
+void NoteFolderListed(uint32_t folderNode, bool readOnly) {
   if (folderNode == 0) return;
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
-  for (auto &n : f.noted)
-    if (n.node == folderNode) {
-      n = {folderNode, readOnly, false};
-      return;
-    }
-  f.noted[f.next] = {folderNode, readOnly, false};
+  const FolderVolumes::Noted fresh{folderNode, readOnly ? unsigned(kFolderReadOnly) : 0u};
+  if (FolderVolumes::Noted *n = f.Find(folderNode)) {
+    *n = fresh;
+    return;
+  }
+  f.noted[f.next] = fresh;
   f.next = (f.next + 1) % std::size(f.noted);
 }
 
-void NoteFolderWithoutLockFlags(uint32_t folderNode) {
+void NoteFolderFact(uint32_t folderNode, FolderFact fact) {
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
-  for (auto &n : f.noted)
-    if (folderNode != 0 && n.node == folderNode) n.noLockFlags = true;
+  if (FolderVolumes::Noted *n = f.Find(folderNode)) n->facts |= fact;
 }
 
-bool FolderWithoutLockFlags(uint32_t folderNode) {
+int FolderFacts(uint32_t folderNode) {
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
-  for (const auto &n : f.noted)
-    if (folderNode != 0 && n.node == folderNode) return n.noLockFlags;
-  return false;
-}
-
-int FolderReadOnly(uint32_t folderNode) {
-  FolderVolumes &f = Folders();
-  std::lock_guard<std::mutex> lock(f.mutex);
-  for (const auto &n : f.noted)
-    if (folderNode != 0 && n.node == folderNode) return n.readOnly ? 1 : 0;
-  return -1;
+  const FolderVolumes::Noted *n = f.Find(folderNode);
+  return n ? int(n->facts) : -1;
 }
 
 }  // namespace tv::files
