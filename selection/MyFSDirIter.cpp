@@ -63,13 +63,14 @@ OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter) {
 
   OSStatus err = noErr;
   FSIterator listing = nullptr;
-  LSItemInfoRecord info = {};
-  UInt8 access = 0;
-  if (LSCopyItemInfoForRef(folder, kLSRequestBasicFlagsOnly, &info) != noErr ||
-      (info.flags & kLSItemInfoIsContainer) == 0) {
+  // One look tells that it is a folder and what the user may do in it.
+  FSCatalogInfo info;
+  if (FSGetCatalogInfo(folder, kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoUserAccess, &info, nullptr,
+                       nullptr, nullptr) != noErr ||
+      (info.nodeFlags & kFSNodeIsDirectoryMask) == 0) {
     err = paramErr;
   }
-  if (err == noErr) err = GetUserAccessPerm(folder, &access);
+  const UInt8 access = err == noErr ? reinterpret_cast<const FSPermissionInfo *>(info.permissions)->userAccess : 0;
   if (err == noErr && (access & 5) != 5) err = afpAccessDenied;  // needs read and search
   if (err == noErr) {
     iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);

@@ -75,9 +75,20 @@ using namespace tv::files;
 OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlias) {
   if (!target || !inAlias) return paramErr;
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
+    // A ref that carries its item's device and inode (checked by whatever
+    // used it last) gives them without a look; one made from a listing that
+    // could not number its entries is resolved for them.
+    RefFields fields;
+    OSStatus result = DecodeRef(target, &fields);
     ItemLocation where;
     ItemStat st;
-    OSStatus result = ResolveRef(target, &where, &st);
+    if (result == noErr && fields.inode != kUnlistedInode) {
+      result = LocateNode(fields.node, &where);
+      st.st.st_dev = dev_t(fields.device);
+      st.st.st_ino = ino_t(fields.inode);
+    } else if (result == noErr) {
+      result = ResolveRef(target, &where, &st);
+    }
     if (result == noErr)
       result = NewAliasHandle(AliasRecord{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath}, inAlias);
     return result;

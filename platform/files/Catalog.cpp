@@ -83,7 +83,7 @@ OSStatus ReadCatalogInfo(const ItemLocation &where, const ItemStat &item, FSCata
     info.valence = 0;
     if (isFolder && result == noErr) {
       std::vector<FolderEntry> entries;
-      result = ReadFolder(where, item, &entries);
+      result = ListFolderRemovingLeftovers(where, item, &entries);
       if (result == noErr) info.valence = UInt32(entries.size());
     }
   }
@@ -113,20 +113,23 @@ namespace {
 // What a walk asks of every file: what its fork stores hold.
 constexpr FSCatalogInfoBitmap kStoreInfo = kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
 
-// A regular file that its folder's listing showed without a sidecar and
-// without one of our attributes holds nothing: the stores as they are now
-// (the attribute names are listed afresh) tell so without a look at the
-// file. False for anything else, which takes the full way: the ref
-// resolved and checked, then read.
-bool ListedFileHoldsNothing(const FSRef *ref) {
+// A regular file that its folder's listing showed is read as the listing
+// told it: its stores as they are now (the attribute names listed afresh,
+// the sidecar opened only where the listing showed one) without a look at
+// the file itself, which reading does not need: every change resolves the
+// ref and checks the item. False when that read fails: the full way (the
+// ref resolved and checked, then read) then says why.
+bool ReadListedFileStores(const FSRef *ref, FSCatalogInfoBitmap which, FSCatalogInfo *out) {
   RefFields fields;
   if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
-  const uint8_t hints = PathNodes().Hints(fields.node);
-  if (!(hints & PathNodeTable::kHintListed) || (hints & PathNodeTable::kHintSidecar)) return false;
+  if (!(PathNodes().Hints(fields.node) & PathNodeTable::kHintListed)) return false;
   ItemLocation where;
-  bool has = true;
-  return LocateNode(fields.node, &where) == noErr && HasStoreXattrs(where, XattrTargetOf(where), &has) == noErr &&
-         !has;
+  if (LocateNode(fields.node, &where) != noErr) return false;
+  ItemStat listed;
+  listed.st.st_mode = S_IFREG;
+  listed.st.st_dev = dev_t(fields.device);
+  listed.st.st_ino = ino_t(fields.inode);
+  return ReadCatalogInfo(where, listed, which, out) == noErr;
 }
 
 }  // namespace
@@ -141,13 +144,9 @@ OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
-    if (whichInfo != kFSCatInfoNone && (whichInfo & ~kStoreInfo) == 0 && ListedFileHoldsNothing(ref)) {
-      UInt8 stored[32] = {}, finderInfo[16], extFinderInfo[16];
-      FinderInfoToNative(stored, false, finderInfo, extFinderInfo);
-      if (whichInfo & kFSCatInfoRsrcSizes) catalogInfo->rsrcLogicalSize = catalogInfo->rsrcPhysicalSize = 0;
-      if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(catalogInfo->finderInfo, finderInfo, 16);
-      if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(catalogInfo->extFinderInfo, extFinderInfo, 16);
-      return noErr;
+    if (whichInfo != kFSCatInfoNone && (whichInfo & ~kStoreInfo) == 0) {
+      if (ReadListedFileStores(ref, whichInfo, catalogInfo)) return noErr;
+      TVClearFailureCause();  // the full way below tells its own
     }
     ItemLocation where;
     ItemStat st;

@@ -71,7 +71,9 @@ OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &
   if (result != noErr || plan.nothing()) return result;
   // A locked item, a read-only volume or an item the user may not write
   // keeps its FinderInfo in every store, the sidecar included.
-  result = CheckItemWritable(where, st, -1);
+  ItemStat look;
+  look.st = st;  // lock flags not known: asked of the item
+  result = CheckItemWritable(where, look, -1);
   if (result == noErr) result = ApplyForkStorePlan(where, st, target, stores, plan, PlanOrder::kFinderInfo);
   return result;
 }

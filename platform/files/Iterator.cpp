@@ -80,7 +80,7 @@ OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIt
     st.st.st_ino = ino_t(fields.inode);
     st.st.st_mode = S_IFDIR;
     std::vector<FolderEntry> entries;
-    if (result == noErr) result = ReadFolder(where, st, &entries);
+    if (result == noErr) result = ListFolderRemovingLeftovers(where, st, &entries);
     if (result == noErr) {
       auto it = std::make_unique<OpaqueFSIterator>();
       it->folderNode = where.node;

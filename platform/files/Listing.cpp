@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <linux/magic.h>
 #include <sys/statfs.h>
+#include <sys/statvfs.h>
 
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
@@ -194,9 +195,9 @@ struct OwnedFd {
 
 bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN || e.type == DT_DIR || e.hasSidecar; }
 
-bool ListingReportsInodes(int fd) {
-  struct statfs sfs {};
-  if (sys::Fstatfs(fd, &sfs) != 0) return false;
+namespace {
+
+bool ReportsInodes(const struct statfs &sfs) {
   switch (uint64_t(sfs.f_type)) {
     case EXT4_SUPER_MAGIC:  // ext2, ext3 and ext4 share it
     case TMPFS_MAGIC:
@@ -205,6 +206,13 @@ bool ListingReportsInodes(int fd) {
     default:
       return false;
   }
+}
+
+}  // namespace
+
+bool ListingReportsInodes(int fd) {
+  struct statfs sfs {};
+  return sys::Fstatfs(fd, &sfs) == 0 && ReportsInodes(sfs);
 }
 
 namespace {
@@ -247,7 +255,8 @@ OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
 
 }  // namespace
 
-OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out) {
+OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &st,
+                                     std::vector<FolderEntry> *out) {
   OwnedFd dir{sys::Openat(where.dirFd, where.itemPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
   if (dir.fd < 0) {
     // O_NOFOLLOW refuses a symbolic link with ELOOP: not a folder either.
@@ -286,7 +295,12 @@ OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<F
   // no kind for; any other entry keeps its kind and is known by its name
   // alone (inode kUnlistedInode) until something looks at it.
   std::vector<std::string> mounts;
-  bool statAll = !ListingReportsInodes(dir.fd);
+  // One look at the volume for the folder: how its listing numbers entries,
+  // and whether its items can be written (asked of every file zapped here).
+  struct statfs sfs {};
+  const bool volumeKnown = sys::Fstatfs(dir.fd, &sfs) == 0;
+  if (volumeKnown) NoteFolderListed(where.node, (sfs.f_flags & ST_RDONLY) != 0);
+  bool statAll = !volumeKnown || !ReportsInodes(sfs);
   if (!statAll) mounts = MountPointsIn(where.fullPath);
   if (statAll || !mounts.empty()) {
     std::vector<FolderEntry> checked;

@@ -61,15 +61,17 @@ bool FolderIgnoresCase(int fd, std::string_view itemName);
 void LearnSidecarName(const ItemLocation &where);
 
 // Reads the folder `where` (whose lstat is `st`, of which only the device
-// and inode are used: the folder is checked to be that one once it is open)
-// and returns its visible
-// entries with the device and inode each one has. Reads names in large
+// and inode are used: the folder is checked to be that one once it is open),
+// removes the temporaries a killed sidecar rewrite left in it
+// (RemoveLeftoverTemporary), and returns its visible entries with the device
+// and inode each one has. Reads names in large
 // batches and looks at an entry on its own only where the folder listing
 // cannot tell its identity (mount points, and file systems whose listing
 // numbers are not the inode numbers). afpAccessDenied for an unreadable
 // folder, dirNFErr for something that is not a folder, fnfErr when the
 // folder is not the one described by st any more.
-OSStatus ReadFolder(const ItemLocation &where, const ItemStat &st, std::vector<FolderEntry> *out);
+OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &st,
+                                     std::vector<FolderEntry> *out);
 
 // Whether the listing of the open folder fd reports the inode numbers that
 // stat reports (ext2/3/4, tmpfs, xfs). Elsewhere (FAT numbers uncached

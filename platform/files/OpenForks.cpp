@@ -111,7 +111,7 @@ OSStatus OpenResourceFork(const ItemLocation &where, const ItemStat &item, SInt8
   OSStatus result = CheckOpened(fd, item);
   bool canWrite = mode != fsRdPerm;
   if (result == noErr && canWrite) {
-    result = CheckItemWritable(where, item.st, fd);
+    result = CheckItemWritable(where, item, fd);
     if (result != noErr && mode == fsCurPerm) {
       result = noErr;
       canWrite = false;
@@ -197,9 +197,10 @@ OSStatus SetResourceForkSize(const OpenFork &fork, UInt16 positionMode, SInt64 p
   ItemLocation where;
   ItemStat item;
   OSStatus result = LocateForkItem(fork, &where, &item);
-  // The item may have been locked, or its volume made read-only, since the
-  // fork was opened.
-  if (result == noErr) result = CheckItemWritable(where, item.st, fork.fd);
+  // Opening the fork for writing checked the volume and the access; the item
+  // may have been locked since (the look just taken tells where statx
+  // reports the flags). A volume made read-only since refuses the writes.
+  if (result == noErr) result = CheckItemUnlocked(where, item, fork.fd);
   SInt64 size = 0;
   if (result == noErr) {
     if ((positionMode & 0x3) == fsFromStart && positionOffset == 0) {

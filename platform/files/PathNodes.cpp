@@ -51,7 +51,7 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   if (nodes_.size() >= kNone - 1) throw std::bad_alloc();
   // Store the name; a name never straddles two chunks.
   if (chunkUsed_ + name.size() > kChunkSize) {
-    chunks_.push_back(std::make_unique<char[]>(kChunkSize));
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));  // touched only as filled
     chunkUsed_ = 0;
   }
   uint64_t offset = (uint64_t(chunks_.size() - 1) << kChunkBits) | chunkUsed_;

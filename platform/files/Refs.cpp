@@ -253,6 +253,8 @@ int StatItemAt(int dirFd, const char *path, ItemStat *out) {
   }
   const uint64_t lockBits = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
   result.immutable = (stx.stx_attributes & stx.stx_attributes_mask & lockBits) != 0;
+  result.lockKnown = (stx.stx_attributes_mask & lockBits) == lockBits;
+  result.onFolderMount = (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && !(stx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
   *out = result;
   return 0;
 }

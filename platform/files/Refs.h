@@ -46,6 +46,8 @@ struct ItemStat {
   bool hasBirthTime = false;
   struct timespec birthTime {};
   bool immutable = false;  // the inode carries the immutable or append-only flag
+  bool lockKnown = false;  // statx reported both flags (else only FS_IOC_GETFLAGS tells)
+  bool onFolderMount = false;  // statx told that no mount has its root here
 };
 
 // How to reach an item and the folder that holds it with *at() calls.

@@ -13,6 +13,7 @@
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
 #include "platform/files/Listing.h"
+#include "platform/files/Volumes.h"
 #include "platform/sys/CallTable.h"
 #include "platform/sys/FileReplacement.h"
 #include "platform/toolbox/ForkEmptied.h"
@@ -70,8 +71,22 @@ int RemoveXattr(const XattrTarget &t, const char *name) {
   return t.fd >= 0 ? sys::Fremovexattr(t.fd, name) : sys::Lremovexattr(t.path.c_str(), name);
 }
 
-OSStatus ListXattrs(const ItemLocation &where, const XattrTarget &target, std::vector<char> *names) {
+// A regular file is asked nothing where the file system keeps no user
+// attributes (FAT, exFAT) and said so for another item of the folder (a
+// folder may be a mount of another file system: it is always asked).
+OSStatus ListXattrs(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
+                    std::vector<char> *names) {
+  const uint32_t folder = where.isRoot() || !S_ISREG(st.st_mode) ? 0 : PathNodes().Parent(where.node);
+  const int facts = FolderFacts(folder);
+  if (facts > 0 && (facts & kFolderWithoutXattrs)) {
+    names->clear();
+    return noErr;
+  }
+  errno = 0;
   int err = sys::ListXattrNames(target.fd, target.path.c_str(), names);
+  // That answer is an empty list, with errno telling why.
+  if (err == 0 && names->empty() && errno != 0 && sys::NoAttributesHere(errno))
+    NoteFolderFact(folder, kFolderWithoutXattrs);
   return err ? ItemStatus(err, where) : noErr;
 }
 
@@ -258,7 +273,7 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
   // Listed afresh every time: another process may add a fork without
   // moving the change time within one clock tick.
   std::vector<char> names;
-  OSStatus result = ListXattrs(where, target, &names);
+  OSStatus result = ListXattrs(where, st, target, &names);
   std::string_view list(names.data(), names.size());
   while (result == noErr && !list.empty()) {
     size_t end = list.find('\0');
@@ -266,20 +281,6 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
     list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
     for (const XattrSlot &slot : kXattrSlots)
       if (name == slot.name && !(stores->*slot.member)) result = ReadXattr(where, target, slot.name, &(stores->*slot.member));
-  }
-  return result;
-}
-
-OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bool *has) {
-  std::vector<char> names;
-  OSStatus result = ListXattrs(where, target, &names);
-  std::string_view list(names.data(), names.size());
-  *has = false;
-  while (result == noErr && !*has && !list.empty()) {
-    size_t end = list.find('\0');
-    std::string_view name = list.substr(0, end);
-    list.remove_prefix(end == std::string_view::npos ? list.size() : end + 1);
-    for (const XattrSlot &slot : kXattrSlots) *has = *has || name == slot.name;
   }
   return result;
 }
@@ -435,21 +436,43 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place) 
   return noErr;
 }
 
-OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int itemFd) {
+OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd) {
+  if (item.lockKnown) {
+    if (!item.immutable) return noErr;
+  } else {
+    // A file system that refused the question for another item of the
+    // folder keeps no flags.
+    const uint32_t folder = item.onFolderMount && !where.isRoot() ? PathNodes().Parent(where.node) : 0;
+    const int facts = FolderFacts(folder);
+    if (itemFd < 0 || (facts > 0 && (facts & kFolderWithoutLockFlags))) return noErr;
+    unsigned flags = 0;
+    if (sys::GetFlags(itemFd, &flags) != 0) {
+      if (errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS) NoteFolderFact(folder, kFolderWithoutLockFlags);
+      return noErr;
+    }
+    if (!(flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) return noErr;
+  }
+  // Records which flag.
+  if (itemFd >= 0) (void)StatusFromErrnoAt(EPERM, itemFd, "");
+  else (void)StatusFromErrnoAt(EPERM, where.dirFd, where.itemPath.c_str());
+  return fLckdErr;
+}
+
+OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd) {
+  const struct stat &st = item.st;
   const char *path = where.itemPath.c_str();
+  const int facts = item.onFolderMount && !where.isRoot() ? FolderFacts(PathNodes().Parent(where.node)) : -1;
+  const int readOnly = facts < 0 ? -1 : (facts & kFolderReadOnly) ? 1 : 0;
   int ownFd = -1;
-  if (itemFd < 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+  if (itemFd < 0 && (readOnly < 0 || !item.lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   OSStatus result = noErr;
   struct statfs sfs {};
   // What the kernel would answer a write with, so that the cause is recorded.
-  if (itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY))
+  if (readOnly > 0) result = StatusFromErrnoAt(EROFS, where.dirFd, path);
+  else if (readOnly < 0 && itemFd >= 0 && sys::Fstatfs(itemFd, &sfs) == 0 && (sfs.f_flags & ST_RDONLY))
     result = StatusFromErrnoAt(EROFS, itemFd, "");
-  unsigned flags = 0;
-  if (result == noErr && itemFd >= 0 && sys::GetFlags(itemFd, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
-    (void)StatusFromErrnoAt(EPERM, itemFd, "");  // records which flag
-    result = fLckdErr;
-  }
+  if (result == noErr) result = CheckItemUnlocked(where, item, itemFd);
   if (result == noErr && sys::Faccessat(where.dirFd, path, W_OK, AT_EACCESS) != 0)
     result = StatusFromErrnoAt(errno, where.dirFd, path);
   if (ownFd >= 0) sys::Close(ownFd);

@@ -93,10 +93,6 @@ struct ItemStores {
 OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const XattrTarget &target,
                          ItemStores *stores);
 
-// Whether any of the item's extended attributes is one of the fork stores:
-// one listing of its attribute names, nothing read.
-OSStatus HasStoreXattrs(const ItemLocation &where, const XattrTarget &target, bool *has);
-
 // Looks for the item's sidecar and reads it: one open (no such file: no
 // sidecar), one fstat, one read for all but very large sidecars. forWriting
 // opens it for reading and writing where that is allowed. With kSkipLargeFork
@@ -154,7 +150,12 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place);
 // Checks that the item may be changed: a read-only volume gives wPrErr, an
 // immutable or append-only item fLckdErr, a missing write permission of the
 // effective user afpAccessDenied. itemFd, when not -1, is an open descriptor
-// of the item.
-OSStatus CheckItemWritable(const ItemLocation &where, const struct stat &st, int itemFd);
+// of the item. The lock flags come from the look `item` where statx reported
+// them, and whether the volume is read-only from the listing of the item's
+// folder when a walk has just listed it and the item is no mount of its own
+// (FolderReadOnly in Volumes.h); else the item is asked.
+OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd);
+// The lock part alone: fLckdErr for an immutable or append-only item.
+OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd);
 
 }  // namespace tv::files

@@ -1,5 +1,6 @@
-// The two savings of a walk's reads: the listing's word on sidecars, and the
-// attribute names of the item read just before.
+// The savings of a walk's reads: the listing's word on sidecars, the
+// attribute names of the item read just before, and a file system without
+// attributes asked once per folder.
 #include "platform/Files.h"
 #include "platform/sys/CallTable.h"
 #include "tests/support/Sidecars.h"
@@ -48,6 +49,18 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   refs = List(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
   EXPECT_EQ(RsrcSize(refs[0]), 40u);
+}
+
+TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
+  tvtest::TempTree tree;
+  for (const char *name : {"d/a", "d/b", "d/c"}) tree.file(name);
+  std::vector<FSRef> refs = List(tree.path("d"));
+  ASSERT_EQ(refs.size(), 3u);
+  sys::FaultScope faults;
+  sys::FailCall(sys::Call::llistxattr, 1, EOPNOTSUPP, true);  // as on exFAT
+  sys::ResetCallCounts();
+  for (const FSRef &ref : refs) EXPECT_EQ(RsrcSize(ref), 0u);
+  EXPECT_EQ(sys::CallCount(sys::Call::llistxattr), 1u);
 }
 
 TEST(ForkStoreReadsTest, EveryReadLooksAtTheAttributeNamesOnce) {

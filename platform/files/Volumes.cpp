@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <iterator>
 #include <set>
 
 #include "platform/sys/CallTable.h"
@@ -103,6 +104,56 @@ std::vector<std::string> MountPointsIn(const std::string &folderPath) {
     if (!rest.empty() && rest.find('/') == std::string::npos) names.push_back(rest);
   }
   return names;
+}
+
+namespace {
+
+struct FolderVolumes {
+  std::mutex mutex;
+  struct Noted {
+    uint32_t node = 0;  // the root, node 0, is never noted: its items are asked
+    unsigned facts = 0;
+  };
+  Noted noted[8];
+  size_t next = 0;
+
+  Noted *Find(uint32_t folderNode) {
+    for (auto &n : noted)
+      if (folderNode != 0 && n.node == folderNode) return &n;
+    return nullptr;
+  }
+};
+FolderVolumes &Folders() {
+  static FolderVolumes *folders = new FolderVolumes();  // lives as long as the process
+  return *folders;
+}
+
+}  // namespace
+
+void NoteFolderListed(uint32_t folderNode, bool readOnly) {
+  if (folderNode == 0) return;
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  const FolderVolumes::Noted fresh{folderNode, readOnly ? unsigned(kFolderReadOnly) : 0u};
+  if (FolderVolumes::Noted *n = f.Find(folderNode)) {
+    *n = fresh;
+    return;
+  }
+  f.noted[f.next] = fresh;
+  f.next = (f.next + 1) % std::size(f.noted);
+}
+
+void NoteFolderFact(uint32_t folderNode, FolderFact fact) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  if (FolderVolumes::Noted *n = f.Find(folderNode)) n->facts |= fact;
+}
+
+int FolderFacts(uint32_t folderNode) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  const FolderVolumes::Noted *n = f.Find(folderNode);
+  return n ? int(n->facts) : -1;
 }
 
 }  // namespace tv::files

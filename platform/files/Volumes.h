@@ -1,6 +1,7 @@
 // Mount points: which folders are volumes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,5 +20,18 @@ bool IsMountPoint(const std::string &path);
 
 // The names of the entries of folder `folderPath` that are mount points.
 std::vector<std::string> MountPointsIn(const std::string &folderPath);
+
+// What the listing of a folder learnt of its volume, for the folder's items,
+// so that a walk asks the kernel once per folder instead of once per file:
+// whether the mount is read-only (noted by the listing, which starts the
+// folder's record anew), that the file system keeps no lock flags
+// (FS_IOC_GETFLAGS refused as unknown, as by FUSE and FAT) or no user
+// attributes (as FAT and exFAT; noted by the first item asked). The last
+// few folders listed are kept.
+enum FolderFact : unsigned { kFolderReadOnly = 1, kFolderWithoutLockFlags = 2, kFolderWithoutXattrs = 4 };
+void NoteFolderListed(uint32_t folderNode, bool readOnly);
+void NoteFolderFact(uint32_t folderNode, FolderFact fact);
+// The facts noted of a folder; -1 for a folder not among those kept.
+int FolderFacts(uint32_t folderNode);
 
 }  // namespace tv::files
