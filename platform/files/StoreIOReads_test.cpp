@@ -52,7 +52,7 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
 }
 
 TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
-  tvtest::TempTree tree;
+  tv::test::TempTree tree;
   for (const char *name : {"d/a", "d/b", "d/c"}) tree.file(name);
   std::vector<FSRef> refs = List(tree.path("d"));
   ASSERT_EQ(refs.size(), 3u);
