@@ -252,11 +252,16 @@ void ProgressWindow::Close() {
   }
   if (pid_ < 0) return;
   // The end of its input closes it (--auto-close), once it has read what it
-  // was sent; SIGTERM only for one that does not go within a second.
+  // was sent; SIGTERM only for one that does not go within a second, and
+  // SIGKILL for one that outlasts that by another second (the zap must not
+  // wait on a window).
   close(input_);
   int status = 0;
   bool ended = false;
-  for (int i = 0; i < 100 && !(ended = ChildEnded(pid_, &status)); i++) usleep(10000);
+  auto waitEnd = [&] {
+    for (int i = 0; i < 100 && !(ended = ChildEnded(pid_, &status)); i++) usleep(10000);
+  };
+  waitEnd();
   if (ended) {
     // One that could not open the display is not tried again, and says why.
     ReadAvailable(errorFd_, &errors_);
@@ -267,7 +272,11 @@ void ProgressWindow::Close() {
     }
   } else {
     kill(pid_, SIGTERM);
-    WaitChild(pid_);
+    waitEnd();
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      WaitChild(pid_);
+    }
   }
   close(errorFd_);
   pid_ = -1;
