@@ -340,7 +340,8 @@ TEST_F(GuiTest, CancelInTheProgressWindowStopsTheZapBetweenFolders) {
   // clock): the bar pulses, and the label says the files done so far ("1
   // file" when the window came up right after the first), and their folder.
   std::string labels = tree.read("dialog.log.progress");
-  EXPECT_NE(labels.find(" files\\n" + tree.path("big/d1")), std::string::npos) << labels;
+  EXPECT_NE(labels.find(" file"), std::string::npos) << labels;
+  EXPECT_NE(labels.find("\\n" + tree.path("big/d1")), std::string::npos) << labels;
   EXPECT_EQ(labels.find(" of "), std::string::npos) << labels;
 }
 
