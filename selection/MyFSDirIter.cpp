@@ -55,27 +55,14 @@ OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *o
   return noErr;
 }
 
-OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter) {
-  if (outIter != nullptr) *outIter = nullptr;
-  if (folder == nullptr || outIter == nullptr) return paramErr;
+// The folder's listing, read into a new iterator.
+static OSStatus ListFolder(const FSRef *folder, MyFSDirIter *outIter) {
   auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
   if (iter == nullptr) return memFullErr;
-
   OSStatus err = noErr;
   FSIterator listing = nullptr;
-  // One look tells that it is a folder and what the user may do in it.
-  FSCatalogInfo info;
-  if (FSGetCatalogInfo(folder, kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoUserAccess, &info, nullptr,
-                       nullptr, nullptr) != noErr ||
-      (info.nodeFlags & kFSNodeIsDirectoryMask) == 0) {
-    err = paramErr;
-  }
-  const UInt8 access = err == noErr ? reinterpret_cast<const FSPermissionInfo *>(info.permissions)->userAccess : 0;
-  if (err == noErr && (access & 5) != 5) err = afpAccessDenied;  // needs read and search
-  if (err == noErr) {
-    iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
-    if (iter->refs == nullptr) err = memFullErr;
-  }
+  iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+  if (iter->refs == nullptr) err = memFullErr;
   if (err == noErr) err = FSOpenIterator(folder, kFSIterateFlat, &listing);
   while (err == noErr) {
     FSRef batch[kBulkCount];
@@ -100,6 +87,26 @@ OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter) {
   iter->index = -1;
   *outIter = iter;
   return noErr;
+}
+
+OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter) {
+  if (outIter != nullptr) *outIter = nullptr;
+  if (folder == nullptr || outIter == nullptr) return paramErr;
+  // One look tells that it is a folder and what the user may do in it.
+  FSCatalogInfo info;
+  if (FSGetCatalogInfo(folder, kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoUserAccess, &info, nullptr,
+                       nullptr, nullptr) != noErr ||
+      (info.nodeFlags & kFSNodeIsDirectoryMask) == 0)
+    return paramErr;
+  if ((reinterpret_cast<const FSPermissionInfo *>(info.permissions)->userAccess & 5) != 5)
+    return afpAccessDenied;  // needs read and search
+  return ListFolder(folder, outIter);
+}
+
+OSStatus MyFSDirIterCreateEntered(const FSRef *folder, MyFSDirIter *outIter) {
+  if (outIter != nullptr) *outIter = nullptr;
+  if (folder == nullptr || outIter == nullptr) return paramErr;
+  return ListFolder(folder, outIter);
 }
 
 OSStatus MyFSDirIterDispose(MyFSDirIter iter) {

@@ -32,6 +32,10 @@ constexpr SInt32 kMyFSDirIterEnded = 2147483647;
 // or NULL on failure.
 OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *outIter);
 OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter *outIter);
+// A folder its walker has just found (MyFSDirIterIsContainer) and may read
+// and search (MyFSDirIterGetUserAccessPerm): listed without a look of its
+// own; the listing checks that what it opens is that folder.
+OSStatus MyFSDirIterCreateEntered(const FSRef *folder, MyFSDirIter *outIter);
 OSStatus MyFSDirIterDispose(MyFSDirIter iter);
 // Leaves out the entries named twice and, with dropNested, those inside a
 // folder that is itself an entry (a recursive walk meets them there), so

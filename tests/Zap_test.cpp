@@ -15,6 +15,12 @@ using tv::test::Tarrovel;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 
+// Unmounts a volume a case mounted, whatever way the case ends.
+struct Unmount {
+  std::string at;
+  ~Unmount() { tv::test::Run({"umount", at}); }
+};
+
 class ZapTest : public ::testing::Test {
  protected:
   // A file with a 600-byte resource fork in a macOS sidecar that also packs
@@ -105,6 +111,21 @@ TEST_F(ZapTest, RecursiveZapWalksIntoAFolderWhoseMetadataDoesNotParse) {
   EXPECT_EQ(RsrcSize(tree.path("top/sub/y")), 0u) << r.err;
 }
 
+// A folder's icon is cleared beside it, and inside a volume mounted on it,
+// which the listing of the folder above does not show.
+TEST_F(ZapTest, RecursiveZapClearsFolderIconsBesideAndInsideVolumes) {
+  TV_SKIP_UNLESS_ROOT("mount a small tmpfs");
+  const std::string icon = Str(fx::BuildMacOSKernelSidecar(fx::MakeFinderInfo(0, 0, kHasCustomIcon)));
+  tree.file("top/._sub", icon);
+  std::string volume = tree.folder("top/sub/vol");
+  ASSERT_EQ(tv::test::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
+  Unmount unmount{volume};
+  tree.file("top/sub/vol/._.", icon);
+  ASSERT_EQ(Tarrovel({"run", "Show Zap Resource Fork Recursively Menu", tree.path("top")}).status, 0);
+  EXPECT_EQ(Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("top")}).status, 0);
+  EXPECT_EQ(FinderFlags(volume) | FinderFlags(tree.path("top/sub")), 0);
+}
+
 TEST_F(ZapTest, HomeFolderAsksTwiceAndCancelInTheSecondChangesNothing) {
   std::string f = MacFile("home/doc");
   std::string before = tree.read("home/._doc");
@@ -150,10 +171,7 @@ TEST_F(ZapTest, FullOrReadOnlyVolumeKeepsTheSidecarAndSaysWhy) {
   TV_SKIP_UNLESS_ROOT("mount a small tmpfs");
   std::string volume = tree.folder("small");
   ASSERT_EQ(tv::test::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
-  struct Unmount {
-    std::string at;
-    ~Unmount() { tv::test::Run({"umount", at}); }
-  } unmount{volume};
+  Unmount unmount{volume};
   std::string f = MacFile("small/f");
   // A second name makes the zap rewrite the sidecar as a new file, which
   // needs room on the volume.

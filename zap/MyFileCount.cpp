@@ -87,7 +87,7 @@ OSStatus CountFilesWithIter(MyFSDirIter iter, Boolean recursive, MyFileCountPara
       continue;
     }
     MyFSDirIter sub = nullptr;
-    err = MyFSDirIterCreate(ref, &sub);
+    err = MyFSDirIterCreateEntered(ref, &sub);
     if (err != noErr) return MyAlertError(err, ref, nullptr);  // named, as in the zap
     err = CountFilesWithIter(sub, recursive, param);
     MyFSDirIterDispose(sub);

@@ -42,7 +42,7 @@ OSStatus ZapForkWithIter(MyFSDirIter iter, Boolean isDataFork, Boolean recursive
       MyFSDirIter sub = nullptr;
       // A folder that cannot be listed (deleted, moved, swapped for a link
       // since the walk above it began) is named in the alert, as a file is.
-      err = MyFSDirIterCreate(ref, &sub);
+      err = MyFSDirIterCreateEntered(ref, &sub);
       if (err != noErr) return MyAlertError(err, ref, nullptr);
       err = ZapForkWithIter(sub, isDataFork, recursive, keepModificationDate);
       MyFSDirIterDispose(sub);

@@ -123,7 +123,9 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
       const FolderEntry &e = iterator->entries[iterator->next++];
       uint32_t node = nodes.Intern(iterator->folderNode, e.name);
       if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
-      nodes.SetHints(node, PathNodeTable::kHintListed | (e.hasSidecar ? PathNodeTable::kHintSidecar : 0),
+      nodes.SetHints(node,
+                     PathNodeTable::kHintListed | (e.hasSidecar ? PathNodeTable::kHintSidecar : 0) |
+                         (e.onFolderVolume ? PathNodeTable::kHintOnFolderVolume : 0),
                      e.sidecarName);
       FSRef ref = EncodeRef(RefFields{e.device, e.inode, node, ListedKindOf(e.type)});
       if (catalogInfos && whichInfo != kFSCatInfoNone) {

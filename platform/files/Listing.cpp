@@ -310,6 +310,7 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
                                 : std::find(mounts.begin(), mounts.end(), e.name) != mounts.end();
       if (!look) {
         if (statAll) e.inode = kUnlistedInode;
+        else e.onFolderVolume = e.type == DT_DIR;  // no mount point, by the table just read
         checked.push_back(std::move(e));
         continue;
       }
@@ -321,10 +322,15 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
         e.device = uint64_t(item.st.st_dev);
         e.inode = uint64_t(item.st.st_ino);
         e.type = uint8_t(IFTODT(item.st.st_mode));
+        // A mount point of the table is a volume of its own whatever statx
+        // says; elsewhere statx tells whether a mount has its root here.
+        e.onFolderVolume = statAll && e.type == DT_DIR && item.onFolderMount && item.st.st_dev == now.st_dev;
       }
       checked.push_back(std::move(e));
     }
     visible.swap(checked);
+  } else {
+    for (auto &e : visible) e.onFolderVolume = e.type == DT_DIR;
   }
   *out = std::move(visible);
   return noErr;

@@ -21,6 +21,10 @@ struct FolderEntry {
   // The sidecar's name on disk when it is not "._" + name: in a folder that
   // ignores case, "._mixed.txt" is the sidecar of "Mixed.TXT".
   std::string sidecarName;
+  // A folder known to be on the listed folder's own volume: the same device
+  // and no mount's root (its metadata then is a "._name" beside it, never a
+  // "._." inside).
+  bool onFolderVolume = false;
 };
 
 // Asked at most once per listing, and only when a sidecar pairs with an item

@@ -40,7 +40,7 @@ TEST(ListingHintsTest, EntriesKnowWhetherASidecarStoodBesideThem) {
   const uint8_t listed = PathNodeTable::kHintListed, withSidecar = listed | PathNodeTable::kHintSidecar;
   EXPECT_EQ(hints["plain"], listed);
   EXPECT_EQ(hints["mac"], withSidecar);
-  EXPECT_EQ(hints["folder"], withSidecar);
+  EXPECT_EQ(hints["folder"], withSidecar | PathNodeTable::kHintOnFolderVolume);
   EXPECT_EQ(hints["._orphan"], listed);
 }
 

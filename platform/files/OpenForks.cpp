@@ -74,15 +74,34 @@ OSStatus PositionOf(UInt16 positionMode, SInt64 offset, SInt64 mark, SInt64 eof,
 
 bool SameItem(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-OSStatus CheckOpened(int fd, const ItemStat &item) {
-  struct stat now {};
-  if (sys::Fstat(fd, &now) != 0) return StatusFromErrno(errno);
-  if (!SameItem(now, item.st)) return StatusOfChangedItem(fd, "");  // replaced since the ref was resolved
-  return S_ISREG(now.st_mode) ? noErr : afpObjectTypeErr;
+// Checks that the opened fd is the item described (device and inode); then
+// *item becomes the look at the descriptor, with the lock flags statx tells.
+OSStatus CheckOpened(int fd, ItemStat *item) {
+  ItemStat now;
+  if (int err = StatItemAt(fd, "", &now)) return StatusFromErrno(err);
+  if (!SameItem(now.st, item->st)) return StatusOfChangedItem(fd, "");  // replaced since it was listed or resolved
+  if (!S_ISREG(now.st.st_mode)) return afpObjectTypeErr;
+  *item = now;
+  return noErr;
+}
+
+// A regular file its folder's listing looked at (FUSE, FAT) or numbered
+// (ext4, tmpfs, xfs) is known by that device and inode: it is opened without
+// a look at its path first, and the opened descriptor is checked to be it.
+// False for any other ref, which is resolved first.
+bool LocateListedFile(const FSRef *ref, ItemLocation *where, ItemStat *item) {
+  RefFields fields;
+  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile || fields.inode == kUnlistedInode)
+    return false;
+  if (LocateNode(fields.node, where) != noErr) return false;
+  item->st.st_dev = dev_t(fields.device);
+  item->st.st_ino = ino_t(fields.inode);
+  item->st.st_mode = S_IFREG;
+  return true;
 }
 
 // Opens the data fork: the regular file itself, never through a link.
-OSStatus OpenDataFork(const ItemLocation &where, const ItemStat &item, SInt8 mode, OpenFork *fork) {
+OSStatus OpenDataFork(const ItemLocation &where, ItemStat &item, SInt8 mode, OpenFork *fork) {
   const char *path = where.itemPath.c_str();
   int access = mode == fsRdPerm ? O_RDONLY : mode == fsWrPerm ? O_WRONLY : O_RDWR;
   int fd = sys::Openat(where.dirFd, path, access | kOpenFlags);
@@ -91,7 +110,7 @@ OSStatus OpenDataFork(const ItemLocation &where, const ItemStat &item, SInt8 mod
     fd = sys::Openat(where.dirFd, path, access | kOpenFlags);
   }
   if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
-  OSStatus result = CheckOpened(fd, item);
+  OSStatus result = CheckOpened(fd, &item);
   if (result != noErr) {
     sys::Close(fd);
     return result;
@@ -104,11 +123,11 @@ OSStatus OpenDataFork(const ItemLocation &where, const ItemStat &item, SInt8 mod
 
 // Opens the resource fork: a descriptor of the item for its attributes, and
 // for writing the checks that the item itself may be changed.
-OSStatus OpenResourceFork(const ItemLocation &where, const ItemStat &item, SInt8 mode, OpenFork *fork) {
+OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode, OpenFork *fork) {
   const char *path = where.itemPath.c_str();
   int fd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
-  OSStatus result = CheckOpened(fd, item);
+  OSStatus result = CheckOpened(fd, &item);
   bool canWrite = mode != fsRdPerm;
   if (result == noErr && canWrite) {
     result = CheckItemWritable(where, item, fd);
@@ -266,7 +285,7 @@ OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *f
 
   ItemLocation where;
   ItemStat item;
-  OSStatus result = ResolveRef(ref, &where, &item);
+  OSStatus result = LocateListedFile(ref, &where, &item) ? noErr : ResolveRef(ref, &where, &item);
   if (result == noErr && S_ISDIR(item.st.st_mode)) result = notAFileErr;
   else if (result == noErr && !S_ISREG(item.st.st_mode)) result = afpObjectTypeErr;  // never opened
 

@@ -191,6 +191,13 @@ TEST_F(ForksTest, ForkOfAReplacedItemIsGone) {
   bool exists = false;
   EXPECT_EQ("other fork", tree.getXattr("moving", "user.com.apple.ResourceFork", &exists));
   EXPECT_STATUS(noErr, FSCloseFork(fork));
+  // Opened without a look at its path, a listed file is checked once open.
+  tree.file("d/listed", "x");
+  std::vector<FSRef> listed = ListedRefs(tree.path("d"));
+  ASSERT_EQ(0, std::rename(tree.path("d/listed").c_str(), tree.path("d/gone").c_str()));
+  tree.file("d/listed", "another file");
+  EXPECT_STATUS(fnfErr, FSOpenFork(&listed.at(0), rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  EXPECT_STATUS(fnfErr, FSOpenFork(&listed.at(0), 0, nullptr, fsRdWrPerm, &fork));
 }
 
 TEST_F(ForksTest, ResFileOpensOnlyAForkWithASoundMap) {

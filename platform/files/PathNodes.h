@@ -58,6 +58,9 @@ class PathNodeTable {
     // Not listed, but its sidecar can only be "._name": its folder does not
     // ignore case (see LearnSidecarName in Listing.h).
     kHintSidecarNamed = 0x4,
+    // A folder listed on its parent's volume, no mount's root (see
+    // FolderEntry::onFolderVolume): its sidecar is the "._name" beside it.
+    kHintOnFolderVolume = 0x8,
   };
   // sidecarName: the sidecar's name on disk where it is not "._" + the
   // node's name (a folder that ignores case); empty otherwise.

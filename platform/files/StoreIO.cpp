@@ -289,12 +289,14 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
                           ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
   LearnSidecarName(where);
-  // The listing of the file's folder has just shown whether a "._name"
-  // stood beside it: a walk does not look for it again to read. Writing
-  // always looks.
-  if (!forWriting && S_ISREG(st.st_mode)) {
-    uint8_t hints = PathNodes().Hints(where.node);
-    if ((hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
+  // The listing of the item's folder has just shown whether a "._name"
+  // stood beside it: a walk does not look for it again to read. That is
+  // where a folder's sidecar is only while no mount has its root there (a
+  // volume keeps "._." inside). Writing always looks.
+  if (!forWriting) {
+    const uint8_t hints = PathNodes().Hints(where.node);
+    const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
+    if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
   }
   auto file = std::make_unique<SidecarFile>();
   file->dirFd = where.dirFd;

@@ -102,7 +102,9 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // special file where the sidecar belongs is never followed or read: it is
 // no sidecar (the listing shows it as an item of its own). Where the folder
 // may ignore case, an item no listing has shown first learns its sidecar's
-// name on disk (LearnSidecarName in Listing.h).
+// name on disk (LearnSidecarName in Listing.h). For reading, a file or a
+// folder on its parent's volume whose folder's last listing showed no sidecar
+// beside it has none: nothing is opened.
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/sys/CallTable.h"
 #include "tests/support/Sidecars.h"
+#include "tests/support/FilesFixture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,20 +16,6 @@ namespace fx = tv::test;
 
 std::string Str(const std::vector<UInt8> &v) { return std::string(v.begin(), v.end()); }
 
-// Lists the folder, so that its entries carry what the listing saw.
-std::vector<FSRef> List(const std::string &folder) {
-  FSRef ref;
-  FSPathMakeRef(reinterpret_cast<const UInt8 *>(folder.c_str()), &ref, nullptr);
-  FSIterator it = nullptr;
-  std::vector<FSRef> refs(16);
-  ItemCount n = 0;
-  if (FSOpenIterator(&ref, kFSIterateFlat, &it) != noErr) return {};
-  FSGetCatalogInfoBulk(it, 16, &n, nullptr, kFSCatInfoNone, nullptr, refs.data(), nullptr, nullptr);
-  FSCloseIterator(it);
-  refs.resize(n);
-  return refs;
-}
-
 UInt64 RsrcSize(const FSRef &ref) {
   FSCatalogInfo info{};
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), noErr);
@@ -38,7 +25,7 @@ UInt64 RsrcSize(const FSRef &ref) {
 TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   tv::test::TempTree tree;
   tree.file("d/plain");
-  std::vector<FSRef> refs = List(tree.path("d"));
+  std::vector<FSRef> refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
   sys::ResetCallCounts();
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
@@ -46,7 +33,7 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   // A sidecar made after the listing is seen once the folder is listed again.
   tree.file("d/._plain", Str(fx::BuildSambaSidecar(fx::MakeFinderInfo(0, 0, 0), fx::MakeResourceFork(40))));
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
-  refs = List(tree.path("d"));
+  refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
   EXPECT_EQ(RsrcSize(refs[0]), 40u);
 }
@@ -54,7 +41,7 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
 TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
   tv::test::TempTree tree;
   for (const char *name : {"d/a", "d/b", "d/c"}) tree.file(name);
-  std::vector<FSRef> refs = List(tree.path("d"));
+  std::vector<FSRef> refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 3u);
   sys::FaultScope faults;
   sys::FailCall(sys::Call::llistxattr, 1, EOPNOTSUPP, true);  // as on exFAT

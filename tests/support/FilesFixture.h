@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
@@ -61,5 +62,19 @@ inline std::string PathOf(const FSRef &ref, OSStatus *status = nullptr) {
   return s == noErr ? std::string(buf.c_str()) : std::string();
 }
 inline std::string PathOf(const FSRef *ref) { return PathOf(*ref); }
+
+// The refs of a folder's first 16 entries, as its listing made them (they
+// carry what the listing saw); none when it cannot be listed.
+inline std::vector<FSRef> ListedRefs(const std::string &folder) {
+  FSRef ref = RefFor(folder);
+  FSIterator it = nullptr;
+  std::vector<FSRef> refs(16);
+  ItemCount n = 0;
+  if (FSOpenIterator(&ref, kFSIterateFlat, &it) != noErr) return {};
+  FSGetCatalogInfoBulk(it, 16, &n, nullptr, kFSCatInfoNone, nullptr, refs.data(), nullptr, nullptr);
+  FSCloseIterator(it);
+  refs.resize(n);
+  return refs;
+}
 
 }  // namespace tv::test
