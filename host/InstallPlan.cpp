@@ -7,6 +7,7 @@ namespace tv::host {
 
 namespace {
 const char kPlaceholder[] = "@TARROVEL@";
+const char kPackageList[] = "/var/lib/tarrovel/installed";
 }
 
 std::string SubstituteExtension(const std::string &templ, const std::string &tarrovel) {
@@ -54,6 +55,7 @@ InstallPlan PlanFor(bool user, const std::string &home, const std::string &xdgDa
       if (colon == std::string::npos) break;
       start = colon + 1;
     }
+    plan.systemLists = {kPackageList, systemPrefix + "/share/tarrovel/installed"};
   } else {
     plan.prefix = systemPrefix;
     plan.dataDir = systemPrefix + "/share";
@@ -65,7 +67,7 @@ InstallPlan PlanFor(bool user, const std::string &home, const std::string &xdgDa
 
 InstallPlan PackagePlan() {
   InstallPlan plan = PlanFor(false, "", "", "", "", "/usr");
-  plan.manifest = "/var/lib/tarrovel/installed";
+  plan.manifest = kPackageList;
   plan.thunarOnly = true;
   return plan;
 }

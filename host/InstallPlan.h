@@ -18,6 +18,7 @@ struct InstallPlan {
   std::string dataDir;      // nautilus-python/, nemo-python/, kio/servicemenus/ below
   std::string ucaXml;       // Thunar's custom actions
   std::vector<std::string> ucaDefaults;  // uca.xml files Thunar reads when ucaXml is missing
+  std::vector<std::string> systemLists;  // the install lists of the system-wide installations (the package's too)
   std::string manifest;
   bool thunarOnly = false;  // the Debian package's own part: its other files are the package's
 };

@@ -22,8 +22,16 @@ std::vector<UcaAction> Actions(const std::vector<ManifestEntry> &records) {
 
 std::string ThunarBase(const InstallPlan &plan) {
   for (const std::string &candidate : plan.ucaDefaults) {
-    std::string text, error, ignored;
-    if (ReadFile(candidate, &text, &error) && UcaRemove(text, {}, &ignored, &error)) return text;
+    std::vector<ManifestEntry> system;
+    for (const std::string &list : plan.systemLists) {
+      std::vector<ManifestEntry> entries, listed;
+      bool present = false;
+      std::string error;
+      if (ReadManifest(list, &entries, &present, &error)) listed = ListedActions(entries, candidate);
+      system.insert(system.end(), listed.begin(), listed.end());
+    }
+    std::string text, error, without;
+    if (ReadFile(candidate, &text, &error) && UcaRemove(text, Actions(system), &without, &error)) return without;
   }
   return UcaDocument({});
 }

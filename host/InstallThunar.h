@@ -14,7 +14,9 @@
 namespace tv::host {
 
 // The uca.xml Thunar would read for a user who has none: the first default
-// that parses, without our actions; else an empty one.
+// that parses, without the actions a system-wide installation (the
+// package's, say) listed there, since the user's own copy of them is what
+// goes in; else an empty one.
 std::string ThunarBase(const InstallPlan &plan);
 
 // The file our actions go into: the uca.xml itself or, when it is a

@@ -1,6 +1,7 @@
 // The install list and the extension's command path survive any file name;
 // what install does at a path already taken.
 #include "host/Install.h"
+#include "host/InstallThunar.h"
 
 #include "tests/support/TestSupport.h"
 
@@ -74,6 +75,17 @@ TEST(JudgePathTest, OnlyWhatInstallWroteOrWouldWriteIsWrittenOver) {
       EXPECT_EQ(why.find("/h/.local/bin/tarrovel "), 0u) << why;
     }
   }
+}
+
+// A user's uca.xml made from the system's leaves out the package's actions.
+TEST(ThunarBaseTest, TheActionsASystemInstallListedStayOutOfAUsersFile) {
+  tv::test::TempTree tree;
+  std::vector<UcaAction> system = UcaActionsFor({StaticItem{"Zap", 2001}}, "/usr/bin/tarrovel");
+  InstallPlan plan;
+  plan.ucaDefaults = {tree.file("uca.xml", UcaDocument(system))};
+  ManifestEntry listed{ManifestEntry::kThunarAction, plan.ucaDefaults[0], "", system[0].id, system[0].element};
+  plan.systemLists = {tree.path("none"), tree.file("list", FormatManifest({listed}))};
+  EXPECT_EQ(ThunarBase(plan), UcaDocument({}));
 }
 
 TEST(RestartHintsTest, NameTheRunningFileManagersThatReadMenusOnlyAtStart) {
