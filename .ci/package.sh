@@ -50,10 +50,12 @@ dpkg -L tarrovel >"$files"
 # Under the package, a system-wide `tarrovel install` changes nothing.
 tree() { find /usr /etc /var/lib -xdev \( -path /var/lib/apt -o -path /var/lib/dpkg \) -prune -o -printf '%p %s %T@\n' | sort; }
 tree >"$work/before"
-out="$(HOME=/root tarrovel install)" || fail "tarrovel install under the package failed"
+mkdir "$work/home"
+out="$(HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= tarrovel install)" || fail "tarrovel install under the package failed"
 grep -q 'package already provides' <<<"$out" || fail "tarrovel install under the package said: $out"
 tree >"$work/after"
 diff "$work/before" "$work/after" >&2 || fail "tarrovel install under the package changed the files above"
+[ -z "$(ls -A "$work/home")" ] || fail "tarrovel install under the package wrote into its home: $(find "$work/home")"
 rm -f "$work/before" "$work/after"
 
 # Nothing installed points back into the checkout.
