@@ -193,7 +193,7 @@ struct OwnedFd {
 
 }  // namespace
 
-bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN || e.type == DT_DIR || e.hasSidecar; }
+bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN || e.type == DT_DIR; }
 
 namespace {
 
@@ -290,10 +290,10 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   // read but not searched nothing can be looked at: the listing's numbers
   // are all there is (and every use of such an entry is denied anyway).
   // Where the listing's numbers are not the inodes (FUSE, FAT, network file
-  // systems) its kinds still are right: only what may be entered or written
-  // is looked at (folders, items with a sidecar) and what the listing gives
-  // no kind for; any other entry keeps its kind and is known by its name
-  // alone (inode kUnlistedInode) until something looks at it.
+  // systems) its kinds still are right: only what may be entered is looked
+  // at (folders) and what the listing gives no kind for; any other entry,
+  // a file with a sidecar too, keeps its kind and is known by its name alone
+  // (inode kUnlistedInode) until something looks at it or opens it.
   std::vector<std::string> mounts;
   // One look at the volume for the folder: how its listing numbers entries,
   // and whether its items can be written (asked of every file zapped here).

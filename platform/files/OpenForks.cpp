@@ -74,25 +74,28 @@ OSStatus PositionOf(UInt16 positionMode, SInt64 offset, SInt64 mark, SInt64 eof,
 
 bool SameItem(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Checks that the opened fd is the item described (device and inode); then
-// *item becomes the look at the descriptor, with the lock flags statx tells.
+// Checks that the opened fd is the item described (device and inode; a file
+// its listing could not number, on its folder's device); then *item becomes
+// the look at the descriptor, with the lock flags statx tells.
 OSStatus CheckOpened(int fd, ItemStat *item) {
   ItemStat now;
   if (int err = StatItemAt(fd, "", &now)) return StatusFromErrno(err);
-  if (!SameItem(now.st, item->st)) return StatusOfChangedItem(fd, "");  // replaced since it was listed or resolved
+  const bool unlisted = uint64_t(item->st.st_ino) == kUnlistedInode;
+  if (unlisted ? now.st.st_dev != item->st.st_dev : !SameItem(now.st, item->st))
+    return StatusOfChangedItem(fd, "");  // replaced since it was listed or resolved
   if (!S_ISREG(now.st.st_mode)) return afpObjectTypeErr;
   *item = now;
   return noErr;
 }
 
-// A regular file its folder's listing looked at (FUSE, FAT) or numbered
-// (ext4, tmpfs, xfs) is known by that device and inode: it is opened without
-// a look at its path first, and the opened descriptor is checked to be it.
+// A regular file its folder's listing numbered (ext4, tmpfs, xfs) is known
+// by that device and inode, one it could not number (FUSE, FAT) by its name:
+// it is opened without a look at its path first, and the opened descriptor
+// is checked to be it (or, unnumbered, a regular file of that device).
 // False for any other ref, which is resolved first.
 bool LocateListedFile(const FSRef *ref, ItemLocation *where, ItemStat *item) {
   RefFields fields;
-  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile || fields.inode == kUnlistedInode)
-    return false;
+  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
   if (LocateNode(fields.node, where) != noErr) return false;
   item->st.st_dev = dev_t(fields.device);
   item->st.st_ino = ino_t(fields.inode);
