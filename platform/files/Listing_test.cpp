@@ -10,6 +10,7 @@
 
 #include "platform/Files.h"
 #include "tests/support/FilesFixture.h"
+#include "tests/support/Sidecars.h"
 #include "platform/sys/CallTable.h"
 
 using namespace tv::test;
@@ -314,13 +315,20 @@ ssize_t FuseLikeGetdents(int fd, void *buf, size_t size) {
   return n;
 }
 
+int sPathLooks = 0;
+int CountingStatx(int dirFd, const char *path, int flags, unsigned mask, struct statx *stx) {
+  if (path[0] != '\0') sPathLooks++;
+  return sys::RealCalls().statx(dirFd, path, flags, mask, stx);
+}
+
 TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   tv::test::TempTree tree;
   tree.file("f/a");
   tree.folder("f/b");
   tree.file("f/._b");
   tree.file("f/c");
-  tree.file("f/._c");
+  const std::vector<UInt8> sidecar = tv::test::BuildMacOSKernelSidecar(tv::test::MakeFinderInfo(0, 0, 0));
+  tree.file("f/._c", std::string(sidecar.begin(), sidecar.end()));
   FSRef folder = RefFor(tree.path("f"));
   sys::FaultScope faults;
   sys::SubstituteScope substitutes(sys::RealCalls());
@@ -348,11 +356,17 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   ASSERT_EQ(0, unlink(tree.path("f/a").c_str()));
   ASSERT_EQ(0, mkdir(tree.path("f/a").c_str(), 0755));
   EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
-  // c's forks open by its name, and what is opened must be a file.
+  // c's forks open by its name, and what is opened must be a file. The open
+  // descriptor is c: emptying the fork looks up no path again.
   HFSUniStr255 rsrc;
   FSGetResourceForkName(&rsrc);
   FSIORefNum fork = 0;
   ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  sPathLooks = 0;
+  sys::SubstituteCall(&sys::CallTable::statx, &CountingStatx);
+  EXPECT_STATUS(noErr, FSSetForkSize(fork, fsFromStart, 0));
+  EXPECT_EQ(0, sPathLooks);
+  EXPECT_GT(sidecar.size(), tree.read("f/._c").size());
   EXPECT_STATUS(noErr, FSCloseFork(fork));
   ASSERT_EQ(0, rename(tree.path("f/c").c_str(), tree.path("f/c2").c_str()));
   ASSERT_EQ(0, mkdir(tree.path("f/c").c_str(), 0755));

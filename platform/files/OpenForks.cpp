@@ -35,6 +35,7 @@ struct OpenFork {
   // reading, through which its attributes are read and changed.
   int fd = -1;
   SInt64 mark = 0;
+  ItemStat item;  // the look at fd when it was opened
 };
 
 std::mutex sForksMutex;
@@ -146,12 +147,32 @@ OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode,
   fork->fd = fd;
   fork->canRead = true;
   fork->canWrite = canWrite;
+  fork->item = item;
   return noErr;
 }
 
 // The item of an open fork, still the same one.
 OSStatus LocateForkItem(const OpenFork &fork, ItemLocation *where, ItemStat *item) {
   return ResolveRef(&fork.ref, where, item);
+}
+
+// An open resource fork's item for a change. A numbered item must still be
+// at its path, whose sidecar is written. For one known by its name (its
+// listing could not number it) a look at the path would tell no more than
+// that a file is there: the look at its descriptor when the fork was opened
+// serves, and the path is not looked up again.
+// Where statx tells the lock flags the descriptor is looked at afresh, since
+// the item may have been locked since; elsewhere they are asked of it anyway.
+OSStatus LocateOpenItem(const OpenFork &fork, ItemLocation *where, ItemStat *item) {
+  RefFields fields;
+  OSStatus result = DecodeRef(&fork.ref, &fields);
+  if (result != noErr || fields.inode != kUnlistedInode) return LocateForkItem(fork, where, item);
+  result = LocateNode(fields.node, where);
+  *item = fork.item;
+  if (result == noErr && item->lockKnown) {
+    if (int err = StatItemAt(fork.fd, "", item)) result = StatusFromErrno(err);
+  }
+  return result;
 }
 
 // An open resource fork's item, its stores as they are now, and where the
@@ -218,10 +239,10 @@ OSStatus ReadResourceFork(const OpenFork &fork, SInt64 position, UInt32 count, U
 OSStatus SetResourceForkSize(const OpenFork &fork, UInt16 positionMode, SInt64 positionOffset, SInt64 *newSize) {
   ItemLocation where;
   ItemStat item;
-  OSStatus result = LocateForkItem(fork, &where, &item);
+  OSStatus result = LocateOpenItem(fork, &where, &item);
   // Opening the fork for writing checked the volume and the access; the item
-  // may have been locked since (the look just taken tells where statx
-  // reports the flags). A volume made read-only since refuses the writes.
+  // may have been locked since. A volume made read-only since refuses the
+  // writes.
   if (result == noErr) result = CheckItemUnlocked(where, item, fork.fd);
   SInt64 size = 0;
   if (result == noErr) {
