@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "platform/Files.h"
+#include "platform/files/Volumes.h"
 #include "tests/support/FilesFixture.h"
 #include "tests/support/Sidecars.h"
 #include "platform/sys/CallTable.h"
@@ -372,6 +373,22 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   ASSERT_EQ(0, mkdir(tree.path("f/c").c_str(), 0755));
   EXPECT_STATUS(afpObjectTypeErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
   ASSERT_EQ(0, rmdir(tree.path("f/c").c_str()));
+  ASSERT_EQ(0, rename(tree.path("f/c2").c_str(), tree.path("f/c").c_str()));
+  // Where the volume keeps neither attributes nor lock flags (exFAT, as items
+  // of the folder told), a descriptor of c would tell nothing: its fork opens
+  // with none, and for writing only while c is there.
+  namespace tf = tv::files;
+  tf::RefFields f;
+  ASSERT_STATUS(noErr, tf::DecodeRef(&folder, &f));
+  tf::NoteFolderListed(f.node, false);
+  tf::NoteFolderFact(f.node, tf::kFolderWithoutXattrs);
+  tf::NoteFolderFact(f.node, tf::kFolderWithoutLockFlags);
+  sys::ResetCallCounts();
+  ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  EXPECT_EQ(0u, sys::CallCount(sys::Call::openat));
+  EXPECT_STATUS(noErr, FSCloseFork(fork));
+  ASSERT_EQ(0, rename(tree.path("f/c").c_str(), tree.path("f/c2").c_str()));
+  EXPECT_STATUS(fnfErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
   ASSERT_EQ(0, rename(tree.path("f/c2").c_str(), tree.path("f/c").c_str()));
   ASSERT_EQ(0, rmdir(tree.path("f/a").c_str()));
   tree.file("f/a");

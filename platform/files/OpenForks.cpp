@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
+#include "platform/files/Volumes.h"
 #include "platform/sys/CallTable.h"
 #include "platform/toolbox/ForkEmptied.h"
 #include "platform/forks/StreamXattrs.h"
@@ -101,7 +103,20 @@ bool LocateListedFile(const FSRef *ref, ItemLocation *where, ItemStat *item) {
   item->st.st_dev = dev_t(fields.device);
   item->st.st_ino = ino_t(fields.inode);
   item->st.st_mode = S_IFREG;
+  // Unnumbered, it was looked at for no mount: the table named none there.
+  item->onFolderMount = fields.inode == kUnlistedInode;
   return true;
+}
+
+// A file known by its name in a folder whose volume keeps neither attributes
+// nor lock flags (FAT, exFAT; noted by an earlier item of the folder): a
+// descriptor of it would serve only to look at it, which tells no more than
+// its name. Its resource fork, which only its sidecar can hold there, opens
+// without one; writing still asks whether the item may be written at its path.
+bool KnownByNameAlone(const ItemLocation &where, const ItemStat &item) {
+  if (uint64_t(item.st.st_ino) != kUnlistedInode || where.isRoot()) return false;
+  const int facts = FolderFacts(PathNodes().Parent(where.node));
+  return facts >= 0 && (facts & kFolderWithoutXattrs) && (facts & kFolderWithoutLockFlags);
 }
 
 // Opens the data fork: the regular file itself, never through a link.
@@ -125,13 +140,18 @@ OSStatus OpenDataFork(const ItemLocation &where, ItemStat &item, SInt8 mode, Ope
   return noErr;
 }
 
-// Opens the resource fork: a descriptor of the item for its attributes, and
-// for writing the checks that the item itself may be changed.
+// Opens the resource fork: a descriptor of the item for its attributes (none
+// for a file known by its name alone), and for writing the checks that the
+// item itself may be changed.
 OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode, OpenFork *fork) {
-  const char *path = where.itemPath.c_str();
-  int fd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
-  if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
-  OSStatus result = CheckOpened(fd, &item);
+  int fd = -1;
+  OSStatus result = noErr;
+  if (!KnownByNameAlone(where, item)) {
+    const char *path = where.itemPath.c_str();
+    fd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
+    if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
+    result = CheckOpened(fd, &item);
+  }
   bool canWrite = mode != fsRdPerm;
   if (result == noErr && canWrite) {
     result = CheckItemWritable(where, item, fd);
@@ -141,7 +161,7 @@ OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode,
     }
   }
   if (result != noErr) {
-    sys::Close(fd);
+    if (fd >= 0) sys::Close(fd);
     return result;
   }
   fork->fd = fd;
@@ -322,7 +342,7 @@ OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *f
     std::lock_guard<std::mutex> lock(sForksMutex);
     const int fd = fork->fd;
     result = AddFork(std::move(fork), forkRefNum);
-    if (result != noErr) sys::Close(fd);
+    if (result != noErr && fd >= 0) sys::Close(fd);
   }
   return OSErr(result);
 }
@@ -413,7 +433,7 @@ OSErr FSCloseFork(FSIORefNum forkRefNum) {
   sForks[size_t(forkRefNum) - 1].reset();
   while (!sForks.empty() && !sForks.back()) sForks.pop_back();
   // The number is free whatever close says.
-  return sys::Close(fd) == 0 ? OSErr(noErr) : OSErr(StatusFromErrno(errno));
+  return fd < 0 || sys::Close(fd) == 0 ? OSErr(noErr) : OSErr(StatusFromErrno(errno));
 }
 
 // ---- Resource Manager ---------------------------------------------------------

@@ -488,8 +488,9 @@ OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int 
   const char *path = where.itemPath.c_str();
   const int facts = item.onFolderMount && !where.isRoot() ? FolderFacts(PathNodes().Parent(where.node)) : -1;
   const int readOnly = facts < 0 ? -1 : (facts & kFolderReadOnly) ? 1 : 0;
+  const bool lockKnown = item.lockKnown || (facts >= 0 && (facts & kFolderWithoutLockFlags));
   int ownFd = -1;
-  if (itemFd < 0 && (readOnly < 0 || !item.lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+  if (itemFd < 0 && (readOnly < 0 || !lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   OSStatus result = noErr;
   struct statfs sfs {};

@@ -155,9 +155,10 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place);
 // immutable or append-only item fLckdErr, a missing write permission of the
 // effective user afpAccessDenied. itemFd, when not -1, is an open descriptor
 // of the item. The lock flags come from the look `item` where statx reported
-// them, and whether the volume is read-only from the listing of the item's
-// folder when a walk has just listed it and the item is no mount of its own
-// (FolderReadOnly in Volumes.h); else the item is asked.
+// them, and whether the volume is read-only (and keeps lock flags at all)
+// from the listing of the item's folder when a walk has just listed it and
+// the item is no mount of its own (FolderFacts in Volumes.h); else the item
+// is asked.
 OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd);
 // The lock part alone: fLckdErr for an immutable or append-only item.
 OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd);
