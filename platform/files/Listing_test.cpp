@@ -318,7 +318,7 @@ ssize_t FuseLikeGetdents(int fd, void *buf, size_t size) {
 
 int sPathLooks = 0;
 int CountingStatx(int dirFd, const char *path, int flags, unsigned mask, struct statx *stx) {
-  if (path[0] != '\0') sPathLooks++;
+  sPathLooks += path[0] != '\0';
   return sys::RealCalls().statx(dirFd, path, flags, mask, stx);
 }
 
@@ -357,39 +357,34 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   ASSERT_EQ(0, unlink(tree.path("f/a").c_str()));
   ASSERT_EQ(0, mkdir(tree.path("f/a").c_str(), 0755));
   EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
-  // c's forks open by its name, and what is opened must be a file. The open
-  // descriptor is c: emptying the fork looks up no path again.
+  // c's forks open by its name; emptying one looks up no path again.
   HFSUniStr255 rsrc;
   FSGetResourceForkName(&rsrc);
   FSIORefNum fork = 0;
   ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
-  sPathLooks = 0;
   sys::SubstituteCall(&sys::CallTable::statx, &CountingStatx);
   EXPECT_STATUS(noErr, FSSetForkSize(fork, fsFromStart, 0));
   EXPECT_EQ(0, sPathLooks);
   EXPECT_GT(sidecar.size(), tree.read("f/._c").size());
   EXPECT_STATUS(noErr, FSCloseFork(fork));
+  // What is opened there must be a file. Where the volume keeps neither
+  // attributes nor lock flags (exFAT, as items of the folder told), c's fork
+  // opens with no descriptor of c, and for writing only while c is there.
   ASSERT_EQ(0, rename(tree.path("f/c").c_str(), tree.path("f/c2").c_str()));
   ASSERT_EQ(0, mkdir(tree.path("f/c").c_str(), 0755));
   EXPECT_STATUS(afpObjectTypeErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
   ASSERT_EQ(0, rmdir(tree.path("f/c").c_str()));
+  tv::files::RefFields f;
+  ASSERT_STATUS(noErr, tv::files::DecodeRef(&folder, &f));
+  tv::files::NoteFolderListed(f.node, false);
+  tv::files::NoteFolderFact(f.node, tv::files::FolderFact(tv::files::kFolderWithoutXattrs));
+  tv::files::NoteFolderFact(f.node, tv::files::FolderFact(tv::files::kFolderWithoutLockFlags));
+  EXPECT_STATUS(fnfErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
   ASSERT_EQ(0, rename(tree.path("f/c2").c_str(), tree.path("f/c").c_str()));
-  // Where the volume keeps neither attributes nor lock flags (exFAT, as items
-  // of the folder told), a descriptor of c would tell nothing: its fork opens
-  // with none, and for writing only while c is there.
-  namespace tf = tv::files;
-  tf::RefFields f;
-  ASSERT_STATUS(noErr, tf::DecodeRef(&folder, &f));
-  tf::NoteFolderListed(f.node, false);
-  tf::NoteFolderFact(f.node, tf::kFolderWithoutXattrs);
-  tf::NoteFolderFact(f.node, tf::kFolderWithoutLockFlags);
   sys::ResetCallCounts();
   ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
   EXPECT_EQ(0u, sys::CallCount(sys::Call::openat));
   EXPECT_STATUS(noErr, FSCloseFork(fork));
-  ASSERT_EQ(0, rename(tree.path("f/c").c_str(), tree.path("f/c2").c_str()));
-  EXPECT_STATUS(fnfErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
-  ASSERT_EQ(0, rename(tree.path("f/c2").c_str(), tree.path("f/c").c_str()));
   ASSERT_EQ(0, rmdir(tree.path("f/a").c_str()));
   tree.file("f/a");
   a = RefFor(tree.path("f/a"));  // a new file, which may have another inode
