@@ -138,9 +138,9 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   ClearCache(iter);
   // The listing that made the entry has told its kind. A file or another
   // item needs no look of its own unless the walker wants its catalog
-  // information; a folder is looked at for its kind alone (whether it is
-  // entered depends on it as it is now, and its own information is read
-  // after its contents).
+  // information; a folder is asked only whether the user may enter it (its
+  // own information is read after its contents). An entry of no listed kind
+  // is looked at.
   const TVListedKind listed = TVGetListedKind(iter->currentRef);
   if (listed == kTVListedKindOther || (listed == kTVListedKindFile && iter->wantedInfo == 0)) {
     iter->isFile = listed == kTVListedKindFile;
@@ -153,16 +153,24 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
                                               nullptr, nullptr) == noErr;
     return iter->currentRef;
   }
-  const FSCatalogInfoBitmap wanted = listed == kTVListedKindFolder ? 0 : iter->wantedInfo;
+  // Every walker that finds a folder asks next whether it may enter it;
+  // entering it opens a folder or fails. One that cannot be asked is looked
+  // at below for what it is now.
+  if (listed == kTVListedKindFolder &&
+      FSGetCatalogInfo(iter->currentRef, kFSCatInfoUserAccess, &iter->catalogInfo, nullptr, nullptr, nullptr) ==
+          noErr) {
+    iter->isContainer = true;
+    iter->userAccess = reinterpret_cast<const FSPermissionInfo *>(iter->catalogInfo.permissions)->userAccess;
+    iter->userAccessValid = true;
+    return iter->currentRef;
+  }
+  const FSCatalogInfoBitmap wanted = iter->wantedInfo;
   // The mode comes with the same look at the item as the node flags, and so
   // does whatever the walker wanted beside them.
-  // Every walker that finds a folder asks next whether it may enter it:
-  // a listed folder's access comes with the same look.
-  const FSCatalogInfoBitmap access = listed == kTVListedKindFolder ? FSCatalogInfoBitmap(kFSCatInfoUserAccess) : 0;
-  const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions | access;
+  const FSCatalogInfoBitmap kind = kFSCatInfoNodeFlags | kFSCatInfoPermissions;
   FSCatalogInfo &info = iter->catalogInfo;
   OSStatus err = FSGetCatalogInfo(iter->currentRef, kind | wanted, &info, nullptr, nullptr, nullptr);
-  iter->catalogInfoValid = err == noErr && wanted == iter->wantedInfo;
+  iter->catalogInfoValid = err == noErr;
   // What was wanted beside the kind may fail alone (FinderInfo that does not
   // parse): the kind must still be known.
   if (err != noErr && wanted != 0) err = FSGetCatalogInfo(iter->currentRef, kind, &info, nullptr, nullptr, nullptr);
@@ -170,10 +178,6 @@ const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
     iter->isContainer = (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
     const auto *perm = reinterpret_cast<const FSPermissionInfo *>(info.permissions);
     iter->isFile = (perm->mode & kModeKindMask) == kModeRegularFile;
-    if (access != 0) {
-      iter->userAccess = perm->userAccess;
-      iter->userAccessValid = true;
-    }
   } else {
     iter->isFile = true;
   }

@@ -1,6 +1,7 @@
 #include "selection/MyFSDirIter.h"
 
 #include "platform/HostServices.h"
+#include "platform/sys/CallTable.h"
 #include "tests/support/Selection.h"
 #include "tests/support/TestSupport.h"
 
@@ -58,10 +59,12 @@ TEST_F(DirIterTest, RewindWalksAgainAndAsksAfresh) {
   ASSERT_STATUS(noErr, MyFSDirIterCreate(&folder, &iter));
   EXPECT_FALSE(MyFSDirIterIsContainer(iter));  // before the first entry
   EXPECT_EQ(MyFSDirIterGetUserAccessPerm(iter), 0);
+  tv::sys::ResetCallCounts();
   ASSERT_NE(MyFSDirIterNext(iter), nullptr);
   EXPECT_TRUE(MyFSDirIterIsContainer(iter));
   EXPECT_EQ(MyFSDirIterGetUserAccessPerm(iter), 7);  // root reads, writes, searches
   EXPECT_TRUE(iter->userAccessValid);
+  EXPECT_EQ(tv::sys::CallCount(tv::sys::Call::statx), 0u);  // the listing told it is a folder
   EXPECT_FALSE(MyFSDirIterIsVolume(iter));
   EXPECT_TRUE(iter->itemInfoValid);
   ASSERT_NE(MyFSDirIterNext(iter), nullptr);

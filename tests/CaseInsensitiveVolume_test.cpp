@@ -126,4 +126,22 @@ TEST(CaseInsensitiveVolumeTest, SidecarWhoseNameDiffersInCaseIsZappedAsTheItemsM
   }
 }
 
+// A volume mounted on a folder of the stick is a volume of its own: the
+// walk enters it and clears its custom icon inside it ("._.").
+TEST(CaseInsensitiveVolumeTest, AVolumeMountedInsideTheStickKeepsItsMetadataInside) {
+  tv::test::TempTree tree;
+  ExFatStick stick(tree);
+  if (!stick.why.empty()) GTEST_SKIP() << "exFAT volume: " << stick.why;
+  tv::test::WriteSettings(tree, false, true, false);
+  const auto icon = tv::test::BuildMacOSKernelSidecar(tv::test::MakeFinderInfo(0, 0, kHasCustomIcon));
+  const std::string volume = tree.folder("stick/top/vol"), iconBytes(icon.begin(), icon.end());
+  ASSERT_EQ(tv::test::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", volume}).status, 0);
+  struct Unmount { std::string at; ~Unmount() { tv::test::Run({"umount", at}); } } unmount{volume};  // before the stick
+  tree.file("stick/top/vol/._.", iconBytes);
+  tv::test::RunResult r = tv::test::Tarrovel({"run", "--yes", "Zap Resource Fork Recursively...", tree.path("stick/top")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(tree.read("stick/top/vol/._."), iconBytes);
+  EXPECT_EQ(NamesIn(tree.path("stick/top")), std::set<std::string>{"vol"});
+}
+
 }  // namespace

@@ -75,19 +75,17 @@ using namespace tv::files;
 OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlias) {
   if (!target || !inAlias) return paramErr;
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
-    // A ref that carries its item's device and inode (checked by whatever
-    // used it last) gives them without a look; one made from a listing that
-    // could not number its entries is resolved for them.
+    // A ref gives its item's device and inode (checked by whatever used it
+    // last) without a look; one made from a listing that could not number
+    // its entries gives the inode kUnlistedInode, as it names its item.
     RefFields fields;
     OSStatus result = DecodeRef(target, &fields);
     ItemLocation where;
     ItemStat st;
-    if (result == noErr && fields.inode != kUnlistedInode) {
+    if (result == noErr) {
       result = LocateNode(fields.node, &where);
       st.st.st_dev = dev_t(fields.device);
       st.st.st_ino = ino_t(fields.inode);
-    } else if (result == noErr) {
-      result = ResolveRef(target, &where, &st);
     }
     if (result == noErr)
       result = NewAliasHandle(AliasRecord{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath}, inAlias);
@@ -97,7 +95,8 @@ OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlia
 
 // Resolves by path, never following a final symbolic link: fnfErr when
 // nothing is there. *wasChanged (optional) tells that what is there now has
-// another device or inode than the record says; it still resolves.
+// another device or inode than the record says (a record of an item known by
+// its name only, another device); it still resolves.
 OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target, Boolean *wasChanged) {
   if (!alias || !*alias || !target) return paramErr;
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
@@ -112,7 +111,9 @@ OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target, Bo
     if (result == noErr) {
       RefFields fields{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), node};
       *target = EncodeRef(fields);
-      if (wasChanged) *wasChanged = fields.device != record.device || fields.inode != record.inode;
+      if (wasChanged)
+        *wasChanged = fields.device != record.device ||
+                      (record.inode != kUnlistedInode && fields.inode != record.inode);
     }
     return result;
   }));

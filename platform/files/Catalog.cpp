@@ -113,23 +113,44 @@ namespace {
 // What a walk asks of every file: what its fork stores hold.
 constexpr FSCatalogInfoBitmap kStoreInfo = kFSCatInfoRsrcSizes | kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo;
 
-// A regular file that its folder's listing showed is read as the listing
-// told it: its stores as they are now (the attribute names listed afresh,
-// the sidecar opened only where the listing showed one) without a look at
-// the file itself, which reading does not need: every change resolves the
-// ref and checks the item. False when that read fails: the full way (the
-// ref resolved and checked, then read) then says why.
-bool ReadListedFileStores(const FSRef *ref, FSCatalogInfoBitmap which, FSCatalogInfo *out) {
+// A regular file that its folder's listing showed, and a folder it showed on
+// its parent's volume, are read as the listing told them: their stores as
+// they are now (the attribute names listed afresh, the sidecar opened only
+// where the listing showed one) and a folder's access asked afresh, without a
+// look at the item itself, which reading does not need: every change resolves
+// the ref and checks the item, and entering a folder checks the one opened.
+// False when that read fails: the full way (the ref resolved and checked,
+// then read) then says why.
+bool ReadListedStores(const FSRef *ref, FSCatalogInfoBitmap which, FSCatalogInfo *out) {
   RefFields fields;
-  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
-  if (!(PathNodes().Hints(fields.node) & PathNodeTable::kHintListed)) return false;
+  if (DecodeRef(ref, &fields) != noErr) return false;
+  const uint8_t hints = PathNodes().Hints(fields.node);
+  if (!(hints & PathNodeTable::kHintListed)) return false;
+  // A folder's FinderInfo and access, each asked of its path (its
+  // attributes are always listed): never sizes, which a folder would give
+  // without asking anything, gone or not.
+  constexpr FSCatalogInfoBitmap kFolderInfo = kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo | kFSCatInfoUserAccess;
+  const bool folder = fields.listedKind == kTVListedKindFolder && (hints & PathNodeTable::kHintOnFolderVolume) &&
+                      (which & ~kFolderInfo) == 0;
+  if (!folder && (fields.listedKind != kTVListedKindFile || (which & ~kStoreInfo) != 0)) return false;
   ItemLocation where;
   if (LocateNode(fields.node, &where) != noErr) return false;
   ItemStat listed;
-  listed.st.st_mode = S_IFREG;
+  listed.st.st_mode = folder ? S_IFDIR : S_IFREG;
   listed.st.st_dev = dev_t(fields.device);
   listed.st.st_ino = ino_t(fields.inode);
-  return ReadCatalogInfo(where, listed, which, out) == noErr;
+  // A folder open to the user for all three is the common case; any other
+  // takes the full way, which tells why (gone, not a folder, denied).
+  if ((which & kFSCatInfoUserAccess) &&
+      sys::Faccessat(where.dirFd, where.itemPath.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
+    return false;
+  FSCatalogInfo info;
+  std::memcpy(&info, out, sizeof info);
+  if ((which & kStoreInfo) && ReadCatalogInfo(where, listed, which & kStoreInfo, &info) != noErr) return false;
+  // Only the access was asked of the permissions: the rest is left as it was.
+  if (which & kFSCatInfoUserAccess) reinterpret_cast<FSPermissionInfo *>(info.permissions)->userAccess = 7;
+  std::memcpy(out, &info, sizeof info);
+  return true;
 }
 
 }  // namespace
@@ -144,8 +165,8 @@ OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalo
   TVClearFailureCause();
   return OSErr(MemFullOnThrow([&]() -> OSStatus {
     if (!ref || (whichInfo != kFSCatInfoNone && !catalogInfo) || outName || fsSpec || parentRef) return paramErr;
-    if (whichInfo != kFSCatInfoNone && (whichInfo & ~kStoreInfo) == 0) {
-      if (ReadListedFileStores(ref, whichInfo, catalogInfo)) return noErr;
+    if (whichInfo != kFSCatInfoNone && (whichInfo & ~(kStoreInfo | kFSCatInfoUserAccess)) == 0) {
+      if (ReadListedStores(ref, whichInfo, catalogInfo)) return noErr;
       TVClearFailureCause();  // the full way below tells its own
     }
     ItemLocation where;

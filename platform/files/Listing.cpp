@@ -193,7 +193,7 @@ struct OwnedFd {
 
 }  // namespace
 
-bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN || e.type == DT_DIR || e.hasSidecar; }
+bool NeedsOwnLook(const FolderEntry &e) { return e.type == DT_UNKNOWN; }
 
 namespace {
 
@@ -265,7 +265,10 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   }
   struct stat now {};
   if (sys::Fstat(dir.fd, &now) != 0) return StatusFromErrno(errno);
-  if (now.st_dev != st.st.st_dev || now.st_ino != st.st.st_ino) return fnfErr;
+  // A folder its listing could not number is known by its name: the one
+  // opened there, on the same device, is it.
+  if (now.st_dev != st.st.st_dev || (uint64_t(st.st.st_ino) != kUnlistedInode && now.st_ino != st.st.st_ino))
+    return fnfErr;
 
   std::vector<FolderEntry> entries;
   OSStatus listed = ListEntries(dir.fd, now.st_dev, &entries);
@@ -290,27 +293,26 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   // read but not searched nothing can be looked at: the listing's numbers
   // are all there is (and every use of such an entry is denied anyway).
   // Where the listing's numbers are not the inodes (FUSE, FAT, network file
-  // systems) its kinds still are right: only what may be entered or written
-  // is looked at (folders, items with a sidecar) and what the listing gives
-  // no kind for; any other entry keeps its kind and is known by its name
-  // alone (inode kUnlistedInode) until something looks at it.
-  std::vector<std::string> mounts;
+  // systems) its kinds still are right: only what the listing gives no kind
+  // for is looked at; any other entry, folders included, keeps its kind and
+  // is known by its name alone (inode kUnlistedInode) until something looks
+  // at it or opens it. Everywhere the mount points the table names here are
+  // looked at, as volumes of their own; any other folder is on this one.
   // One look at the volume for the folder: how its listing numbers entries,
   // and whether its items can be written (asked of every file zapped here).
   struct statfs sfs {};
   const bool volumeKnown = sys::Fstatfs(dir.fd, &sfs) == 0;
   if (volumeKnown) NoteFolderListed(where.node, (sfs.f_flags & ST_RDONLY) != 0);
-  bool statAll = !volumeKnown || !ReportsInodes(sfs);
-  if (!statAll) mounts = MountPointsIn(where.fullPath);
+  const bool statAll = !volumeKnown || !ReportsInodes(sfs);
+  const std::vector<std::string> mounts = MountPointsIn(where.fullPath);
   if (statAll || !mounts.empty()) {
     std::vector<FolderEntry> checked;
     checked.reserve(visible.size());
     for (auto &e : visible) {
-      const bool look = statAll ? NeedsOwnLook(e)
-                                : std::find(mounts.begin(), mounts.end(), e.name) != mounts.end();
-      if (!look) {
+      const bool mountPoint = std::find(mounts.begin(), mounts.end(), e.name) != mounts.end();
+      if (!mountPoint && !(statAll && NeedsOwnLook(e))) {
         if (statAll) e.inode = kUnlistedInode;
-        else e.onFolderVolume = e.type == DT_DIR;  // no mount point, by the table just read
+        e.onFolderVolume = e.type == DT_DIR;
         checked.push_back(std::move(e));
         continue;
       }
@@ -324,7 +326,7 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
         e.type = uint8_t(IFTODT(item.st.st_mode));
         // A mount point of the table is a volume of its own whatever statx
         // says; elsewhere statx tells whether a mount has its root here.
-        e.onFolderVolume = statAll && e.type == DT_DIR && item.onFolderMount && item.st.st_dev == now.st_dev;
+        e.onFolderVolume = !mountPoint && e.type == DT_DIR && item.onFolderMount && item.st.st_dev == now.st_dev;
       }
       checked.push_back(std::move(e));
     }

@@ -84,8 +84,10 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
 bool ListingReportsInodes(int fd);
 
 // Where the listing's numbers are not the inodes, whether an entry must be
-// looked at for its identity while the folder is read: it gives no kind, it
-// is a folder (walks enter it and write its metadata), or it has a sidecar.
+// looked at for its identity while the folder is read: it gives no kind.
+// Any other entry, a folder or a file with a sidecar too, is known by its
+// name until it is opened (mount points, named by the mount table, are
+// always looked at).
 bool NeedsOwnLook(const FolderEntry &e);
 
 // Whether the folder at `where` is the root of a volume: "/", a mount point,

@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 
 #include "platform/Files.h"
+#include "platform/files/Volumes.h"
 #include "tests/support/FilesFixture.h"
+#include "tests/support/Sidecars.h"
 #include "platform/sys/CallTable.h"
 
 using namespace tv::test;
@@ -314,25 +316,32 @@ ssize_t FuseLikeGetdents(int fd, void *buf, size_t size) {
   return n;
 }
 
+int sPathLooks = 0;
+int CountingStatx(int dirFd, const char *path, int flags, unsigned mask, struct statx *stx) {
+  sPathLooks += path[0] != '\0';
+  return sys::RealCalls().statx(dirFd, path, flags, mask, stx);
+}
+
 TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   tv::test::TempTree tree;
   tree.file("f/a");
   tree.folder("f/b");
   tree.file("f/._b");
   tree.file("f/c");
-  tree.file("f/._c");
+  const std::vector<UInt8> sidecar = tv::test::BuildMacOSKernelSidecar(tv::test::MakeFinderInfo(0, 0, 0));
+  tree.file("f/._c", std::string(sidecar.begin(), sidecar.end()));
   FSRef folder = RefFor(tree.path("f"));
   sys::FaultScope faults;
   sys::SubstituteScope substitutes(sys::RealCalls());
   sys::SubstituteCall(&sys::CallTable::getdents64, &FuseLikeGetdents);
   // A file system of unknown kind: its kinds are trusted, its numbers are
-  // not. What a walk enters or writes is looked at (the folder b, the file
-  // c with its sidecar); the plain file a is not.
+  // not. No entry is looked at: the folder b, the files a and c (with its
+  // sidecar) are known by their names until opened.
   sys::FailCall(sys::Call::fstatfs, 1, EIO);
   sys::ResetCallCounts();
   std::vector<FSRef> refs = ListRefs(folder, 10);
   EXPECT_EQ(1u, sys::CallCount(sys::Call::fstatfs));
-  EXPECT_EQ(2u, sys::CallCount(sys::Call::statx));  // b and c (the folder is checked once open)
+  EXPECT_EQ(0u, sys::CallCount(sys::Call::statx));
   ASSERT_EQ(3u, refs.size());
   FSRef a = RefFor(tree.path("f/a")), b = RefFor(tree.path("f/b")), c = RefFor(tree.path("f/c"));
   EXPECT_STATUS(noErr, FSCompareFSRefs(&a, &refs[0]));
@@ -348,6 +357,34 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   ASSERT_EQ(0, unlink(tree.path("f/a").c_str()));
   ASSERT_EQ(0, mkdir(tree.path("f/a").c_str(), 0755));
   EXPECT_STATUS(fnfErr, FSGetCatalogInfo(&refs[0], kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr));
+  // c's forks open by its name; emptying one looks up no path again.
+  HFSUniStr255 rsrc;
+  FSGetResourceForkName(&rsrc);
+  FSIORefNum fork = 0;
+  ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  sys::SubstituteCall(&sys::CallTable::statx, &CountingStatx);
+  EXPECT_STATUS(noErr, FSSetForkSize(fork, fsFromStart, 0));
+  EXPECT_EQ(0, sPathLooks);
+  EXPECT_GT(sidecar.size(), tree.read("f/._c").size());
+  EXPECT_STATUS(noErr, FSCloseFork(fork));
+  // What is opened there must be a file. Where the volume keeps neither
+  // attributes nor lock flags (exFAT, as items of the folder told), c's fork
+  // opens with no descriptor of c, and for writing only while c is there.
+  ASSERT_EQ(0, rename(tree.path("f/c").c_str(), tree.path("f/c2").c_str()));
+  ASSERT_EQ(0, mkdir(tree.path("f/c").c_str(), 0755));
+  EXPECT_STATUS(afpObjectTypeErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  ASSERT_EQ(0, rmdir(tree.path("f/c").c_str()));
+  tv::files::RefFields f;
+  ASSERT_STATUS(noErr, tv::files::DecodeRef(&folder, &f));
+  tv::files::NoteFolderListed(f.node, false);
+  tv::files::NoteFolderFact(f.node, tv::files::FolderFact(tv::files::kFolderWithoutXattrs));
+  tv::files::NoteFolderFact(f.node, tv::files::FolderFact(tv::files::kFolderWithoutLockFlags));
+  EXPECT_STATUS(fnfErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  ASSERT_EQ(0, rename(tree.path("f/c2").c_str(), tree.path("f/c").c_str()));
+  sys::ResetCallCounts();
+  ASSERT_STATUS(noErr, FSOpenFork(&refs[2], rsrc.length, rsrc.unicode, fsRdWrPerm, &fork));
+  EXPECT_EQ(0u, sys::CallCount(sys::Call::openat));
+  EXPECT_STATUS(noErr, FSCloseFork(fork));
   ASSERT_EQ(0, rmdir(tree.path("f/a").c_str()));
   tree.file("f/a");
   a = RefFor(tree.path("f/a"));  // a new file, which may have another inode
@@ -366,10 +403,12 @@ TEST(FolderListingTest, LooksAtEachEntryWhereTheListingCannotBeTrusted) {
   EXPECT_STATUS(noErr, FSCompareFSRefs(&a, &refs[0]));
 
   // An entry that cannot be looked at for another reason fails the listing.
+  sUnknownTypes = true;
   sys::FailCall(sys::Call::fstatfs, 1, EIO);
-  sys::FailCall(sys::Call::statx, 2, EIO, true);  // b's look passes, c's fails
+  sys::FailCall(sys::Call::statx, 2, EIO);  // b's look
   OSStatus s;
   ListRefs(folder, 10, &s);
+  sUnknownTypes = false;
   EXPECT_STATUS(ioErr, s);
 }
 

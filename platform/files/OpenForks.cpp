@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
 #include "platform/files/StoreIO.h"
 #include "platform/files/Refs.h"
+#include "platform/files/Volumes.h"
 #include "platform/sys/CallTable.h"
 #include "platform/toolbox/ForkEmptied.h"
 #include "platform/forks/StreamXattrs.h"
@@ -35,6 +37,7 @@ struct OpenFork {
   // reading, through which its attributes are read and changed.
   int fd = -1;
   SInt64 mark = 0;
+  ItemStat item;  // the look at fd when it was opened
 };
 
 std::mutex sForksMutex;
@@ -74,30 +77,46 @@ OSStatus PositionOf(UInt16 positionMode, SInt64 offset, SInt64 mark, SInt64 eof,
 
 bool SameItem(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Checks that the opened fd is the item described (device and inode); then
-// *item becomes the look at the descriptor, with the lock flags statx tells.
+// Checks that the opened fd is the item described (device and inode; a file
+// its listing could not number, on its folder's device); then *item becomes
+// the look at the descriptor, with the lock flags statx tells.
 OSStatus CheckOpened(int fd, ItemStat *item) {
   ItemStat now;
   if (int err = StatItemAt(fd, "", &now)) return StatusFromErrno(err);
-  if (!SameItem(now.st, item->st)) return StatusOfChangedItem(fd, "");  // replaced since it was listed or resolved
+  const bool unlisted = uint64_t(item->st.st_ino) == kUnlistedInode;
+  if (unlisted ? now.st.st_dev != item->st.st_dev : !SameItem(now.st, item->st))
+    return StatusOfChangedItem(fd, "");  // replaced since it was listed or resolved
   if (!S_ISREG(now.st.st_mode)) return afpObjectTypeErr;
   *item = now;
   return noErr;
 }
 
-// A regular file its folder's listing looked at (FUSE, FAT) or numbered
-// (ext4, tmpfs, xfs) is known by that device and inode: it is opened without
-// a look at its path first, and the opened descriptor is checked to be it.
+// A regular file its folder's listing numbered (ext4, tmpfs, xfs) is known
+// by that device and inode, one it could not number (FUSE, FAT) by its name:
+// it is opened without a look at its path first, and the opened descriptor
+// is checked to be it (or, unnumbered, a regular file of that device).
 // False for any other ref, which is resolved first.
 bool LocateListedFile(const FSRef *ref, ItemLocation *where, ItemStat *item) {
   RefFields fields;
-  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile || fields.inode == kUnlistedInode)
-    return false;
+  if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
   if (LocateNode(fields.node, where) != noErr) return false;
   item->st.st_dev = dev_t(fields.device);
   item->st.st_ino = ino_t(fields.inode);
   item->st.st_mode = S_IFREG;
+  // Unnumbered, it was looked at for no mount: the table named none there.
+  item->onFolderMount = fields.inode == kUnlistedInode;
   return true;
+}
+
+// A file known by its name in a folder whose volume keeps neither attributes
+// nor lock flags (FAT, exFAT; noted by an earlier item of the folder): a
+// descriptor of it would serve only to look at it, which tells no more than
+// its name. Its resource fork, which only its sidecar can hold there, opens
+// without one; writing still asks whether the item may be written at its path.
+bool KnownByNameAlone(const ItemLocation &where, const ItemStat &item) {
+  if (uint64_t(item.st.st_ino) != kUnlistedInode || where.isRoot()) return false;
+  const int facts = FolderFacts(PathNodes().Parent(where.node));
+  return facts >= 0 && (facts & kFolderWithoutXattrs) && (facts & kFolderWithoutLockFlags);
 }
 
 // Opens the data fork: the regular file itself, never through a link.
@@ -121,13 +140,18 @@ OSStatus OpenDataFork(const ItemLocation &where, ItemStat &item, SInt8 mode, Ope
   return noErr;
 }
 
-// Opens the resource fork: a descriptor of the item for its attributes, and
-// for writing the checks that the item itself may be changed.
+// Opens the resource fork: a descriptor of the item for its attributes (none
+// for a file known by its name alone), and for writing the checks that the
+// item itself may be changed.
 OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode, OpenFork *fork) {
-  const char *path = where.itemPath.c_str();
-  int fd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
-  if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
-  OSStatus result = CheckOpened(fd, &item);
+  int fd = -1;
+  OSStatus result = noErr;
+  if (!KnownByNameAlone(where, item)) {
+    const char *path = where.itemPath.c_str();
+    fd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
+    if (fd < 0) return StatusFromErrnoAt(errno, where.dirFd, path);
+    result = CheckOpened(fd, &item);
+  }
   bool canWrite = mode != fsRdPerm;
   if (result == noErr && canWrite) {
     result = CheckItemWritable(where, item, fd);
@@ -137,18 +161,38 @@ OSStatus OpenResourceFork(const ItemLocation &where, ItemStat &item, SInt8 mode,
     }
   }
   if (result != noErr) {
-    sys::Close(fd);
+    if (fd >= 0) sys::Close(fd);
     return result;
   }
   fork->fd = fd;
   fork->canRead = true;
   fork->canWrite = canWrite;
+  fork->item = item;
   return noErr;
 }
 
 // The item of an open fork, still the same one.
 OSStatus LocateForkItem(const OpenFork &fork, ItemLocation *where, ItemStat *item) {
   return ResolveRef(&fork.ref, where, item);
+}
+
+// An open resource fork's item for a change. A numbered item must still be
+// at its path, whose sidecar is written. For one known by its name (its
+// listing could not number it) a look at the path would tell no more than
+// that a file is there: the look at its descriptor when the fork was opened
+// serves, and the path is not looked up again.
+// Where statx tells the lock flags the descriptor is looked at afresh, since
+// the item may have been locked since; elsewhere they are asked of it anyway.
+OSStatus LocateOpenItem(const OpenFork &fork, ItemLocation *where, ItemStat *item) {
+  RefFields fields;
+  OSStatus result = DecodeRef(&fork.ref, &fields);
+  if (result != noErr || fields.inode != kUnlistedInode) return LocateForkItem(fork, where, item);
+  result = LocateNode(fields.node, where);
+  *item = fork.item;
+  if (result == noErr && item->lockKnown) {
+    if (int err = StatItemAt(fork.fd, "", item)) result = StatusFromErrno(err);
+  }
+  return result;
 }
 
 // An open resource fork's item, its stores as they are now, and where the
@@ -215,10 +259,10 @@ OSStatus ReadResourceFork(const OpenFork &fork, SInt64 position, UInt32 count, U
 OSStatus SetResourceForkSize(const OpenFork &fork, UInt16 positionMode, SInt64 positionOffset, SInt64 *newSize) {
   ItemLocation where;
   ItemStat item;
-  OSStatus result = LocateForkItem(fork, &where, &item);
+  OSStatus result = LocateOpenItem(fork, &where, &item);
   // Opening the fork for writing checked the volume and the access; the item
-  // may have been locked since (the look just taken tells where statx
-  // reports the flags). A volume made read-only since refuses the writes.
+  // may have been locked since. A volume made read-only since refuses the
+  // writes.
   if (result == noErr) result = CheckItemUnlocked(where, item, fork.fd);
   SInt64 size = 0;
   if (result == noErr) {
@@ -298,7 +342,7 @@ OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *f
     std::lock_guard<std::mutex> lock(sForksMutex);
     const int fd = fork->fd;
     result = AddFork(std::move(fork), forkRefNum);
-    if (result != noErr) sys::Close(fd);
+    if (result != noErr && fd >= 0) sys::Close(fd);
   }
   return OSErr(result);
 }
@@ -389,7 +433,7 @@ OSErr FSCloseFork(FSIORefNum forkRefNum) {
   sForks[size_t(forkRefNum) - 1].reset();
   while (!sForks.empty() && !sForks.back()) sForks.pop_back();
   // The number is free whatever close says.
-  return sys::Close(fd) == 0 ? OSErr(noErr) : OSErr(StatusFromErrno(errno));
+  return fd < 0 || sys::Close(fd) == 0 ? OSErr(noErr) : OSErr(StatusFromErrno(errno));
 }
 
 // ---- Resource Manager ---------------------------------------------------------

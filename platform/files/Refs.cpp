@@ -267,10 +267,12 @@ bool SameIdentity(const RefFields &fields, const struct stat &now) {
   switch (fields.listedKind) {
     case kTVListedKindFile:
       return S_ISREG(now.st_mode);
+    case kTVListedKindFolder:
+      return S_ISDIR(now.st_mode);
     case kTVListedKindOther:
       return !S_ISREG(now.st_mode) && !S_ISDIR(now.st_mode);
     default:
-      return false;  // folders and entries of no listed kind are always looked at
+      return false;  // entries of no listed kind are always looked at
   }
 }
 

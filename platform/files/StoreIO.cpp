@@ -149,6 +149,23 @@ OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
   return result;
 }
 
+// Reads a sidecar its folder's listing has just shown as a regular file with
+// no look at it: true when one read took it whole (it is smaller than
+// kHeadRead), and file->st then holds its kind and size alone. A larger one,
+// or one that is no file since (a folder or FIFO refuses the read), is
+// looked at and read the usual way.
+bool ReadShownSidecar(SidecarFile *file) {
+  std::unique_ptr<UInt8[]> buffer(new (std::nothrow) UInt8[kHeadRead]);
+  if (!buffer) return false;
+  const ssize_t n = sys::PreadAll(file->fd, buffer.get(), kHeadRead, 0);
+  if (n < 0 || size_t(n) >= kHeadRead) return false;
+  file->buffer = std::move(buffer);
+  file->size = size_t(n);
+  file->st.st_mode = S_IFREG;
+  file->st.st_size = off_t(n);
+  return true;
+}
+
 // Replaces the file at (dirFd, path) through the shared crash-safe
 // replacement; its errno becomes a status here.
 OSStatus ReplaceFile(int dirFd, const std::string &path, const std::vector<UInt8> &content,
@@ -293,10 +310,12 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   // stood beside it: a walk does not look for it again to read. That is
   // where a folder's sidecar is only while no mount has its root there (a
   // volume keeps "._." inside). Writing always looks.
+  bool shown = false;
   if (!forWriting) {
     const uint8_t hints = PathNodes().Hints(where.node);
     const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
     if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
+    shown = beside && (hints & PathNodeTable::kHintListed);
   }
   auto file = std::make_unique<SidecarFile>();
   file->dirFd = where.dirFd;
@@ -322,6 +341,10 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
     return StatusFromErrnoAt(err, where.dirFd, path);
   }
   file->fd = fd;
+  if (shown && ReadShownSidecar(file.get())) {
+    stores->sidecar = std::move(file);
+    return noErr;
+  }
   if (sys::Fstat(fd, &file->st) != 0) return StatusFromErrnoAt(errno, where.dirFd, path);
   // A folder or FIFO of that name is no sidecar either, but an item.
   if (!S_ISREG(file->st.st_mode)) return noErr;
@@ -465,8 +488,9 @@ OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int 
   const char *path = where.itemPath.c_str();
   const int facts = item.onFolderMount && !where.isRoot() ? FolderFacts(PathNodes().Parent(where.node)) : -1;
   const int readOnly = facts < 0 ? -1 : (facts & kFolderReadOnly) ? 1 : 0;
+  const bool lockKnown = item.lockKnown || (facts >= 0 && (facts & kFolderWithoutLockFlags));
   int ownFd = -1;
-  if (itemFd < 0 && (readOnly < 0 || !item.lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+  if (itemFd < 0 && (readOnly < 0 || !lockKnown) && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     itemFd = ownFd = sys::Openat(where.dirFd, path, O_RDONLY | kOpenFlags);
   OSStatus result = noErr;
   struct statfs sfs {};

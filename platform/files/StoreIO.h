@@ -104,7 +104,9 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // may ignore case, an item no listing has shown first learns its sidecar's
 // name on disk (LearnSidecarName in Listing.h). For reading, a file or a
 // folder on its parent's volume whose folder's last listing showed no sidecar
-// beside it has none: nothing is opened.
+// beside it has none: nothing is opened; one the listing showed is read with
+// no fstat while one read of 64 KiB takes it whole (its st then tells only
+// its kind and size).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);
@@ -153,9 +155,10 @@ OSStatus LocateResourceFork(const ItemStores &stores, ResourceForkPlace *place);
 // immutable or append-only item fLckdErr, a missing write permission of the
 // effective user afpAccessDenied. itemFd, when not -1, is an open descriptor
 // of the item. The lock flags come from the look `item` where statx reported
-// them, and whether the volume is read-only from the listing of the item's
-// folder when a walk has just listed it and the item is no mount of its own
-// (FolderReadOnly in Volumes.h); else the item is asked.
+// them, and whether the volume is read-only (and keeps lock flags at all)
+// from the listing of the item's folder when a walk has just listed it and
+// the item is no mount of its own (FolderFacts in Volumes.h); else the item
+// is asked.
 OSStatus CheckItemWritable(const ItemLocation &where, const ItemStat &item, int itemFd);
 // The lock part alone: fLckdErr for an immutable or append-only item.
 OSStatus CheckItemUnlocked(const ItemLocation &where, const ItemStat &item, int itemFd);

@@ -35,7 +35,13 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
   refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
+  sys::ResetCallCounts();
   EXPECT_EQ(RsrcSize(refs[0]), 40u);
+  EXPECT_EQ(sys::CallCount(sys::Call::fstat), 0u);  // shown by the listing: read without a look
+  // A folder put in its place since is no sidecar.
+  ASSERT_EQ(0, unlink(tree.path("d/._plain").c_str()));
+  tree.folder("d/._plain");
+  EXPECT_EQ(RsrcSize(refs[0]), 0u);
 }
 
 TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
