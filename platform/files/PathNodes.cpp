@@ -59,6 +59,7 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   chunkUsed_ += name.size();
   uint32_t node = uint32_t(nodes_.size());
   nodes_.push_back(Node{offset, parent, uint16_t(name.size())});
+  count_.store(uint32_t(nodes_.size()), std::memory_order_release);
   slots_[i] = node;
   // Keep the load under 3/4 so that probes stay short.
   if (nodes_.size() * 4 > slots_.size() * 3) GrowSlotsLocked();
@@ -96,10 +97,7 @@ std::vector<std::string_view> PathComponents(std::string_view path) {
   return parts;
 }
 
-bool PathNodeTable::Valid(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return node < nodes_.size();
-}
+bool PathNodeTable::Valid(uint32_t node) const { return node < count_.load(std::memory_order_acquire); }
 
 void PathNodeTable::SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -10,6 +10,7 @@
 // million files costs some 25 to 45 MB beyond the names. Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -90,6 +91,9 @@ class PathNodeTable {
 
   mutable std::mutex mutex_;
   std::vector<Node> nodes_;
+  // nodes_.size(), readable without the lock: nodes are never removed, so
+  // a node below it stays valid (every ref checks its node).
+  std::atomic<uint32_t> count_{1};
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
   std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
