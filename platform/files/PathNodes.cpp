@@ -66,13 +66,30 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   return node;
 }
 
+namespace {
+
+bool IsComponent(std::string_view name) {
+  return !name.empty() && name.size() <= 0xFFFF && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
 uint32_t PathNodeTable::Intern(uint32_t parent, std::string_view name) {
-  if (name.empty() || name.size() > 0xFFFF || name == "." || name == ".." ||
-      name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
-    return kNone;
+  if (!IsComponent(name)) return kNone;
   std::lock_guard<std::mutex> lock(mutex_);
   if (parent >= nodes_.size()) return kNone;
   return FindOrAddLocked(parent, name);
+}
+
+uint32_t PathNodeTable::InternWithHints(uint32_t parent, std::string_view name, uint8_t hints,
+                                        std::string_view sidecarName) {
+  if (!IsComponent(name)) return kNone;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (parent >= nodes_.size()) return kNone;
+  const uint32_t node = FindOrAddLocked(parent, name);
+  SetHintsLocked(node, hints, sidecarName);
+  return node;
 }
 
 uint32_t PathNodeTable::InternPath(std::string_view path) {
@@ -101,7 +118,10 @@ bool PathNodeTable::Valid(uint32_t node) const { return node < count_.load(std::
 
 void PathNodeTable::SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (node >= nodes_.size()) return;
+  if (node < nodes_.size()) SetHintsLocked(node, hints, sidecarName);
+}
+
+void PathNodeTable::SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   nodes_[node].hints = hints;
   if (!sidecarName.empty()) sidecarNames_[node] = std::string(sidecarName);
   else if (!sidecarNames_.empty()) sidecarNames_.erase(node);

@@ -35,6 +35,9 @@ class PathNodeTable {
   // non-empty component without '/' and not "." or ".."; kNone otherwise.
   // Throws std::bad_alloc when memory runs out.
   uint32_t Intern(uint32_t parent, std::string_view name);
+  // Intern, then SetHints on the node, under one lock (a listing does both
+  // for each of its entries).
+  uint32_t InternWithHints(uint32_t parent, std::string_view name, uint8_t hints, std::string_view sidecarName);
   // The node of an absolute, already canonical path ("/a/b"); kNone for a
   // relative path or one with "." or ".." components. Empty components
   // ("//") are skipped.
@@ -88,6 +91,7 @@ class PathNodeTable {
   uint64_t HashOf(uint32_t parent, std::string_view name) const;
   uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
   void GrowSlotsLocked();
+  void SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName);
 
   mutable std::mutex mutex_;
   std::vector<Node> nodes_;
