@@ -14,22 +14,22 @@
 #include "platform/AppleEvents.h"
 #include "platform/HostServices.h"
 #include "platform/ae/AEStorage.h"
+#include "platform/sys/PointerSet.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <unordered_set>
 
 namespace tv::ae {
 namespace {
 
 std::mutex sLock;
-std::unordered_set<Storage *> sLive;
+sys::PointerSet sLive;  // every storage made and not yet freed
 CFIndex sFailCountdown = 0;  // the allocation that brings it to 0 fails
 
 bool IsRegistered(Storage *s) {
   std::lock_guard<std::mutex> guard(sLock);
-  return sLive.count(s) != 0;
+  return sLive.contains(s);
 }
 
 // Unregisters and frees; the items' destructors free what the storage holds.

@@ -3,6 +3,7 @@
 // pointers).
 #include "platform/cf/CFInternal.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -104,9 +105,12 @@ const void *CFArrayGetValueAtIndex(CFArrayRef a, CFIndex idx) {
 void CFArrayAppendValue(CFMutableArrayRef a, const void *value) {
   __CFArray *o = MutableArray(a);
   if (!o) return;
-  // Make room first, so that a failure leaves no extra reference behind.
+  // Make room first, so that a failure leaves no extra reference behind;
+  // the room grows by half again, so that a long array is not copied at each
+  // append.
   try {
-    o->values.reserve(o->values.size() + 1);
+    if (o->values.size() == o->values.capacity())
+      o->values.reserve(std::max<size_t>(8, o->values.size() + o->values.size() / 2));
   } catch (const std::exception &) {
     return;
   }

@@ -6,15 +6,15 @@
 #include "platform/Console.h"
 #include "platform/cf/CFInternal.h"
 #include "platform/HostServices.h"
+#include "platform/sys/PointerSet.h"
 
 #include <limits>
-#include <unordered_set>
 
 namespace tv::cf {
 namespace {
 
 struct Registry {
-  std::unordered_set<const void *> objects;  // live counted objects and constants
+  sys::PointerSet objects;  // live counted objects and constants
   CFIndex liveCount = 0;                     // counted objects only
   CFIndex overReleases = 0;                  // releases of objects no longer alive
   CFIndex failCountdown = 0;                 // 0: no failure planned
@@ -50,7 +50,7 @@ void RegisterConstant(TVCFObject *obj) {
 
 bool IsObject(const void *p) {
   if (p == &sTrue || p == &sFalse) return true;
-  return p && TheRegistry().objects.count(p) != 0;
+  return p && TheRegistry().objects.contains(p);
 }
 
 std::u16string Describe(CFTypeRef cf) {

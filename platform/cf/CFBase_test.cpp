@@ -141,6 +141,26 @@ TEST_F(CFBaseTest, NestedArraysFreeEverythingOnLastRelease) {
   // The fixture checks that all 15 objects went.
 }
 
+TEST_F(CFBaseTest, ThousandsOfObjectsReleasedInAnyOrderAreEachFreedOnce) {
+  // Enough objects to grow the table of live objects several times, released
+  // out of order so that entries move within it; each release must still
+  // find its object (the fixture counts over-releases and leaks).
+  CFMutableArrayRef all = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
+  const UInt8 byte = 7;
+  for (int i = 0; i < 5000; ++i) {
+    CFDataRef d = CFDataCreate(nullptr, &byte, 1);
+    CFArrayAppendValue(all, d);
+    CFRelease(d);
+  }
+  for (CFIndex n = CFArrayGetCount(all); n > 0; --n) {
+    CFTypeRef kept = CFArrayGetValueAtIndex(all, n / 2);
+    EXPECT_EQ(2, CFGetRetainCount(CFRetain(kept)));
+    CFRelease(kept);
+    CFArrayRemoveValueAtIndex(all, (n * 7919 + 13) % n);
+  }
+  CFRelease(all);
+}
+
 TEST_F(CFBaseTest, ArrayWithoutCallBacksHoldsPlainPointers) {
   int x = 0, y = 0;
   const void *values[] = {&x, &y};

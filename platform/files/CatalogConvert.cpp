@@ -44,6 +44,12 @@ static_assert(sizeof(ExtendedFileInfo) == 16 && sizeof(ExtendedFolderInfo) == 16
 
 template <size_t N>
 void SwapFields(const UInt8 *from, UInt8 *to, const int (&widths)[N], bool toNative) {
+  // Most items carry no FinderInfo at all: zeroes stay zeroes either way.
+  static constexpr UInt8 kZero[16] = {};
+  if (std::memcmp(from, kZero, sizeof kZero) == 0) {
+    std::memset(to, 0, sizeof kZero);
+    return;
+  }
   size_t offset = 0;
   for (int width : widths) {
     uint32_t value = 0;

@@ -121,12 +121,12 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
   try {
     while (count < maximumObjects && iterator->next < iterator->entries.size()) {
       const FolderEntry &e = iterator->entries[iterator->next++];
-      uint32_t node = nodes.Intern(iterator->folderNode, e.name);
+      uint32_t node = nodes.InternWithHints(iterator->folderNode, e.name,
+                                            PathNodeTable::kHintListed |
+                                                (e.hasSidecar ? PathNodeTable::kHintSidecar : 0) |
+                                                (e.onFolderVolume ? PathNodeTable::kHintOnFolderVolume : 0),
+                                            e.sidecarName);
       if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
-      nodes.SetHints(node,
-                     PathNodeTable::kHintListed | (e.hasSidecar ? PathNodeTable::kHintSidecar : 0) |
-                         (e.onFolderVolume ? PathNodeTable::kHintOnFolderVolume : 0),
-                     e.sidecarName);
       FSRef ref = EncodeRef(RefFields{e.device, e.inode, node, ListedKindOf(e.type)});
       if (catalogInfos && whichInfo != kFSCatInfoNone) {
         ItemLocation where;

@@ -80,16 +80,18 @@ std::string FoldCase(std::string_view name) {
 
 std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool volumeRoot,
                                         const CaseProbe &ignoresCase) {
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [](const FolderEntry &e) { return e.name == "." || e.name == ".."; }),
-                entries.end());
   // std::string compares as unsigned bytes: the order of the raw names.
-  std::sort(entries.begin(), entries.end(),
-            [](const FolderEntry &a, const FolderEntry &b) { return a.name < b.name; });
+  // The entries stay where they are; the order of all but "." and ".." is
+  // sorted, and they are moved once, into the result.
+  std::vector<uint32_t> order;
+  order.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); i++)
+    if (entries[i].name != "." && entries[i].name != "..") order.push_back(uint32_t(i));
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return entries[a].name < entries[b].name; });
   auto find = [&](std::string_view name) -> FolderEntry * {
-    auto it = std::lower_bound(entries.begin(), entries.end(), name,
-                               [](const FolderEntry &e, std::string_view n) { return e.name < n; });
-    return it != entries.end() && it->name == name ? &*it : nullptr;
+    auto it = std::lower_bound(order.begin(), order.end(), name,
+                               [&](uint32_t e, std::string_view n) { return entries[e].name < n; });
+    return it != order.end() && entries[*it].name == name ? &entries[*it] : nullptr;
   };
   // Items by folded name, made only once a sidecar has no item of its exact
   // name, and asked only while the folder may ignore case.
@@ -98,7 +100,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   auto caseOnlyItem = [&](std::string_view name) -> FolderEntry * {
     if (caseless == kNo) return nullptr;
     if (folded.empty()) {
-      for (size_t i = 0; i < entries.size(); i++) folded.emplace(FoldCase(entries[i].name), i);
+      for (uint32_t i : order) folded.emplace(FoldCase(entries[i].name), i);
     }
     auto it = folded.find(FoldCase(name));
     if (it == folded.end()) return nullptr;
@@ -109,7 +111,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   // Sidecars sort before what they describe only sometimes: pair them all
   // first, then drop them.
   std::vector<bool> hidden(entries.size(), false);
-  for (size_t i = 0; i < entries.size(); i++) {
+  for (uint32_t i : order) {
     std::string_view name = entries[i].name;
     if (!IsSidecarName(name) || !MayBeFile(entries[i])) continue;
     if (name == "._." && volumeRoot) {
@@ -124,8 +126,8 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
     hidden[i] = true;
   }
   std::vector<FolderEntry> visible;
-  visible.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); i++) {
+  visible.reserve(order.size());
+  for (uint32_t i : order) {
     // A sidecar rewrite's temporary sibling, left by a process killed in
     // the middle of one: metadata in the making, never an item.
     const FolderEntry &e = entries[i];
@@ -233,6 +235,16 @@ OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
     if (n < 0) return StatusFromErrno(errno);
     if (n == 0) break;
     // linux_dirent64: u64 ino, s64 off, u16 reclen, u8 type, name with its 0.
+    // Room for all of the read's records at once, so that the entries are
+    // not moved again and again as the vector grows.
+    size_t records = 0;
+    for (size_t pos = 0; pos + 19 < size_t(n); ++records) {
+      uint16_t reclen;
+      std::memcpy(&reclen, buf + pos + 16, 2);
+      if (reclen < 20) break;  // refused below
+      pos += reclen;
+    }
+    entries->reserve(entries->size() + records);
     for (size_t pos = 0; pos + 19 < size_t(n);) {
       uint64_t ino;
       uint16_t reclen;

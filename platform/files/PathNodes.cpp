@@ -59,19 +59,37 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   chunkUsed_ += name.size();
   uint32_t node = uint32_t(nodes_.size());
   nodes_.push_back(Node{offset, parent, uint16_t(name.size())});
+  count_.store(uint32_t(nodes_.size()), std::memory_order_release);
   slots_[i] = node;
   // Keep the load under 3/4 so that probes stay short.
   if (nodes_.size() * 4 > slots_.size() * 3) GrowSlotsLocked();
   return node;
 }
 
+namespace {
+
+bool IsComponent(std::string_view name) {
+  return !name.empty() && name.size() <= 0xFFFF && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
 uint32_t PathNodeTable::Intern(uint32_t parent, std::string_view name) {
-  if (name.empty() || name.size() > 0xFFFF || name == "." || name == ".." ||
-      name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
-    return kNone;
+  if (!IsComponent(name)) return kNone;
   std::lock_guard<std::mutex> lock(mutex_);
   if (parent >= nodes_.size()) return kNone;
   return FindOrAddLocked(parent, name);
+}
+
+uint32_t PathNodeTable::InternWithHints(uint32_t parent, std::string_view name, uint8_t hints,
+                                        std::string_view sidecarName) {
+  if (!IsComponent(name)) return kNone;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (parent >= nodes_.size()) return kNone;
+  const uint32_t node = FindOrAddLocked(parent, name);
+  SetHintsLocked(node, hints, sidecarName);
+  return node;
 }
 
 uint32_t PathNodeTable::InternPath(std::string_view path) {
@@ -96,14 +114,14 @@ std::vector<std::string_view> PathComponents(std::string_view path) {
   return parts;
 }
 
-bool PathNodeTable::Valid(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return node < nodes_.size();
-}
+bool PathNodeTable::Valid(uint32_t node) const { return node < count_.load(std::memory_order_acquire); }
 
 void PathNodeTable::SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (node >= nodes_.size()) return;
+  if (node < nodes_.size()) SetHintsLocked(node, hints, sidecarName);
+}
+
+void PathNodeTable::SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   nodes_[node].hints = hints;
   if (!sidecarName.empty()) sidecarNames_[node] = std::string(sidecarName);
   else if (!sidecarNames_.empty()) sidecarNames_.erase(node);

@@ -10,6 +10,7 @@
 // million files costs some 25 to 45 MB beyond the names. Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,9 @@ class PathNodeTable {
   // non-empty component without '/' and not "." or ".."; kNone otherwise.
   // Throws std::bad_alloc when memory runs out.
   uint32_t Intern(uint32_t parent, std::string_view name);
+  // Intern, then SetHints on the node, under one lock (a listing does both
+  // for each of its entries).
+  uint32_t InternWithHints(uint32_t parent, std::string_view name, uint8_t hints, std::string_view sidecarName);
   // The node of an absolute, already canonical path ("/a/b"); kNone for a
   // relative path or one with "." or ".." components. Empty components
   // ("//") are skipped.
@@ -87,9 +91,13 @@ class PathNodeTable {
   uint64_t HashOf(uint32_t parent, std::string_view name) const;
   uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
   void GrowSlotsLocked();
+  void SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName);
 
   mutable std::mutex mutex_;
   std::vector<Node> nodes_;
+  // nodes_.size(), readable without the lock: nodes are never removed, so
+  // a node below it stays valid (every ref checks its node).
+  std::atomic<uint32_t> count_{1};
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
   std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size

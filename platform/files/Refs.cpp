@@ -149,10 +149,16 @@ OSStatus DecodeRef(const FSRef *ref, RefFields *fields) {
   std::memcpy(&image, ref->hidden, sizeof image);
   if (image.magic != kRefMagic || image.version != kRefVersion) return errFSBadFSRef;
   if (image.listedKind > kTVListedKindOther) return errFSBadFSRef;
-  for (uint8_t b : image.zero)
-    if (b != 0) return errFSBadFSRef;
-  if (image.check != CheckValue(ref->hidden)) return errFSBadFSRef;
+  static constexpr uint8_t kZero[sizeof image.zero] = {};
+  if (std::memcmp(image.zero, kZero, sizeof kZero) != 0) return errFSBadFSRef;
+  // A ref is decoded several times in a row as a walk reaches its item (its
+  // kind, its information, its fork): the bytes of the last one that passed
+  // pass again without the keyed hash being worked out anew.
+  thread_local FSRef lastPassed{};
+  const bool passed = std::memcmp(ref->hidden, lastPassed.hidden, sizeof lastPassed.hidden) == 0;
+  if (!passed && image.check != CheckValue(ref->hidden)) return errFSBadFSRef;
   if (!PathNodes().Valid(image.node)) return errFSBadFSRef;
+  if (!passed) lastPassed = *ref;
   if (fields) *fields = RefFields{image.device, image.inode, image.node, image.listedKind};
   return noErr;
 }
@@ -192,26 +198,26 @@ std::string ItemLocation::PathForPathCalls() const {
 }
 
 OSStatus LocateNode(uint32_t node, ItemLocation *loc) {
-  PathNodeTable &nodes = PathNodes();
-  if (!nodes.Valid(node)) return errFSBadFSRef;
   ItemLocation result;
   result.node = node;
-  result.fullPath = nodes.Path(node);
+  result.fullPath = PathNodes().Path(node);  // "" for a node never made
+  if (result.fullPath.empty()) return errFSBadFSRef;
   if (node == PathNodeTable::kRoot) {
     result.itemPath = result.folderPath = "/";
     result.name = ".";
     *loc = std::move(result);
     return noErr;
   }
-  result.name = nodes.Name(node);
-  // The folder's path is the item's without its last component.
-  size_t cut = result.fullPath.size() - result.name.size() - 1;
-  std::string folder = cut == 0 ? std::string("/") : result.fullPath.substr(0, cut);
+  // The name is the path's last component (a name holds no '/'), the
+  // folder's path the item's without it.
+  const size_t cut = result.fullPath.rfind('/');
+  result.name.assign(result.fullPath, cut + 1);
   if (result.fullPath.size() < PATH_MAX) {
     result.itemPath = result.fullPath;
-    result.folderPath = std::move(folder);
+    if (cut == 0) result.folderPath = "/";
+    else result.folderPath.assign(result.fullPath, 0, cut);
   } else {
-    int fd = OpenFolderChain(folder);
+    int fd = OpenFolderChain(cut == 0 ? std::string("/") : result.fullPath.substr(0, cut));
     if (fd < 0) return StatusOfStat(-fd);
     result.dirFd = fd;
     result.itemPath = result.name;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 
 #include "platform/HostServices.h"
@@ -139,12 +140,20 @@ bool NoLocksHere(int err) { return err == ENOLCK || err == EINVAL || err == ENOT
 bool NoAttributesHere(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 
 int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
-  std::vector<char> list(1024);
+  // Most files have no attributes or a few short names: the list is read on
+  // the stack and copied out at its size, nothing allocated for an empty one.
+  char small[1024];
+  std::vector<char> large;
+  char *list = small;
+  size_t capacity = sizeof small;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = ListXattr(fd, path, list.data(), list.size());
+    ssize_t n = ListXattr(fd, path, list, capacity);
     if (n >= 0) {
-      list.resize(size_t(n));
-      *names = std::move(list);
+      if (list == small) names->assign(small, small + n);
+      else {
+        large.resize(size_t(n));
+        *names = std::move(large);
+      }
       return 0;
     }
     int err = errno;
@@ -157,18 +166,30 @@ int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
     // The list grew since we asked: ask its size, then read it again.
     ssize_t need = ListXattr(fd, path, nullptr, 0);
     if (need < 0) return errno;
-    list.resize(size_t(need) + 256);
+    large.resize(size_t(need) + 256);
+    list = large.data();
+    capacity = large.size();
   }
   return EIO;
 }
 
 int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std::vector<unsigned char>> *out) {
-  std::vector<unsigned char> value(kMaxXattrSize);
+  // A value is read into a buffer of the largest size the kernel gives, kept
+  // for the thread (not zeroed, not allocated per value), and copied out at
+  // its size.
+  thread_local std::unique_ptr<unsigned char[]> scratch;
+  if (!scratch) scratch.reset(new unsigned char[kMaxXattrSize]);
+  std::vector<unsigned char> large;
+  unsigned char *value = scratch.get();
+  size_t capacity = kMaxXattrSize;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = GetXattr(fd, path, name, value.data(), value.size());
+    ssize_t n = GetXattr(fd, path, name, value, capacity);
     if (n >= 0) {
-      value.resize(size_t(n));
-      *out = std::move(value);
+      if (value == scratch.get()) out->emplace(value, value + n);
+      else {
+        large.resize(size_t(n));
+        *out = std::move(large);
+      }
       return 0;
     }
     int err = errno;
@@ -177,7 +198,9 @@ int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std
     if (err != ERANGE) return err;
     ssize_t need = GetXattr(fd, path, name, nullptr, 0);
     if (need < 0) return errno == ENODATA ? 0 : errno;
-    value.resize(size_t(need));
+    large.resize(size_t(need));
+    value = large.data();
+    capacity = large.size();
   }
   return EIO;
 }
