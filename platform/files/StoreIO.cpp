@@ -311,8 +311,8 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   // where a folder's sidecar is only while no mount has its root there (a
   // volume keeps "._." inside). Writing always looks.
   bool shown = false;
+  const uint8_t hints = PathNodes().Hints(where.node);
   if (!forWriting) {
-    const uint8_t hints = PathNodes().Hints(where.node);
     const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
     if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
     shown = beside && (hints & PathNodeTable::kHintListed);
@@ -322,6 +322,16 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   file->path = SidecarPathOf(where, st);
   const char *path = file->path.c_str();
 
+  // An item no listing has shown (one reached by its path) was never told
+  // what stands where its sidecar belongs, and a device node opened there,
+  // even only to be refused after, may act on the open: such a sidecar is
+  // looked at first, and opened only when it is a regular file.
+  if (!(hints & PathNodeTable::kHintListed)) {
+    ItemStat look;
+    const int err = StatItemAt(where.dirFd, path, &look);
+    if (err == ENOENT || err == ENAMETOOLONG || (err == 0 && !S_ISREG(look.st.st_mode))) return noErr;
+    if (err != 0) return StatusFromErrnoAt(err, where.dirFd, path);
+  }
   int fd = -1, err = 0;
   if (forWriting) {
     fd = sys::Openat(where.dirFd, path, O_RDWR | kOpenFlags);

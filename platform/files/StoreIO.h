@@ -100,7 +100,8 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // not read (they stay undefined): right for reading sizes and for emptying
 // the fork, never for a plan that copies the fork. A link, folder or other
 // special file where the sidecar belongs is never followed or read: it is
-// no sidecar (the listing shows it as an item of its own). Where the folder
+// no sidecar (the listing shows it as an item of its own); for an item no
+// listing has shown, it is looked at first and never opened. Where the folder
 // may ignore case, an item no listing has shown first learns its sidecar's
 // name on disk (LearnSidecarName in Listing.h). For reading, a file or a
 // folder on its parent's volume whose folder's last listing showed no sidecar

@@ -5,9 +5,12 @@
 #include "platform/sys/CallTable.h"
 #include "tests/support/Sidecars.h"
 #include "tests/support/FilesFixture.h"
+#include "tests/support/ForkCalls.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +45,23 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   ASSERT_EQ(0, unlink(tree.path("d/._plain").c_str()));
   tree.folder("d/._plain");
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
+}
+
+int sSidecarOpens = 0;
+int SidecarCountingOpenat(int dirFd, const char *path, int flags, mode_t mode) {
+  sSidecarOpens += std::string_view(path).ends_with("/._fifo");
+  return sys::RealCalls().openat(dirFd, path, flags, mode);
+}
+
+// Reached by its path, the file's FIFO (or device) "._fifo" is never opened.
+TEST(ForkStoreReadsTest, AnItemReachedByItsPathNeverOpensASpecialFileWhereItsSidecarBelongs) {
+  tv::test::TempTree tree;
+  tree.file("d/fifo");
+  ASSERT_EQ(mkfifo(tree.path("d/._fifo").c_str(), 0644), 0);
+  sys::SubstituteScope substitutes(sys::RealCalls());
+  sys::SubstituteCall(&sys::CallTable::openat, &SidecarCountingOpenat);
+  EXPECT_EQ(tv::test::ZapResourceFork(tv::test::RefFor(tree.path("d/fifo"))), noErr);
+  EXPECT_EQ(sSidecarOpens, 0);
 }
 
 TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
