@@ -3,6 +3,8 @@
 #include "platform/sys/CallTable.h"
 
 #include <atomic>
+#include <cstdint>
+#include <fcntl.h>
 #include <cerrno>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -32,6 +34,36 @@ int RealOfdLock(int fd, short type, bool wait) {
   lock.l_type = type;
   lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
   return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+}
+
+// The attribute calls relative to a folder, by number: the C library of the
+// day has no wrappers. New calls have one number on every architecture.
+#ifndef SYS_setxattrat
+#define SYS_setxattrat 463
+#define SYS_getxattrat 464
+#define SYS_listxattrat 465
+#define SYS_removexattrat 466
+#endif
+// What getxattrat and setxattrat take in place of the value and its size.
+struct XattrArgs {
+  uint64_t value;
+  uint32_t size;
+  uint32_t flags;
+};
+
+ssize_t RealListxattrat(int dirFd, const char *path, char *list, size_t size) {
+  return syscall(SYS_listxattrat, dirFd, path, AT_SYMLINK_NOFOLLOW, list, size);
+}
+ssize_t RealGetxattrat(int dirFd, const char *path, const char *name, void *value, size_t size) {
+  XattrArgs args{uint64_t(reinterpret_cast<uintptr_t>(value)), uint32_t(size), 0};
+  return syscall(SYS_getxattrat, dirFd, path, AT_SYMLINK_NOFOLLOW, name, &args, sizeof args);
+}
+int RealSetxattrat(int dirFd, const char *path, const char *name, const void *value, size_t size, int flags) {
+  XattrArgs args{uint64_t(reinterpret_cast<uintptr_t>(value)), uint32_t(size), uint32_t(flags)};
+  return int(syscall(SYS_setxattrat, dirFd, path, AT_SYMLINK_NOFOLLOW, name, &args, sizeof args));
+}
+int RealRemovexattrat(int dirFd, const char *path, const char *name) {
+  return int(syscall(SYS_removexattrat, dirFd, path, AT_SYMLINK_NOFOLLOW, name));
 }
 
 // The slot takes the mode always, so that a substitute need not be variadic;

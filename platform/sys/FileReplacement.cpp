@@ -20,12 +20,62 @@ namespace {
 constexpr size_t kMaxXattrSize = size_t(64) << 10;  // XATTR_SIZE_MAX
 constexpr char kAccessAclXattr[] = "system.posix_acl_access";
 
-ssize_t GetXattr(int fd, const char *path, const char *name, void *value, size_t size) {
-  return fd >= 0 ? Fgetxattr(fd, name, value, size) : Lgetxattr(path, name, value, size);
+// Set once a call that takes a folder was refused as unknown: the kernel
+// has none of them, and the entries are reached through /proc/self/fd.
+std::atomic<bool> sNoAtCalls{false};
+
+// The entry's path through the folder's descriptor.
+std::string ThroughProc(const XattrPlace &at) {
+  return "/proc/self/fd/" + std::to_string(at.dirFd) + "/" + at.path;
 }
-ssize_t ListXattr(int fd, const char *path, char *list, size_t size) {
-  return fd >= 0 ? Flistxattr(fd, list, size) : Llistxattr(path, list, size);
+
+// Runs the call that takes the folder; on a kernel without it, the one that
+// takes a path, through /proc/self/fd.
+template <typename AtCall, typename PathCall>
+auto InFolder(const XattrPlace &at, AtCall atCall, PathCall pathCall) -> decltype(pathCall(at.path)) {
+  if (!sNoAtCalls.load(std::memory_order_relaxed)) {
+    auto r = atCall();
+    if (r >= 0 || errno != ENOSYS) return r;
+    sNoAtCalls.store(true, std::memory_order_relaxed);
+  }
+  return pathCall(ThroughProc(at).c_str());
 }
+
+}  // namespace
+
+ssize_t GetXattr(const XattrPlace &at, const char *name, void *value, size_t size) {
+  if (at.fd >= 0) return Fgetxattr(at.fd, name, value, size);
+  if (at.dirFd == AT_FDCWD) return Lgetxattr(at.path, name, value, size);
+  return InFolder(
+      at, [&] { return Getxattrat(at.dirFd, at.path, name, value, size); },
+      [&](const char *path) { return Lgetxattr(path, name, value, size); });
+}
+
+ssize_t ListXattr(const XattrPlace &at, char *list, size_t size) {
+  if (at.fd >= 0) return Flistxattr(at.fd, list, size);
+  if (at.dirFd == AT_FDCWD) return Llistxattr(at.path, list, size);
+  return InFolder(
+      at, [&] { return Listxattrat(at.dirFd, at.path, list, size); },
+      [&](const char *path) { return Llistxattr(path, list, size); });
+}
+
+int SetXattr(const XattrPlace &at, const char *name, const void *value, size_t size, int flags) {
+  if (at.fd >= 0) return Fsetxattr(at.fd, name, value, size, flags);
+  if (at.dirFd == AT_FDCWD) return Lsetxattr(at.path, name, value, size, flags);
+  return InFolder(
+      at, [&] { return Setxattrat(at.dirFd, at.path, name, value, size, flags); },
+      [&](const char *path) { return Lsetxattr(path, name, value, size, flags); });
+}
+
+int RemoveXattr(const XattrPlace &at, const char *name) {
+  if (at.fd >= 0) return Fremovexattr(at.fd, name);
+  if (at.dirFd == AT_FDCWD) return Lremovexattr(at.path, name);
+  return InFolder(
+      at, [&] { return Removexattrat(at.dirFd, at.path, name); },
+      [&](const char *path) { return Lremovexattr(path, name); });
+}
+
+namespace {
 
 uint64_t NextRandom() {
   static std::atomic<uint64_t> counter{0};
@@ -139,7 +189,7 @@ bool NoLocksHere(int err) { return err == ENOLCK || err == EINVAL || err == ENOT
 
 bool NoAttributesHere(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 
-int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
+int ListXattrNames(const XattrPlace &at, std::vector<char> *names) {
   // Most files have no attributes or a few short names: the list is read on
   // the stack and copied out at its size, nothing allocated for an empty one.
   char small[1024];
@@ -147,7 +197,7 @@ int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
   char *list = small;
   size_t capacity = sizeof small;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = ListXattr(fd, path, list, capacity);
+    ssize_t n = ListXattr(at, list, capacity);
     if (n >= 0) {
       if (list == small) names->assign(small, small + n);
       else {
@@ -164,7 +214,7 @@ int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
     if (err == EINTR) continue;
     if (err != ERANGE) return err;
     // The list grew since we asked: ask its size, then read it again.
-    ssize_t need = ListXattr(fd, path, nullptr, 0);
+    ssize_t need = ListXattr(at, nullptr, 0);
     if (need < 0) return errno;
     large.resize(size_t(need) + 256);
     list = large.data();
@@ -173,7 +223,7 @@ int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
   return EIO;
 }
 
-int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std::vector<unsigned char>> *out) {
+int ReadXattrValue(const XattrPlace &at, const char *name, std::optional<std::vector<unsigned char>> *out) {
   // A value is read into a buffer of the largest size the kernel gives, kept
   // for the thread (not zeroed, not allocated per value), and copied out at
   // its size.
@@ -183,7 +233,7 @@ int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std
   unsigned char *value = scratch.get();
   size_t capacity = kMaxXattrSize;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t n = GetXattr(fd, path, name, value, capacity);
+    ssize_t n = GetXattr(at, name, value, capacity);
     if (n >= 0) {
       if (value == scratch.get()) out->emplace(value, value + n);
       else {
@@ -196,7 +246,7 @@ int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std
     if (err == ENODATA || NoAttributesHere(err)) return 0;  // removed since the listing
     if (err == EINTR) continue;
     if (err != ERANGE) return err;
-    ssize_t need = GetXattr(fd, path, name, nullptr, 0);
+    ssize_t need = GetXattr(at, name, nullptr, 0);
     if (need < 0) return errno == ENODATA ? 0 : errno;
     large.resize(size_t(need));
     value = large.data();

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,13 +34,34 @@ bool NoLocksHere(int err);
 // Where a file system keeps no extended attributes.
 bool NoAttributesHere(int err);
 
-// The names of the extended attributes of the open file fd (or, with fd -1,
-// of `path` without following a link), 0-separated; empty where the file
-// system keeps none. 0 or an errno.
-int ListXattrNames(int fd, const char *path, std::vector<char> *names);
+// Where the attribute calls reach an item: through the open file fd, else
+// as the entry `path` of the open folder dirFd (a path from the working
+// folder with AT_FDCWD), never following a link. On a kernel without the
+// calls that take a folder, an entry of a folder is reached through
+// /proc/self/fd, the same folder still.
+struct XattrPlace {
+  int fd = -1;
+  int dirFd = AT_FDCWD;
+  const char *path = nullptr;
+};
+ssize_t GetXattr(const XattrPlace &at, const char *name, void *value, size_t size);
+ssize_t ListXattr(const XattrPlace &at, char *list, size_t size);
+int SetXattr(const XattrPlace &at, const char *name, const void *value, size_t size, int flags);
+int RemoveXattr(const XattrPlace &at, const char *name);
+
+// The names of the extended attributes of the item, 0-separated; empty
+// where the file system keeps none. 0 or an errno.
+int ListXattrNames(const XattrPlace &at, std::vector<char> *names);
 // One attribute's whole value (at most 64 KiB); *out stays empty when it is
 // not there. 0 or an errno.
-int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std::vector<unsigned char>> *out);
+int ReadXattrValue(const XattrPlace &at, const char *name, std::optional<std::vector<unsigned char>> *out);
+// The same for the open file fd or, with fd -1, `path`.
+inline int ListXattrNames(int fd, const char *path, std::vector<char> *names) {
+  return ListXattrNames(XattrPlace{fd, AT_FDCWD, path}, names);
+}
+inline int ReadXattrValue(int fd, const char *path, const char *name, std::optional<std::vector<unsigned char>> *out) {
+  return ReadXattrValue(XattrPlace{fd, AT_FDCWD, path}, name, out);
+}
 
 // One extended attribute of a file, whole.
 struct NamedValue {
