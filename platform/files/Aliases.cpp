@@ -83,7 +83,7 @@ OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlia
     ItemLocation where;
     ItemStat st;
     if (result == noErr) {
-      result = LocateNode(fields.node, &where);
+      result = LocateNode(fields.node, &where, FromListing(fields));
       st.st.st_dev = dev_t(fields.device);
       st.st.st_ino = ino_t(fields.inode);
     }

@@ -134,7 +134,7 @@ bool ReadListedStores(const FSRef *ref, FSCatalogInfoBitmap which, FSCatalogInfo
                       (which & ~kFolderInfo) == 0;
   if (!folder && (fields.listedKind != kTVListedKindFile || (which & ~kStoreInfo) != 0)) return false;
   ItemLocation where;
-  if (LocateNode(fields.node, &where) != noErr) return false;
+  if (LocateNode(fields.node, &where, FromListing(fields)) != noErr) return false;
   ItemStat listed;
   listed.st.st_mode = folder ? S_IFDIR : S_IFREG;
   listed.st.st_dev = dev_t(fields.device);

@@ -74,7 +74,7 @@ OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIt
     RefFields fields;
     OSStatus result = DecodeRef(container, &fields);
     ItemLocation where;
-    if (result == noErr) result = LocateNode(fields.node, &where);
+    if (result == noErr) result = LocateNode(fields.node, &where, FromListing(fields));
     ItemStat st;
     st.st.st_dev = dev_t(fields.device);
     st.st.st_ino = ino_t(fields.inode);

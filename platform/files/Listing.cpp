@@ -7,6 +7,7 @@
 #include <linux/fs.h>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <linux/magic.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -314,7 +315,6 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   // and whether its items can be written (asked of every file zapped here).
   struct statfs sfs {};
   const bool volumeKnown = sys::Fstatfs(dir.fd, &sfs) == 0;
-  if (volumeKnown) NoteFolderListed(where.node, (sfs.f_flags & ST_RDONLY) != 0);
   const bool statAll = !volumeKnown || !ReportsInodes(sfs);
   const std::vector<std::string> mounts = MountPointsIn(where.fullPath);
   if (statAll || !mounts.empty()) {
@@ -346,6 +346,8 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   } else {
     for (auto &e : visible) e.onFolderVolume = e.type == DT_DIR;
   }
+  // The items are reached from the folder opened here from now on.
+  if (volumeKnown) NoteFolderListed(where.node, (sfs.f_flags & ST_RDONLY) != 0, std::exchange(dir.fd, -1));
   *out = std::move(visible);
   return noErr;
 }

@@ -99,7 +99,7 @@ OSStatus CheckOpened(int fd, ItemStat *item) {
 bool LocateListedFile(const FSRef *ref, ItemLocation *where, ItemStat *item) {
   RefFields fields;
   if (DecodeRef(ref, &fields) != noErr || fields.listedKind != kTVListedKindFile) return false;
-  if (LocateNode(fields.node, where) != noErr) return false;
+  if (LocateNode(fields.node, where, FromListing(fields)) != noErr) return false;
   item->st.st_dev = dev_t(fields.device);
   item->st.st_ino = ino_t(fields.inode);
   item->st.st_mode = S_IFREG;
@@ -187,7 +187,7 @@ OSStatus LocateOpenItem(const OpenFork &fork, ItemLocation *where, ItemStat *ite
   RefFields fields;
   OSStatus result = DecodeRef(&fork.ref, &fields);
   if (result != noErr || fields.inode != kUnlistedInode) return LocateForkItem(fork, where, item);
-  result = LocateNode(fields.node, where);
+  result = LocateNode(fields.node, where, FromListing(fields));
   *item = fork.item;
   if (result == noErr && item->lockKnown) {
     if (int err = StatItemAt(fork.fd, "", item)) result = StatusFromErrno(err);

@@ -14,6 +14,7 @@
 
 #include "platform/files/Errors.h"
 #include "platform/files/PathNodes.h"
+#include "platform/files/Volumes.h"
 #include "platform/sys/CallTable.h"
 
 namespace tv::files {
@@ -165,11 +166,14 @@ OSStatus DecodeRef(const FSRef *ref, RefFields *fields) {
 
 // ---- ItemLocation ----------------------------------------------------------------
 
+FolderDescriptor::~FolderDescriptor() {
+  if (fd_ >= 0) sys::Close(fd_);
+}
+
 ItemLocation::ItemLocation(ItemLocation &&other) noexcept { *this = std::move(other); }
 
 ItemLocation &ItemLocation::operator=(ItemLocation &&other) noexcept {
   if (this != &other) {
-    if (dirFd >= 0) sys::Close(dirFd);
     dirFd = other.dirFd;
     other.dirFd = AT_FDCWD;
     itemPath = std::move(other.itemPath);
@@ -177,12 +181,9 @@ ItemLocation &ItemLocation::operator=(ItemLocation &&other) noexcept {
     name = std::move(other.name);
     fullPath = std::move(other.fullPath);
     node = other.node;
+    folder = std::move(other.folder);
   }
   return *this;
-}
-
-ItemLocation::~ItemLocation() {
-  if (dirFd >= 0) sys::Close(dirFd);
 }
 
 std::string ItemLocation::SiblingPath(std::string_view sibling) const {
@@ -192,12 +193,7 @@ std::string ItemLocation::SiblingPath(std::string_view sibling) const {
   return p.append(sibling);
 }
 
-std::string ItemLocation::PathForPathCalls() const {
-  if (dirFd < 0) return itemPath;
-  return "/proc/self/fd/" + std::to_string(dirFd) + "/" + itemPath;
-}
-
-OSStatus LocateNode(uint32_t node, ItemLocation *loc) {
+OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed) {
   ItemLocation result;
   result.node = node;
   result.fullPath = PathNodes().Path(node);  // "" for a node never made
@@ -212,14 +208,19 @@ OSStatus LocateNode(uint32_t node, ItemLocation *loc) {
   // folder's path the item's without it.
   const size_t cut = result.fullPath.rfind('/');
   result.name.assign(result.fullPath, cut + 1);
-  if (result.fullPath.size() < PATH_MAX) {
+  if (auto open = listed ? ListedFolder(PathNodes().Parent(node)) : nullptr) {
+    result.folder = std::move(open);
+  } else if (result.fullPath.size() < PATH_MAX) {
     result.itemPath = result.fullPath;
     if (cut == 0) result.folderPath = "/";
     else result.folderPath.assign(result.fullPath, 0, cut);
   } else {
     int fd = OpenFolderChain(cut == 0 ? std::string("/") : result.fullPath.substr(0, cut));
     if (fd < 0) return StatusOfStat(-fd);
-    result.dirFd = fd;
+    result.folder = std::make_shared<const FolderDescriptor>(fd);
+  }
+  if (result.folder) {
+    result.dirFd = result.folder->fd();
     result.itemPath = result.name;
     result.folderPath = ".";
   }
@@ -288,7 +289,7 @@ OSStatus ResolveRef(const FSRef *ref, ItemLocation *loc, ItemStat *st) {
   RefFields fields;
   OSStatus result = DecodeRef(ref, &fields);
   ItemLocation where;
-  if (result == noErr) result = LocateNode(fields.node, &where);
+  if (result == noErr) result = LocateNode(fields.node, &where, FromListing(fields));
   ItemStat now;
   if (result == noErr) {
     int err = StatItemAt(where.dirFd, where.itemPath.c_str(), &now);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <fcntl.h>
@@ -50,13 +51,32 @@ struct ItemStat {
   bool onFolderMount = false;  // statx told that no mount has its root here
 };
 
+// An open folder that the locations of its items share: the folder a walk
+// listed, or the end of a chain of folders beyond PATH_MAX. Closed with the
+// last location that uses it.
+class FolderDescriptor {
+ public:
+  explicit FolderDescriptor(int fd) : fd_(fd) {}
+  FolderDescriptor(const FolderDescriptor &) = delete;
+  FolderDescriptor &operator=(const FolderDescriptor &) = delete;
+  ~FolderDescriptor();
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // How to reach an item and the folder that holds it with *at() calls.
 //
-// While the path fits in PATH_MAX, dirFd is AT_FDCWD and the paths are
-// absolute. Beyond that the folder is reached through a chain of
-// openat(O_PATH | O_DIRECTORY | O_NOFOLLOW) calls, dirFd is the folder's
-// descriptor (owned by this record, closed with it) and itemPath is the bare
-// name. The root "/" is its own folder, with the name ".".
+// An item that a listing of its folder numbered is reached from that
+// folder while it is held open: dirFd is its descriptor, itemPath the bare name and
+// folderPath ".". Lookups then cost one component, not the whole path, and
+// find the items of the folder that was listed, wherever it is now (a folder
+// renamed during the walk keeps its items; one put in its place does not
+// lend them). Otherwise, while the path fits in PATH_MAX, dirFd is AT_FDCWD
+// and the paths are absolute; beyond that the folder is reached through a
+// chain of openat(O_PATH | O_DIRECTORY | O_NOFOLLOW) calls and dirFd is the
+// chain's end. The root "/" is its own folder, with the name ".".
 class ItemLocation {
  public:
   ItemLocation() = default;
@@ -64,26 +84,29 @@ class ItemLocation {
   ItemLocation &operator=(ItemLocation &&other) noexcept;
   ItemLocation(const ItemLocation &) = delete;
   ItemLocation &operator=(const ItemLocation &) = delete;
-  ~ItemLocation();
+  ~ItemLocation() = default;
 
-  int dirFd = AT_FDCWD;
+  int dirFd = AT_FDCWD;    // the folder's descriptor, held by `folder`
   std::string itemPath;    // the item, from dirFd
   std::string folderPath;  // its folder, from dirFd
   std::string name;        // the item's name in its folder
   std::string fullPath;    // the absolute path, which may be longer than PATH_MAX
   uint32_t node = 0;
+  std::shared_ptr<const FolderDescriptor> folder;  // null with AT_FDCWD
 
   bool isRoot() const { return node == 0; }
   // Another entry of the item's folder (a "._name" sidecar, a temporary
   // file), from dirFd.
   std::string SiblingPath(std::string_view sibling) const;
-  // A path for the calls that take no folder descriptor (the l*xattr
-  // family): the absolute path, or /proc/self/fd/N/name beyond PATH_MAX.
-  std::string PathForPathCalls() const;
 };
 
 // Sets up *loc for a node. A status when the folder chain cannot be opened.
-OSStatus LocateNode(uint32_t node, ItemLocation *loc);
+// An item that a listing made the ref of (listed) is reached from the folder
+// that listing opened, while it is kept (ListedFolder); any other, an item
+// the user named by its path, from its path as it is now.
+OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed = false);
+// Whether the ref was made from a listing.
+inline bool FromListing(const RefFields &fields) { return fields.listedKind != kTVListedKindUnknown; }
 
 // lstat of (dirFd, path) through statx (fstatat where statx is missing).
 // Returns 0 or an errno value.

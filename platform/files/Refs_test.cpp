@@ -11,6 +11,7 @@
 #include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
 #include "platform/sys/CallTable.h"
+#include "platform/sys/FileReplacement.h"
 
 using namespace tv::test;
 namespace sys = tv::sys;
@@ -292,19 +293,30 @@ TEST_F(LongPathTest, LocationsReachTheItemAndItsSidecarBeyondPathMax) {
   // The sidecar, through the folder descriptor.
   struct stat sidecar;
   EXPECT_EQ(0, fstatat(where.dirFd, where.SiblingPath("._a-file").c_str(), &sidecar, AT_SYMLINK_NOFOLLOW));
-  // The calls that only take a path.
-  std::string path = where.PathForPathCalls();
-  ASSERT_LT(path.size(), size_t(PATH_MAX));
-  ASSERT_EQ(0, lsetxattr(path.c_str(), "user.test", "v", 1, 0));
-  char value[4] = {};
-  EXPECT_EQ(1, lgetxattr(path.c_str(), "user.test", value, sizeof value));
-  EXPECT_STREQ("v", value);
+  // The attribute calls, through the folder's descriptor; on a kernel
+  // without the calls that take a folder, through /proc/self/fd.
+  for (bool atCalls : {true, false}) {
+    SCOPED_TRACE(atCalls ? "at calls" : "through /proc");
+    tv::sys::FaultScope faults;
+    if (!atCalls)
+      for (auto call : {tv::sys::Call::setxattrat, tv::sys::Call::getxattrat, tv::sys::Call::listxattrat})
+        tv::sys::FailCall(call, 1, ENOSYS, true);
+    const tv::sys::XattrPlace at{-1, where.dirFd, where.itemPath.c_str()};
+    const std::string value = atCalls ? "v" : "w";
+    ASSERT_EQ(0, tv::sys::SetXattr(at, "user.test", value.data(), value.size(), 0));
+    std::optional<std::vector<unsigned char>> read;
+    ASSERT_EQ(0, tv::sys::ReadXattrValue(at, "user.test", &read));
+    EXPECT_EQ(std::vector<unsigned char>(value.begin(), value.end()), read);
+    std::vector<char> names;
+    EXPECT_EQ(0, tv::sys::ListXattrNames(at, &names));
+    EXPECT_EQ(std::string("user.test", sizeof "user.test"), std::string(names.begin(), names.end()));
+  }
 
   // A short path needs no descriptor.
   FSRef shallow = RefFor(tree.file("near", "x"));
   tv::files::ItemLocation near;
   ASSERT_STATUS(noErr, tv::files::ResolveRef(&shallow, &near, nullptr));
   EXPECT_EQ(AT_FDCWD, near.dirFd);
-  EXPECT_EQ(tree.path("near"), near.PathForPathCalls());
+  EXPECT_EQ(tree.path("near"), near.itemPath);
   EXPECT_EQ(tree.path("._near"), near.SiblingPath("._near"));
 }

@@ -64,11 +64,10 @@ OSStatus AttributeStatus(int err, const ItemLocation &where, const char *name) {
 }
 
 int SetXattr(const XattrTarget &t, const char *name, const std::vector<UInt8> &value) {
-  return t.fd >= 0 ? sys::Fsetxattr(t.fd, name, value.data(), value.size(), 0)
-                   : sys::Lsetxattr(t.path.c_str(), name, value.data(), value.size(), 0);
+  return sys::SetXattr(t.place(), name, value.data(), value.size(), 0);
 }
 int RemoveXattr(const XattrTarget &t, const char *name) {
-  return t.fd >= 0 ? sys::Fremovexattr(t.fd, name) : sys::Lremovexattr(t.path.c_str(), name);
+  return sys::RemoveXattr(t.place(), name);
 }
 
 // A regular file is asked nothing where the file system keeps no user
@@ -83,7 +82,7 @@ OSStatus ListXattrs(const ItemLocation &where, const struct stat &st, const Xatt
     return noErr;
   }
   errno = 0;
-  int err = sys::ListXattrNames(target.fd, target.path.c_str(), names);
+  int err = sys::ListXattrNames(target.place(), names);
   // That answer is an empty list, with errno telling why.
   if (err == 0 && names->empty() && errno != 0 && sys::NoAttributesHere(errno))
     NoteFolderFact(folder, kFolderWithoutXattrs);
@@ -92,7 +91,7 @@ OSStatus ListXattrs(const ItemLocation &where, const struct stat &st, const Xatt
 
 OSStatus ReadXattr(const ItemLocation &where, const XattrTarget &target, const char *name,
                    std::optional<std::vector<UInt8>> *out) {
-  int err = sys::ReadXattrValue(target.fd, target.path.c_str(), name, out);
+  int err = sys::ReadXattrValue(target.place(), name, out);
   return err ? AttributeStatus(err, where, name) : noErr;
 }
 
@@ -267,7 +266,10 @@ tv::forks::ForkStoreSnapshot ItemStores::Snapshot() const {
 XattrTarget XattrTargetOf(const ItemLocation &where, int itemFd) {
   XattrTarget target;
   target.fd = itemFd;
-  if (itemFd < 0) target.path = where.PathForPathCalls();
+  if (itemFd < 0) {
+    target.dirFd = where.dirFd;
+    target.path = where.itemPath;
+  }
   return target;
 }
 

@@ -43,10 +43,12 @@ void RemoveLeftoverTemporary(int dirFd, const char *name);
 
 // How the calls reach the item's extended attributes: through a descriptor of
 // the item when the caller holds one (it cannot be swapped underneath),
-// else through the path (the l*xattr calls, which never follow a link).
+// else as an entry of its folder, never following a link.
 struct XattrTarget {
   int fd = -1;
-  std::string path;
+  int dirFd = AT_FDCWD;
+  std::string path;  // from dirFd
+  sys::XattrPlace place() const { return sys::XattrPlace{fd, dirFd, path.c_str()}; }
 };
 XattrTarget XattrTargetOf(const ItemLocation &where, int itemFd = -1);
 

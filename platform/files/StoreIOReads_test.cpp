@@ -70,10 +70,11 @@ TEST(ForkStoreReadsTest, AFolderWithoutAttributesIsAskedForThemOnce) {
   std::vector<FSRef> refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 3u);
   sys::FaultScope faults;
-  sys::FailCall(sys::Call::llistxattr, 1, EOPNOTSUPP, true);  // as on exFAT
+  for (auto call : {sys::Call::listxattrat, sys::Call::llistxattr})
+    sys::FailCall(call, 1, EOPNOTSUPP, true);  // as on exFAT
   sys::ResetCallCounts();
   for (const FSRef &ref : refs) EXPECT_EQ(RsrcSize(ref), 0u);
-  EXPECT_EQ(sys::CallCount(sys::Call::llistxattr), 1u);
+  EXPECT_EQ(sys::CallCount(sys::Call::listxattrat) + sys::CallCount(sys::Call::llistxattr), 1u);
 }
 
 TEST(ForkStoreReadsTest, EveryReadLooksAtTheAttributeNamesOnce) {

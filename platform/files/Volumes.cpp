@@ -1,12 +1,16 @@
 #include "platform/files/Volumes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <iterator>
 #include <set>
+#include <vector>
 
+#include "platform/files/PathNodes.h"
+#include "platform/files/Refs.h"
 #include "platform/sys/CallTable.h"
 
 namespace tv::files {
@@ -113,14 +117,34 @@ struct FolderVolumes {
   struct Noted {
     uint32_t node = 0;  // the root, node 0, is never noted: its items are asked
     unsigned facts = 0;
+    uint64_t age = 0;  // when it was listed, in listings
+    std::shared_ptr<const FolderDescriptor> folder;
   };
-  Noted noted[8];
-  size_t next = 0;
+  Noted noted[16];
+  uint64_t listings = 0;
 
   Noted *Find(uint32_t folderNode) {
     for (auto &n : noted)
       if (folderNode != 0 && n.node == folderNode) return &n;
     return nullptr;
+  }
+  // The record a new listing of folderNode takes: its own, else a free one,
+  // else the oldest that is not a folder above it, else the oldest.
+  Noted *Slot(uint32_t folderNode) {
+    if (Noted *n = Find(folderNode)) return n;
+    std::vector<uint32_t> above;
+    PathNodeTable &nodes = PathNodes();
+    for (uint32_t p = nodes.Parent(folderNode); p != PathNodeTable::kNone && above.size() < std::size(noted);
+         p = nodes.Parent(p))
+      above.push_back(p);
+    Noted *oldest = &noted[0], *oldestAside = nullptr;
+    for (auto &n : noted) {
+      if (n.node == 0) return &n;
+      if (n.age < oldest->age) oldest = &n;
+      const bool isAbove = std::find(above.begin(), above.end(), n.node) != above.end();
+      if (!isAbove && (!oldestAside || n.age < oldestAside->age)) oldestAside = &n;
+    }
+    return oldestAside ? oldestAside : oldest;
   }
 };
 FolderVolumes &Folders() {
@@ -130,17 +154,25 @@ FolderVolumes &Folders() {
 
 }  // namespace
 
-void NoteFolderListed(uint32_t folderNode, bool readOnly) {
+void NoteFolderListed(uint32_t folderNode, bool readOnly, int fd) {
+  // Made before the lock: a descriptor it replaces is closed after it.
+  std::shared_ptr<const FolderDescriptor> folder;
+  if (fd >= 0) folder = std::make_shared<const FolderDescriptor>(fd);
   if (folderNode == 0) return;
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
-  const FolderVolumes::Noted fresh{folderNode, readOnly ? unsigned(kFolderReadOnly) : 0u};
-  if (FolderVolumes::Noted *n = f.Find(folderNode)) {
-    *n = fresh;
-    return;
-  }
-  f.noted[f.next] = fresh;
-  f.next = (f.next + 1) % std::size(f.noted);
+  FolderVolumes::Noted *n = f.Slot(folderNode);
+  n->node = folderNode;
+  n->facts = readOnly ? unsigned(kFolderReadOnly) : 0u;
+  n->age = ++f.listings;
+  n->folder.swap(folder);
+}
+
+std::shared_ptr<const FolderDescriptor> ListedFolder(uint32_t folderNode) {
+  FolderVolumes &f = Folders();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  const FolderVolumes::Noted *n = f.Find(folderNode);
+  return n ? n->folder : nullptr;
 }
 
 void NoteFolderFact(uint32_t folderNode, FolderFact fact) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,15 +22,23 @@ bool IsMountPoint(const std::string &path);
 // The names of the entries of folder `folderPath` that are mount points.
 std::vector<std::string> MountPointsIn(const std::string &folderPath);
 
+class FolderDescriptor;
+
 // What the listing of a folder learnt of its volume, for the folder's items,
 // so that a walk asks the kernel once per folder instead of once per file:
 // whether the mount is read-only (noted by the listing, which starts the
 // folder's record anew), that the file system keeps no lock flags
 // (FS_IOC_GETFLAGS refused as unknown, as by FUSE and FAT) or no user
-// attributes (as FAT and exFAT; noted by the first item asked). The last
-// few folders listed are kept.
+// attributes (as FAT and exFAT; noted by the first item asked). The listing
+// also hands over the folder it opened (fd, or -1), which its items are
+// then reached from (see ItemLocation). A few folders are kept: the chain
+// of folders above the last one listed first, so that a walk back from a
+// subfolder finds its folder still open, then the most recent.
 enum FolderFact : unsigned { kFolderReadOnly = 1, kFolderWithoutLockFlags = 2, kFolderWithoutXattrs = 4 };
-void NoteFolderListed(uint32_t folderNode, bool readOnly);
+void NoteFolderListed(uint32_t folderNode, bool readOnly, int fd = -1);
+// The open folder the last listing of folderNode handed over; null when it
+// is not kept.
+std::shared_ptr<const FolderDescriptor> ListedFolder(uint32_t folderNode);
 void NoteFolderFact(uint32_t folderNode, FolderFact fact);
 // The facts noted of a folder; -1 for a folder not among those kept.
 int FolderFacts(uint32_t folderNode);
