@@ -192,18 +192,15 @@ OSErr FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, const FS
     ItemStat st;
     OSStatus result = ResolveRef(ref, &where, &st);
     if (result == noErr && (whichInfo & kFinder)) {
-      const bool isFolder = S_ISDIR(st.st.st_mode);
-      // A half that is not given keeps its stored value.
-      UInt8 stored[32] = {};
-      if ((whichInfo & kFinder) != kFinder) result = ForkStoreReadInfo(where, st.st, false, nullptr, true, stored);
-      if (result == noErr) {
-        UInt8 finderInfo[16], extFinderInfo[16];
-        FinderInfoToNative(stored, isFolder, finderInfo, extFinderInfo);
-        if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finderInfo, catalogInfo->finderInfo, 16);
-        if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(extFinderInfo, catalogInfo->extFinderInfo, 16);
-        FinderInfoToStored(finderInfo, extFinderInfo, isFolder, stored);
-        result = ForkStoreWriteFinderInfo(where, st.st, stored);
-      }
+      // A half that is not given keeps its stored value: each half is stored
+      // in its own 16 bytes.
+      UInt8 finderInfo[16] = {}, extFinderInfo[16] = {}, stored[32];
+      if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finderInfo, catalogInfo->finderInfo, 16);
+      if (whichInfo & kFSCatInfoFinderXInfo) std::memcpy(extFinderInfo, catalogInfo->extFinderInfo, 16);
+      FinderInfoToStored(finderInfo, extFinderInfo, S_ISDIR(st.st.st_mode), stored);
+      const unsigned halves = ((whichInfo & kFSCatInfoFinderInfo) ? kFinderInfoFirstHalf : 0u) |
+                              ((whichInfo & kFSCatInfoFinderXInfo) ? kFinderInfoSecondHalf : 0u);
+      result = ForkStoreWriteFinderInfo(where, st, stored, halves);
     }
     // The dates go last, so that writing FinderInfo cannot disturb them.
     if (result == noErr && (whichInfo & (kFSCatInfoContentMod | kFSCatInfoAccessDate))) {

@@ -52,18 +52,31 @@ OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, boo
   return result;
 }
 
-OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &st, const UInt8 finderInfo[32]) {
-  if (!finderInfo) return paramErr;
+OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const ItemStat &item, const UInt8 finderInfo[32],
+                                  unsigned halves) {
+  if (!finderInfo || (halves & ~unsigned(kFinderInfoWhole)) || !halves) return paramErr;
+  const struct stat &st = item.st;
   tv::forks::FinderInfoBytes info;
   std::memcpy(info.data(), finderInfo, info.size());
+  const bool whole = halves == kFinderInfoWhole;
+  const size_t kept = halves == kFinderInfoFirstHalf ? 16 : 0;  // where the half not given is
   // Linux keeps no user attributes on links and special files, and a
   // sidecar for one would name what the link points at on another system.
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return tv::forks::IsAllZero(info) ? noErr : afpObjectTypeErr;
+  // What they hold is all zero, the half that is kept too.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (!whole) std::memset(info.data() + kept, 0, 16);
+    return tv::forks::IsAllZero(info) ? noErr : afpObjectTypeErr;
+  }
 
   ItemStores stores;
   const XattrTarget target = XattrTargetOf(where);
   // Adding an entry 9 rewrites the sidecar with its fork: read it all.
   OSStatus result = ReadItemStores(where, st, target, true, SidecarBytes::kWhole, &stores);
+  tv::forks::FinderInfoBytes now{};
+  if (result == noErr && !whole &&
+      tv::forks::ReadFinderInfo(stores.Snapshot(), &now, nullptr) != ForkFormatError::kNone)
+    result = kForkStoreDamagedErr;
+  if (result == noErr && !whole) std::memcpy(info.data() + kept, now.data() + kept, 16);
   tv::forks::ForkStorePlan plan;
   if (result == noErr &&
       tv::forks::PlanWriteFinderInfoEverywhere(stores.Snapshot(), info, &plan) != ForkFormatError::kNone)
@@ -71,9 +84,7 @@ OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &
   if (result != noErr || plan.nothing()) return result;
   // A locked item, a read-only volume or an item the user may not write
   // keeps its FinderInfo in every store, the sidecar included.
-  ItemStat look;
-  look.st = st;  // lock flags not known: asked of the item
-  result = CheckItemWritable(where, look, -1);
+  result = CheckItemWritable(where, item, -1);
   if (result == noErr) result = ApplyForkStorePlan(where, st, target, stores, plan, PlanOrder::kFinderInfo);
   return result;
 }

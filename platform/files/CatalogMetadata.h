@@ -22,8 +22,12 @@ namespace tv::files {
 OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, bool wantRsrc,
                            UInt64 *rsrcSize, bool wantFinderInfo, UInt8 finderInfo[32]);
 
-// Writes the 32 FinderInfo bytes (big-endian, as stored) of the item.
-OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const struct stat &st,
-                                  const UInt8 finderInfo[32]);
+// Writes FinderInfo (32 bytes, big-endian, as stored) of the item whose look
+// is `item` (the one that checked it is the ref's: its lock flags are used
+// where statx told them): the halves `halves` names from finderInfo, the
+// other as the stores hold it now (read once, with the stores to write).
+enum FinderInfoHalves : unsigned { kFinderInfoFirstHalf = 1, kFinderInfoSecondHalf = 2, kFinderInfoWhole = 3 };
+OSStatus ForkStoreWriteFinderInfo(const ItemLocation &where, const ItemStat &item, const UInt8 finderInfo[32],
+                                  unsigned halves);
 
 }  // namespace tv::files

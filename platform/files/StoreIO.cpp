@@ -152,11 +152,14 @@ OSStatus ReadSidecarBytes(SidecarFile *file, SidecarBytes what) {
 // no look at it: true when one read took it whole (it is smaller than
 // kHeadRead), and file->st then holds its kind and size alone. A larger one,
 // or one that is no file since (a folder or FIFO refuses the read), is
-// looked at and read the usual way.
+// looked at and read the usual way. A read of a regular file that returns
+// less than was asked has reached its end: no second read confirms it.
 bool ReadShownSidecar(SidecarFile *file) {
   std::unique_ptr<UInt8[]> buffer(new (std::nothrow) UInt8[kHeadRead]);
   if (!buffer) return false;
-  const ssize_t n = sys::PreadAll(file->fd, buffer.get(), kHeadRead, 0);
+  ssize_t n;
+  do n = sys::Pread(file->fd, buffer.get(), kHeadRead, 0);
+  while (n < 0 && errno == EINTR);
   if (n < 0 || size_t(n) >= kHeadRead) return false;
   file->buffer = std::move(buffer);
   file->size = size_t(n);
@@ -309,16 +312,15 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
   LearnSidecarName(where);
   // The listing of the item's folder has just shown whether a "._name"
-  // stood beside it: a walk does not look for it again to read. That is
-  // where a folder's sidecar is only while no mount has its root there (a
-  // volume keeps "._." inside). Writing always looks.
-  bool shown = false;
+  // stood beside it: a walk does not look for it again, to read or to
+  // write (a sidecar made since is seen at the next listing, as reading
+  // sees it). That is where a folder's sidecar is only while no mount has
+  // its root there (a volume keeps "._." inside). One the listing showed is
+  // opened and, for writing, looked at: its links decide how it is changed.
   const uint8_t hints = PathNodes().Hints(where.node);
-  if (!forWriting) {
-    const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
-    if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
-    shown = beside && (hints & PathNodeTable::kHintListed);
-  }
+  const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
+  if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
+  const bool shown = !forWriting && beside && (hints & PathNodeTable::kHintListed);
   auto file = std::make_unique<SidecarFile>();
   file->dirFd = where.dirFd;
   file->path = SidecarPathOf(where, st);

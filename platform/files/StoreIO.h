@@ -105,11 +105,11 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // no sidecar (the listing shows it as an item of its own); for an item no
 // listing has shown, it is looked at first and never opened. Where the folder
 // may ignore case, an item no listing has shown first learns its sidecar's
-// name on disk (LearnSidecarName in Listing.h). For reading, a file or a
-// folder on its parent's volume whose folder's last listing showed no sidecar
-// beside it has none: nothing is opened; one the listing showed is read with
-// no fstat while one read of 64 KiB takes it whole (its st then tells only
-// its kind and size).
+// name on disk (LearnSidecarName in Listing.h). A file or a folder on its
+// parent's volume whose folder's last listing showed no sidecar beside it
+// has none, for reading and writing alike: nothing is opened. For reading,
+// one the listing showed is read with no fstat while one read of 64 KiB
+// takes it whole (its st then tells only its kind and size).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);

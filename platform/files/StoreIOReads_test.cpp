@@ -33,14 +33,25 @@ TEST(ForkStoreReadsTest, AFileListedWithoutSidecarIsNotLookedForOne) {
   sys::ResetCallCounts();
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
   EXPECT_EQ(sys::CallCount(sys::Call::openat), 0u);
-  // A sidecar made after the listing is seen once the folder is listed again.
-  tree.file("d/._plain", Str(fx::BuildSambaSidecar(fx::MakeFinderInfo(0, 0, 0), fx::MakeResourceFork(40))));
+  // A sidecar made after the listing is seen once the folder is listed
+  // again: until then a zap of the listed file does not open it either,
+  // while a file reached by its path (never listed) is always looked for one.
+  const std::string sidecar = Str(fx::BuildSambaSidecar(fx::MakeFinderInfo(0, 0, 0), fx::MakeResourceFork(40)));
+  tree.file("d/._plain", sidecar);
+  tree.file("e/late");
+  const FSRef byPath = tv::test::RefFor(tree.path("e/late"));
+  tree.file("e/._late", sidecar);
   EXPECT_EQ(RsrcSize(refs[0]), 0u);
+  EXPECT_EQ(tv::test::ZapResourceFork(refs[0]), noErr);
+  EXPECT_EQ(tv::test::ZapResourceFork(byPath), noErr);
+  EXPECT_EQ(RsrcSize(byPath), 0u);
   refs = tv::test::ListedRefs(tree.path("d"));
   ASSERT_EQ(refs.size(), 1u);
   sys::ResetCallCounts();
   EXPECT_EQ(RsrcSize(refs[0]), 40u);
-  EXPECT_EQ(sys::CallCount(sys::Call::fstat), 0u);  // shown by the listing: read without a look
+  // Shown by the listing: one read takes it whole, without a look.
+  EXPECT_EQ(sys::CallCount(sys::Call::fstat), 0u);
+  EXPECT_EQ(sys::CallCount(sys::Call::pread), 1u);
   // A folder put in its place since is no sidecar.
   ASSERT_EQ(0, unlink(tree.path("d/._plain").c_str()));
   tree.folder("d/._plain");

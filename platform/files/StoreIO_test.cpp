@@ -323,6 +323,18 @@ TEST_F(ForkStoreTest, NewFinderInfoGoesToAnAttributeAndZeroCreatesNothing) {
   EXPECT_EQ(32u, Xattr("new", kFinderInfoXattr, &exists).size());
   EXPECT_EQ(kIsInvisible, FinderFlags(path));
   EXPECT_FALSE(tree.exists("._new"));
+  // Either half written alone keeps the other.
+  FSCatalogInfo ext{};
+  reinterpret_cast<ExtendedFileInfo *>(ext.extFinderInfo)->putAwayFolderID = 0x01020304;
+  ASSERT_STATUS(noErr, FSSetCatalogInfo(&ref, kFSCatInfoFinderXInfo, &ext));
+  EXPECT_EQ(kIsInvisible, FinderFlags(path));
+  reinterpret_cast<FileInfo *>(info.finderInfo)->finderFlags = kNameLocked;
+  ASSERT_STATUS(noErr, FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info));
+  FSCatalogInfo read{};
+  ASSERT_STATUS(noErr, FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo, &read, nullptr, nullptr,
+                                        nullptr));
+  EXPECT_EQ(kNameLocked, reinterpret_cast<FileInfo *>(read.finderInfo)->finderFlags);
+  EXPECT_EQ(0x01020304, reinterpret_cast<ExtendedFileInfo *>(read.extFinderInfo)->putAwayFolderID);
 }
 
 TEST_F(ForkStoreTest, FlagClearedOnTheLastThingInASidecarRemovesIt) {
