@@ -2,6 +2,7 @@
 
 #include "selection/MyCMContext.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <unordered_set>
 
@@ -21,12 +22,20 @@ static void ClearCache(MyFSDirIter iter) {
   iter->catalogInfoValid = false;
 }
 
-// Appends one reference to the snapshot as a new 80-byte CFData.
-static bool AppendRef(CFMutableArrayRef refs, const FSRef &ref) {
-  CFDataRef data = CFDataCreate(kCFAllocatorDefault, ref.hidden, sizeof ref.hidden);
-  if (data == nullptr) return false;
-  CFArrayAppendValue(refs, data);
-  CFRelease(data);
+// Room in the snapshot for `more` entries past the last one; false when
+// memory runs out. The block doubles, so a listing costs a few reallocations
+// in all rather than some per entry.
+static bool ReserveRefs(MyFSDirIter iter, SInt32 more) {
+  if (iter->refCapacity - iter->refCount >= more) return true;
+  // The index must be able to pass the last entry without reaching kMyFSDirIterEnded.
+  const SInt64 limit = SInt64(kMyFSDirIterEnded) - 1;
+  const SInt64 needed = SInt64(iter->refCount) + more;
+  if (needed > limit) return false;
+  const SInt64 wanted = std::min(limit, std::max({needed, SInt64(iter->refCapacity) * 2, SInt64(16)}));
+  void *bigger = realloc(iter->refs, size_t(wanted) * sizeof(FSRef));
+  if (bigger == nullptr) return false;
+  iter->refs = static_cast<FSRef *>(bigger);
+  iter->refCapacity = SInt32(wanted);
   return true;
 }
 
@@ -36,19 +45,14 @@ OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *o
   if (context == nullptr) return paramErr;
   auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
   if (iter == nullptr) return memFullErr;
-  iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
-  if (iter->refs == nullptr) {
-    MyFSDirIterDispose(iter);
-    return memFullErr;
-  }
   UInt32 count = MyCMContextGetItemCount(context);
   for (UInt32 i = 1; i <= count; i++) {
-    FSRef ref;
-    if (!MyCMContextExtractFSRefAt(context, i, &ref)) continue;  // unresolvable: left out
-    if (!AppendRef(iter->refs, ref)) {
+    if (!ReserveRefs(iter, 1)) {
       MyFSDirIterDispose(iter);
       return memFullErr;
     }
+    // An unresolvable item is left out: the next one takes its place.
+    if (MyCMContextExtractFSRefAt(context, i, &iter->refs[iter->refCount])) iter->refCount += 1;
   }
   iter->index = -1;
   *outIter = iter;
@@ -59,24 +63,23 @@ OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *o
 static OSStatus ListFolder(const FSRef *folder, MyFSDirIter *outIter) {
   auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
   if (iter == nullptr) return memFullErr;
-  OSStatus err = noErr;
   FSIterator listing = nullptr;
-  iter->refs = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
-  if (iter->refs == nullptr) err = memFullErr;
-  if (err == noErr) err = FSOpenIterator(folder, kFSIterateFlat, &listing);
+  OSStatus err = FSOpenIterator(folder, kFSIterateFlat, &listing);
   while (err == noErr) {
-    FSRef batch[kBulkCount];
+    // Each batch lands straight in the snapshot.
+    if (!ReserveRefs(iter, SInt32(kBulkCount))) {
+      err = memFullErr;
+      break;
+    }
     ItemCount actual = 0;
     OSStatus r = FSGetCatalogInfoBulk(listing, kBulkCount, &actual, nullptr, kFSCatInfoNone, nullptr,
-                                      batch, nullptr, nullptr);
+                                      iter->refs + iter->refCount, nullptr, nullptr);
     if (r != noErr && r != errFSNoMoreItems) {
       err = r;
       break;
     }
     // The batch that reports the end may still carry references.
-    for (ItemCount i = 0; i < actual && err == noErr; i++) {
-      if (!AppendRef(iter->refs, batch[i])) err = memFullErr;
-    }
+    iter->refCount += SInt32(actual);
     if (r == errFSNoMoreItems) break;
   }
   if (listing != nullptr) FSCloseIterator(listing);
@@ -111,7 +114,7 @@ OSStatus MyFSDirIterCreateEntered(const FSRef *folder, MyFSDirIter *outIter) {
 
 OSStatus MyFSDirIterDispose(MyFSDirIter iter) {
   if (iter == nullptr) return noErr;
-  if (iter->refs != nullptr) CFRelease(iter->refs);
+  free(iter->refs);
   free(iter);
   return noErr;
 }
@@ -126,15 +129,14 @@ void MyFSDirIterReset(MyFSDirIter iter) {
 const FSRef *MyFSDirIterNext(MyFSDirIter iter) {
   if (iter == nullptr || iter->index == kMyFSDirIterEnded) return nullptr;
   iter->index += 1;
-  if (iter->refs == nullptr || iter->index >= CFArrayGetCount(iter->refs)) {
+  if (iter->index >= iter->refCount) {
     iter->index = kMyFSDirIterEnded;
     iter->currentRef = nullptr;
     ClearCache(iter);
     return nullptr;
   }
-  auto data = static_cast<CFDataRef>(CFArrayGetValueAtIndex(iter->refs, iter->index));
   // Points into the snapshot's own storage, which lives as long as the iterator.
-  iter->currentRef = reinterpret_cast<FSRef *>(const_cast<UInt8 *>(CFDataGetBytePtr(data)));
+  iter->currentRef = &iter->refs[iter->index];
   ClearCache(iter);
   // The listing that made the entry has told its kind. A file or another
   // item needs no look of its own unless the walker wants its catalog
@@ -226,18 +228,20 @@ static std::string PathOfRef(const FSRef *ref) {
 OSStatus MyFSDirIterDropRepeats(MyFSDirIter iter, Boolean dropNested) {
   if (iter == nullptr) return paramErr;
   MyFSDirIterReset(iter);
-  if (iter->refs == nullptr) return noErr;
-  CFIndex count = CFArrayGetCount(iter->refs);
+  const size_t count = size_t(iter->refCount);
   std::vector<std::string> paths;
-  paths.reserve(size_t(count));
-  for (CFIndex i = 0; i < count; i++) {
-    auto data = static_cast<CFDataRef>(CFArrayGetValueAtIndex(iter->refs, i));
-    paths.push_back(PathOfRef(reinterpret_cast<const FSRef *>(CFDataGetBytePtr(data))));
-  }
+  paths.reserve(count);
+  for (size_t i = 0; i < count; i++) paths.push_back(PathOfRef(&iter->refs[i]));
   std::vector<bool> keep = MySelectionKeepMask(paths, dropNested);
-  // An entry without a path cannot be matched: it stays, to fail where it is used.
-  for (CFIndex i = count; i-- > 0;)
-    if (!keep[size_t(i)] && !paths[size_t(i)].empty()) CFArrayRemoveValueAtIndex(iter->refs, i);
+  // An entry without a path cannot be matched: it stays, to fail where it is
+  // used. The kept ones close up in their order.
+  size_t kept = 0;
+  for (size_t i = 0; i < count; i++) {
+    if (!keep[i] && !paths[i].empty()) continue;
+    if (kept != i) iter->refs[kept] = iter->refs[i];
+    kept++;
+  }
+  iter->refCount = SInt32(kept);
   return noErr;
 }
 

@@ -11,9 +11,11 @@
 struct MyCMContextRecord;
 
 struct MyFSDirIterRecord {
-  CFMutableArrayRef refs;  // one 80-byte CFData per entry, in walk order; owned
-  SInt32 index;            // -1 before the first entry, 2147483647 after the last
-  FSRef *currentRef;       // points into the current entry's CFData, or NULL
+  FSRef *refs;         // the entries in walk order, one malloc'd block; owned
+  SInt32 refCount;     // entries in refs
+  SInt32 refCapacity;  // entries refs has room for
+  SInt32 index;        // -1 before the first entry, 2147483647 after the last
+  FSRef *currentRef;   // points at the current entry in refs, or NULL
   UInt32 itemInfoFlags;
   UInt8 userAccess;
   Boolean isContainer;

@@ -5,36 +5,51 @@
 namespace tv::files {
 
 PathNodeTable::PathNodeTable() {
-  nodes_.push_back(Node{0, kNone, 0});  // the root
+  std::lock_guard<std::mutex> lock(mutex_);
+  ownedBlocks_.push_back(std::make_unique_for_overwrite<Node[]>(size_t(1) << kNodeBlockBits));
+  nodeBlocks_[0].store(ownedBlocks_.back().get(), std::memory_order_relaxed);
+  NodeAt(kRoot) = Node{nullptr, kNone, 0, 0};
+  count_.store(1, std::memory_order_release);
   slots_.assign(1024, kNone);
 }
 
-uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) const {
-  // FNV-1a over the parent number and the name bytes.
-  uint64_t h = 1469598103934665603ull;
-  for (int i = 0; i < 4; i++) {
-    h ^= (parent >> (8 * i)) & 0xFF;
-    h *= 1099511628211ull;
-  }
-  for (unsigned char c : name) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h ^ (h >> 29);
+namespace {
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 33);
 }
 
-std::string_view PathNodeTable::NameLocked(uint32_t node) const {
-  const Node &n = nodes_[node];
-  if (n.nameLength == 0) return {};
-  const char *chunk = chunks_[n.nameOffset >> kChunkBits].get();
-  return std::string_view(chunk + (n.nameOffset & (kChunkSize - 1)), n.nameLength);
+}  // namespace
+
+uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
+  // Eight bytes of the name at a time: a walk hashes every name it lists.
+  uint64_t h = (uint64_t(parent) << 16 | name.size()) * 0x9E3779B97F4A7C15ull;
+  const char *p = name.data();
+  size_t left = name.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 32;
+  }
+  if (left > 0) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  }
+  return Mix(h);
 }
 
 void PathNodeTable::GrowSlotsLocked() {
   std::vector<uint32_t> bigger(slots_.size() * 2, kNone);
   size_t mask = bigger.size() - 1;
-  for (uint32_t node = 1; node < nodes_.size(); node++) {
-    size_t i = HashOf(nodes_[node].parent, NameLocked(node)) & mask;
+  const uint32_t count = count_.load(std::memory_order_relaxed);
+  for (uint32_t node = 1; node < count; node++) {
+    size_t i = HashOf(NodeAt(node).parent, NameOf(node)) & mask;
     while (bigger[i] != kNone) i = (i + 1) & mask;
     bigger[i] = node;
   }
@@ -46,23 +61,27 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   size_t i = HashOf(parent, name) & mask;
   for (; slots_[i] != kNone; i = (i + 1) & mask) {
     uint32_t node = slots_[i];
-    if (nodes_[node].parent == parent && NameLocked(node) == name) return node;
+    if (NodeAt(node).parent == parent && NameOf(node) == name) return node;
   }
-  if (nodes_.size() >= kNone - 1) throw std::bad_alloc();
+  const uint32_t node = count_.load(std::memory_order_relaxed);
+  if (node >= kNone - 1) throw std::bad_alloc();
+  if ((node & kNodeBlockMask) == 0) {
+    ownedBlocks_.push_back(std::make_unique_for_overwrite<Node[]>(size_t(1) << kNodeBlockBits));  // touched only as filled
+    nodeBlocks_[node >> kNodeBlockBits].store(ownedBlocks_.back().get(), std::memory_order_relaxed);
+  }
   // Store the name; a name never straddles two chunks.
   if (chunkUsed_ + name.size() > kChunkSize) {
     chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));  // touched only as filled
     chunkUsed_ = 0;
   }
-  uint64_t offset = (uint64_t(chunks_.size() - 1) << kChunkBits) | chunkUsed_;
-  std::memcpy(chunks_.back().get() + chunkUsed_, name.data(), name.size());
+  char *stored = chunks_.back().get() + chunkUsed_;
+  std::memcpy(stored, name.data(), name.size());
   chunkUsed_ += name.size();
-  uint32_t node = uint32_t(nodes_.size());
-  nodes_.push_back(Node{offset, parent, uint16_t(name.size())});
-  count_.store(uint32_t(nodes_.size()), std::memory_order_release);
+  NodeAt(node) = Node{stored, parent, uint16_t(name.size()), 0};
+  count_.store(node + 1, std::memory_order_release);
   slots_[i] = node;
   // Keep the load under 3/4 so that probes stay short.
-  if (nodes_.size() * 4 > slots_.size() * 3) GrowSlotsLocked();
+  if (size_t(node + 1) * 4 > slots_.size() * 3) GrowSlotsLocked();
   return node;
 }
 
@@ -78,7 +97,7 @@ bool IsComponent(std::string_view name) {
 uint32_t PathNodeTable::Intern(uint32_t parent, std::string_view name) {
   if (!IsComponent(name)) return kNone;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (parent >= nodes_.size()) return kNone;
+  if (!Valid(parent)) return kNone;
   return FindOrAddLocked(parent, name);
 }
 
@@ -86,7 +105,7 @@ uint32_t PathNodeTable::InternWithHints(uint32_t parent, std::string_view name, 
                                         std::string_view sidecarName) {
   if (!IsComponent(name)) return kNone;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (parent >= nodes_.size()) return kNone;
+  if (!Valid(parent)) return kNone;
   const uint32_t node = FindOrAddLocked(parent, name);
   SetHintsLocked(node, hints, sidecarName);
   return node;
@@ -114,15 +133,13 @@ std::vector<std::string_view> PathComponents(std::string_view path) {
   return parts;
 }
 
-bool PathNodeTable::Valid(uint32_t node) const { return node < count_.load(std::memory_order_acquire); }
-
 void PathNodeTable::SetHints(uint32_t node, uint8_t hints, std::string_view sidecarName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (node < nodes_.size()) SetHintsLocked(node, hints, sidecarName);
+  if (Valid(node)) SetHintsLocked(node, hints, sidecarName);
 }
 
 void PathNodeTable::SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName) {
-  nodes_[node].hints = hints;
+  std::atomic_ref<uint8_t>(NodeAt(node).hints).store(hints, std::memory_order_relaxed);
   if (!sidecarName.empty()) sidecarNames_[node] = std::string(sidecarName);
   else if (!sidecarNames_.empty()) sidecarNames_.erase(node);
 }
@@ -134,30 +151,24 @@ std::string PathNodeTable::SidecarName(uint32_t node) const {
 }
 
 uint8_t PathNodeTable::Hints(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return node < nodes_.size() ? nodes_[node].hints : 0;
+  if (!Valid(node)) return 0;
+  // Only this byte of a record ever changes, and only through atomic_ref.
+  return std::atomic_ref<uint8_t>(const_cast<uint8_t &>(NodeAt(node).hints)).load(std::memory_order_relaxed);
 }
 
-uint32_t PathNodeTable::Parent(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return node < nodes_.size() ? nodes_[node].parent : kNone;
-}
+uint32_t PathNodeTable::Parent(uint32_t node) const { return Valid(node) ? NodeAt(node).parent : kNone; }
 
-std::string PathNodeTable::Name(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return node < nodes_.size() ? std::string(NameLocked(node)) : std::string();
-}
+std::string PathNodeTable::Name(uint32_t node) const { return Valid(node) ? std::string(NameOf(node)) : std::string(); }
 
 std::string PathNodeTable::Path(uint32_t node) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (node >= nodes_.size()) return {};
+  if (!Valid(node)) return {};
   if (node == kRoot) return "/";
   size_t length = 0;
-  for (uint32_t n = node; n != kRoot; n = nodes_[n].parent) length += 1 + nodes_[n].nameLength;
+  for (uint32_t n = node; n != kRoot; n = NodeAt(n).parent) length += 1 + NodeAt(n).nameLength;
   std::string path(length, '/');
   size_t end = length;
-  for (uint32_t n = node; n != kRoot; n = nodes_[n].parent) {
-    std::string_view name = NameLocked(n);
+  for (uint32_t n = node; n != kRoot; n = NodeAt(n).parent) {
+    std::string_view name = NameOf(n);
     end -= name.size();
     std::memcpy(path.data() + end, name.data(), name.size());
     end -= 1;  // the '/' already there
@@ -165,14 +176,12 @@ std::string PathNodeTable::Path(uint32_t node) const {
   return path;
 }
 
-size_t PathNodeTable::Size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return nodes_.size();
-}
+size_t PathNodeTable::Size() const { return count_.load(std::memory_order_acquire); }
 
 size_t PathNodeTable::MemoryBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return nodes_.capacity() * sizeof(Node) + slots_.capacity() * sizeof(uint32_t) +
+  return ownedBlocks_.size() * (size_t(1) << kNodeBlockBits) * sizeof(Node) + sizeof nodeBlocks_ +
+         ownedBlocks_.capacity() * sizeof(ownedBlocks_[0]) + slots_.capacity() * sizeof(uint32_t) +
          chunks_.size() * kChunkSize + chunks_.capacity() * sizeof(chunks_[0]);
 }
 

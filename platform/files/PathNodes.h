@@ -5,11 +5,14 @@
 // removed, and their numbers stay valid for the life of the process, so an
 // FSRef can carry a node number and rebuild its path when it is used.
 //
-// Memory per node is a 16-byte record (up to 32 while the vector has room to
-// grow) and 5 to 11 bytes of hash slots, plus the name itself: a walk over a
-// million files costs some 25 to 45 MB beyond the names. Thread-safe.
+// Memory per node is a 16-byte record and 5 to 11 bytes of hash slots, plus
+// the name itself: a walk over a million files costs some 25 to 35 MB beyond
+// the names. Thread-safe. Records and names never move once written, so the
+// readers (Valid, Parent, Name, Path, Hints) take no lock: a walk asks them
+// several times for every item, and only interning and SetHints serialise.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +46,7 @@ class PathNodeTable {
   // ("//") are skipped.
   uint32_t InternPath(std::string_view absolutePath);
 
-  bool Valid(uint32_t node) const;
+  bool Valid(uint32_t node) const { return node < count_.load(std::memory_order_acquire); }
   // kNone for the root or an unknown node.
   uint32_t Parent(uint32_t node) const;
   // The last component; "" for the root or an unknown node.
@@ -79,25 +82,45 @@ class PathNodeTable {
 
  private:
   struct Node {
-    uint64_t nameOffset;  // chunk << kChunkBits | offset within the chunk
+    const char *name;  // in a name chunk; unused for the root
     uint32_t parent;
     uint16_t nameLength;
-    uint8_t hints;  // in the record's padding: no extra memory
+    // In the record's padding: no extra memory. Read and written through
+    // std::atomic_ref, as a listing may set it while another thread reads.
+    uint8_t hints;
   };
   static constexpr unsigned kChunkBits = 20;  // 1 MiB name chunks, never moved
   static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
+  // Records come in blocks of 2^18 (4 MiB, touched only as filled) that
+  // never move; the directory has room for every node number.
+  static constexpr unsigned kNodeBlockBits = 18;
+  static constexpr uint32_t kNodeBlockMask = (uint32_t(1) << kNodeBlockBits) - 1;
+  static constexpr size_t kNodeBlocks = (size_t(1) << 32) >> kNodeBlockBits;
 
-  std::string_view NameLocked(uint32_t node) const;
-  uint64_t HashOf(uint32_t parent, std::string_view name) const;
+  // The record of a node below count_.
+  const Node &NodeAt(uint32_t node) const {
+    return nodeBlocks_[node >> kNodeBlockBits].load(std::memory_order_relaxed)[node & kNodeBlockMask];
+  }
+  Node &NodeAt(uint32_t node) {
+    return nodeBlocks_[node >> kNodeBlockBits].load(std::memory_order_relaxed)[node & kNodeBlockMask];
+  }
+  std::string_view NameOf(uint32_t node) const {
+    const Node &n = NodeAt(node);
+    return std::string_view(n.name, n.nameLength);
+  }
+  static uint64_t HashOf(uint32_t parent, std::string_view name);
   uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
   void GrowSlotsLocked();
   void SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName);
 
   mutable std::mutex mutex_;
-  std::vector<Node> nodes_;
-  // nodes_.size(), readable without the lock: nodes are never removed, so
-  // a node below it stays valid (every ref checks its node).
-  std::atomic<uint32_t> count_{1};
+  // Records in use, readable without the lock: a record is written, then
+  // counted (release), so a reader that sees a node below the count (acquire)
+  // sees its record and block. Nodes are never removed, so a node below it
+  // stays valid (every ref checks its node).
+  std::atomic<uint32_t> count_{0};
+  std::array<std::atomic<Node *>, kNodeBlocks> nodeBlocks_{};
+  std::vector<std::unique_ptr<Node[]>> ownedBlocks_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
   std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
