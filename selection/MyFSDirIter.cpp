@@ -23,8 +23,8 @@ static void ClearCache(MyFSDirIter iter) {
 }
 
 // Room in the snapshot for `more` entries past the last one; false when
-// memory runs out. The block doubles, so a listing costs a few reallocations
-// in all rather than some per entry.
+// memory runs out. The block is a CFData that grows by doubling, so a listing
+// costs a few reallocations in all rather than some per entry.
 static bool ReserveRefs(MyFSDirIter iter, SInt32 more) {
   if (iter->refCapacity - iter->refCount >= more) return true;
   // The index must be able to pass the last entry without reaching kMyFSDirIterEnded.
@@ -32,18 +32,31 @@ static bool ReserveRefs(MyFSDirIter iter, SInt32 more) {
   const SInt64 needed = SInt64(iter->refCount) + more;
   if (needed > limit) return false;
   const SInt64 wanted = std::min(limit, std::max({needed, SInt64(iter->refCapacity) * 2, SInt64(16)}));
-  void *bigger = realloc(iter->refs, size_t(wanted) * sizeof(FSRef));
-  if (bigger == nullptr) return false;
-  iter->refs = static_cast<FSRef *>(bigger);
+  const CFIndex bytes = CFIndex(wanted) * CFIndex(sizeof(FSRef));
+  CFDataSetLength(iter->refBlock, bytes);
+  if (CFDataGetLength(iter->refBlock) != bytes) return false;  // left as it was
+  iter->refs = reinterpret_cast<FSRef *>(CFDataGetMutableBytePtr(iter->refBlock));
   iter->refCapacity = SInt32(wanted);
   return true;
+}
+
+// A snapshot with no entries yet, or NULL when memory runs out.
+static MyFSDirIter NewSnapshot() {
+  auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
+  if (iter == nullptr) return nullptr;
+  iter->refBlock = CFDataCreateMutable(kCFAllocatorDefault, 0);
+  if (iter->refBlock == nullptr) {
+    free(iter);
+    return nullptr;
+  }
+  return iter;
 }
 
 OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *outIter) {
   if (outIter == nullptr) return paramErr;
   *outIter = nullptr;
   if (context == nullptr) return paramErr;
-  auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
+  MyFSDirIter iter = NewSnapshot();
   if (iter == nullptr) return memFullErr;
   UInt32 count = MyCMContextGetItemCount(context);
   for (UInt32 i = 1; i <= count; i++) {
@@ -61,7 +74,7 @@ OSStatus MyFSDirIterCreateWithContext(MyCMContextRecord *context, MyFSDirIter *o
 
 // The folder's listing, read into a new iterator.
 static OSStatus ListFolder(const FSRef *folder, MyFSDirIter *outIter) {
-  auto *iter = static_cast<MyFSDirIter>(calloc(1, sizeof(MyFSDirIterRecord)));
+  MyFSDirIter iter = NewSnapshot();
   if (iter == nullptr) return memFullErr;
   FSIterator listing = nullptr;
   OSStatus err = FSOpenIterator(folder, kFSIterateFlat, &listing);
@@ -114,7 +127,7 @@ OSStatus MyFSDirIterCreateEntered(const FSRef *folder, MyFSDirIter *outIter) {
 
 OSStatus MyFSDirIterDispose(MyFSDirIter iter) {
   if (iter == nullptr) return noErr;
-  free(iter->refs);
+  if (iter->refBlock != nullptr) CFRelease(iter->refBlock);
   free(iter);
   return noErr;
 }

@@ -11,11 +11,12 @@
 struct MyCMContextRecord;
 
 struct MyFSDirIterRecord {
-  FSRef *refs;         // the entries in walk order, one malloc'd block; owned
-  SInt32 refCount;     // entries in refs
-  SInt32 refCapacity;  // entries refs has room for
-  SInt32 index;        // -1 before the first entry, 2147483647 after the last
-  FSRef *currentRef;   // points at the current entry in refs, or NULL
+  CFMutableDataRef refBlock;  // holds the entries; owned
+  FSRef *refs;                // the entries in walk order, in refBlock
+  SInt32 refCount;            // entries in refs
+  SInt32 refCapacity;         // entries refs has room for
+  SInt32 index;               // -1 before the first entry, 2147483647 after the last
+  FSRef *currentRef;          // points at the current entry in refs, or NULL
   UInt32 itemInfoFlags;
   UInt8 userAccess;
   Boolean isContainer;
