@@ -13,18 +13,6 @@ PathNodeTable::PathNodeTable() {
   slots_.assign(1024, kNone);
 }
 
-namespace {
-
-uint64_t Mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdull;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ull;
-  return h ^ (h >> 33);
-}
-
-}  // namespace
-
 uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
   // Eight bytes of the name at a time: a walk hashes every name it lists.
   uint64_t h = (uint64_t(parent) << 16 | name.size()) * 0x9E3779B97F4A7C15ull;
@@ -41,7 +29,7 @@ uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
     std::memcpy(&word, p, left);
     h = (h ^ word) * 0x9E3779B97F4A7C15ull;
   }
-  return Mix(h);
+  return MixBits(h);
 }
 
 void PathNodeTable::GrowSlotsLocked() {

@@ -25,6 +25,16 @@
 
 namespace tv::files {
 
+// Spreads the bits of x over the whole word (the splitmix64 finaliser):
+// the last step of the hashes of names and refs.
+inline uint64_t MixBits(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
 class PathNodeTable {
  public:
   static constexpr uint32_t kRoot = 0;

@@ -40,20 +40,12 @@ uint64_t RefKey() {
   return key;
 }
 
-uint64_t Mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
 uint64_t CheckValue(const UInt8 *bytes) {
   uint64_t h = RefKey();
   for (size_t i = 0; i < kCheckOffset; i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes + i, 8);
-    h = Mix(h ^ word);
+    h = MixBits(h ^ word);
   }
   return h;
 }
