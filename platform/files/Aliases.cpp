@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "platform/MacMemory.h"
 #include "platform/files/Errors.h"
+#include "platform/files/PathNodes.h"
 #include "platform/files/Refs.h"
 
 namespace tv::files {
@@ -80,15 +81,13 @@ OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlia
     // its entries gives the inode kUnlistedInode, as it names its item.
     RefFields fields;
     OSStatus result = DecodeRef(target, &fields);
-    ItemLocation where;
-    ItemStat st;
+    // Only the path is kept: the item is not reached, so no folder is opened.
+    std::string path;
     if (result == noErr) {
-      result = LocateNode(fields.node, &where, FromListing(fields));
-      st.st.st_dev = dev_t(fields.device);
-      st.st.st_ino = ino_t(fields.inode);
+      path = PathNodes().Path(fields.node);
+      if (path.empty()) result = errFSBadFSRef;  // a node never made
     }
-    if (result == noErr)
-      result = NewAliasHandle(AliasRecord{uint64_t(st.st.st_dev), uint64_t(st.st.st_ino), where.fullPath}, inAlias);
+    if (result == noErr) result = NewAliasHandle(AliasRecord{fields.device, fields.inode, std::move(path)}, inAlias);
     return result;
   }));
 }

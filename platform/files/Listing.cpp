@@ -180,7 +180,7 @@ bool FolderIgnoresCase(int fd, std::string_view itemName) {
 
 bool IsVolumeRoot(const ItemLocation &where, const struct stat &st) {
   if (!S_ISDIR(st.st_mode)) return false;
-  if (where.isRoot() || IsMountPoint(where.fullPath)) return true;
+  if (where.isRoot() || IsMountPoint(where.FullPath())) return true;
   ItemStat parent;
   return StatItemAt(where.dirFd, where.folderPath.c_str(), &parent) == 0 && parent.st.st_dev != st.st_dev;
 }
@@ -316,7 +316,7 @@ OSStatus ListFolderRemovingLeftovers(const ItemLocation &where, const ItemStat &
   struct statfs sfs {};
   const bool volumeKnown = sys::Fstatfs(dir.fd, &sfs) == 0;
   const bool statAll = !volumeKnown || !ReportsInodes(sfs);
-  const std::vector<std::string> mounts = MountPointsIn(where.fullPath);
+  const std::vector<std::string> mounts = MountPointsIn(where.FullPath());
   if (statAll || !mounts.empty()) {
     std::vector<FolderEntry> checked;
     checked.reserve(visible.size());

@@ -11,6 +11,7 @@ PathNodeTable::PathNodeTable() {
   NodeAt(kRoot) = Node{nullptr, kNone, 0, 0};
   count_.store(1, std::memory_order_release);
   slots_.assign(1024, kNone);
+  tags_.assign(1024, 0);
 }
 
 uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
@@ -34,22 +35,29 @@ uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
 
 void PathNodeTable::GrowSlotsLocked() {
   std::vector<uint32_t> bigger(slots_.size() * 2, kNone);
+  std::vector<uint8_t> biggerTags(bigger.size(), 0);
   size_t mask = bigger.size() - 1;
   const uint32_t count = count_.load(std::memory_order_relaxed);
   for (uint32_t node = 1; node < count; node++) {
-    size_t i = HashOf(NodeAt(node).parent, NameOf(node)) & mask;
+    const uint64_t h = HashOf(NodeAt(node).parent, NameOf(node));
+    size_t i = h & mask;
     while (bigger[i] != kNone) i = (i + 1) & mask;
     bigger[i] = node;
+    biggerTags[i] = TagOf(h);
   }
   slots_.swap(bigger);
+  tags_.swap(biggerTags);
 }
 
 uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) {
   size_t mask = slots_.size() - 1;
-  size_t i = HashOf(parent, name) & mask;
+  const uint64_t h = HashOf(parent, name);
+  const uint8_t tag = TagOf(h);
+  size_t i = h & mask;
+  // The tag spares most probes a look at a record and its name.
   for (; slots_[i] != kNone; i = (i + 1) & mask) {
     uint32_t node = slots_[i];
-    if (NodeAt(node).parent == parent && NameOf(node) == name) return node;
+    if (tags_[i] == tag && NodeAt(node).parent == parent && NameOf(node) == name) return node;
   }
   const uint32_t node = count_.load(std::memory_order_relaxed);
   if (node >= kNone - 1) throw std::bad_alloc();
@@ -68,6 +76,7 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   NodeAt(node) = Node{stored, parent, uint16_t(name.size()), 0};
   count_.store(node + 1, std::memory_order_release);
   slots_[i] = node;
+  tags_[i] = tag;
   // Keep the load under 3/4 so that probes stay short.
   if (size_t(node + 1) * 4 > slots_.size() * 3) GrowSlotsLocked();
   return node;
@@ -169,7 +178,7 @@ size_t PathNodeTable::Size() const { return count_.load(std::memory_order_acquir
 size_t PathNodeTable::MemoryBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return ownedBlocks_.size() * (size_t(1) << kNodeBlockBits) * sizeof(Node) + sizeof nodeBlocks_ +
-         ownedBlocks_.capacity() * sizeof(ownedBlocks_[0]) + slots_.capacity() * sizeof(uint32_t) +
+         ownedBlocks_.capacity() * sizeof(ownedBlocks_[0]) + slots_.capacity() * sizeof(uint32_t) + tags_.capacity() +
          chunks_.size() * kChunkSize + chunks_.capacity() * sizeof(chunks_[0]);
 }
 

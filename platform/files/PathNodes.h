@@ -5,8 +5,8 @@
 // removed, and their numbers stay valid for the life of the process, so an
 // FSRef can carry a node number and rebuild its path when it is used.
 //
-// Memory per node is a 16-byte record and 5 to 11 bytes of hash slots, plus
-// the name itself: a walk over a million files costs some 25 to 35 MB beyond
+// Memory per node is a 16-byte record and 7 to 14 bytes of hash slots and tags, plus
+// the name itself: a walk over a million files costs some 25 to 38 MB beyond
 // the names. Thread-safe. Records and names never move once written, so the
 // readers (Valid, Parent, Name, Path, Hints) take no lock: a walk asks them
 // several times for every item, and only interning and SetHints serialise.
@@ -119,6 +119,7 @@ class PathNodeTable {
     return std::string_view(n.name, n.nameLength);
   }
   static uint64_t HashOf(uint32_t parent, std::string_view name);
+  static uint8_t TagOf(uint64_t hash) { return uint8_t(hash >> 56); }
   uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
   void GrowSlotsLocked();
   void SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName);
@@ -134,6 +135,7 @@ class PathNodeTable {
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
   std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
+  std::vector<uint8_t> tags_;      // for each slot, the top byte of its node's hash
   std::unordered_map<uint32_t, std::string> sidecarNames_;  // rare: only where case is ignored
 };
 

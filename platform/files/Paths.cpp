@@ -34,8 +34,8 @@ OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize) {
     ItemLocation where;
     OSStatus result = ResolveRef(ref, &where, nullptr);
     // Never a cut path: one that does not fit is a status.
-    if (result == noErr && where.fullPath.size() + 1 > maxPathSize) result = errFSBadBuffer;
-    if (result == noErr) std::memcpy(path, where.fullPath.c_str(), where.fullPath.size() + 1);
+    if (result == noErr && where.FullPath().size() + 1 > maxPathSize) result = errFSBadBuffer;
+    if (result == noErr) std::memcpy(path, where.FullPath().c_str(), where.FullPath().size() + 1);
     return result;
   }));
 }

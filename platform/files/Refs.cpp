@@ -171,11 +171,16 @@ ItemLocation &ItemLocation::operator=(ItemLocation &&other) noexcept {
     itemPath = std::move(other.itemPath);
     folderPath = std::move(other.folderPath);
     name = std::move(other.name);
-    fullPath = std::move(other.fullPath);
+    fullPath_ = std::move(other.fullPath_);
     node = other.node;
     folder = std::move(other.folder);
   }
   return *this;
+}
+
+const std::string &ItemLocation::FullPath() const {
+  if (fullPath_.empty()) fullPath_ = PathNodes().Path(node);
+  return fullPath_;
 }
 
 std::string ItemLocation::SiblingPath(std::string_view sibling) const {
@@ -186,30 +191,33 @@ std::string ItemLocation::SiblingPath(std::string_view sibling) const {
 }
 
 OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed) {
+  if (!PathNodes().Valid(node)) return errFSBadFSRef;  // a node never made
   ItemLocation result;
   result.node = node;
-  result.fullPath = PathNodes().Path(node);  // "" for a node never made
-  if (result.fullPath.empty()) return errFSBadFSRef;
   if (node == PathNodeTable::kRoot) {
     result.itemPath = result.folderPath = "/";
     result.name = ".";
     *loc = std::move(result);
     return noErr;
   }
-  // The name is the path's last component (a name holds no '/'), the
-  // folder's path the item's without it.
-  const size_t cut = result.fullPath.rfind('/');
-  result.name.assign(result.fullPath, cut + 1);
   if (auto open = listed ? ListedFolder(PathNodes().Parent(node)) : nullptr) {
     result.folder = std::move(open);
-  } else if (result.fullPath.size() < PATH_MAX) {
-    result.itemPath = result.fullPath;
-    if (cut == 0) result.folderPath = "/";
-    else result.folderPath.assign(result.fullPath, 0, cut);
+    result.name = PathNodes().Name(node);
   } else {
-    int fd = OpenFolderChain(cut == 0 ? std::string("/") : result.fullPath.substr(0, cut));
-    if (fd < 0) return StatusOfStat(-fd);
-    result.folder = std::make_shared<const FolderDescriptor>(fd);
+    // The name is the path's last component (a name holds no '/'), the
+    // folder's path the item's without it.
+    const std::string &fullPath = result.FullPath();
+    const size_t cut = fullPath.rfind('/');
+    result.name.assign(fullPath, cut + 1);
+    if (fullPath.size() < PATH_MAX) {
+      result.itemPath = fullPath;
+      if (cut == 0) result.folderPath = "/";
+      else result.folderPath.assign(fullPath, 0, cut);
+    } else {
+      int fd = OpenFolderChain(cut == 0 ? std::string("/") : fullPath.substr(0, cut));
+      if (fd < 0) return StatusOfStat(-fd);
+      result.folder = std::make_shared<const FolderDescriptor>(fd);
+    }
   }
   if (result.folder) {
     result.dirFd = result.folder->fd();

@@ -90,14 +90,20 @@ class ItemLocation {
   std::string itemPath;    // the item, from dirFd
   std::string folderPath;  // its folder, from dirFd
   std::string name;        // the item's name in its folder
-  std::string fullPath;    // the absolute path, which may be longer than PATH_MAX
   uint32_t node = 0;
   std::shared_ptr<const FolderDescriptor> folder;  // null with AT_FDCWD
+
+  // The absolute path, which may be longer than PATH_MAX: made when first
+  // asked, as an item reached from its folder needs none.
+  const std::string &FullPath() const;
 
   bool isRoot() const { return node == 0; }
   // Another entry of the item's folder (a "._name" sidecar, a temporary
   // file), from dirFd.
   std::string SiblingPath(std::string_view sibling) const;
+
+ private:
+  mutable std::string fullPath_;
 };
 
 // Sets up *loc for a node. A status when the folder chain cannot be opened.

@@ -289,7 +289,7 @@ TEST_F(LongPathTest, LocationsReachTheItemAndItsSidecarBeyondPathMax) {
   ASSERT_STATUS(noErr, tv::files::ResolveRef(&ref, &where, &st));
   EXPECT_GE(where.dirFd, 0);
   EXPECT_EQ("a-file", where.name);
-  EXPECT_EQ(deep + "/a-file", where.fullPath);
+  EXPECT_EQ(deep + "/a-file", where.FullPath());
   // The sidecar, through the folder descriptor.
   struct stat sidecar;
   EXPECT_EQ(0, fstatat(where.dirFd, where.SiblingPath("._a-file").c_str(), &sidecar, AT_SYMLINK_NOFOLLOW));

@@ -19,7 +19,7 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef alloc, const FSRef *ref) {
     std::string path;
     bool folder = false;
     if (ResolveRef(ref, &where, &st) == noErr) {
-      path = std::move(where.fullPath);
+      path = std::move(where.FullPath());
       folder = S_ISDIR(st.st.st_mode);
     } else {
       // Moved, deleted or replaced since the ref was made: the item is
