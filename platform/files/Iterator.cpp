@@ -1,5 +1,6 @@
 // FSOpenIterator, FSGetCatalogInfoBulk and FSCloseIterator: a flat listing
 // read once, when the iterator is opened, and handed out in name order.
+#include <algorithm>
 #include <dirent.h>
 #include <memory>
 #include <mutex>
@@ -119,29 +120,44 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
   ItemCount count = 0;
   PathNodeTable &nodes = PathNodes();
   try {
-    while (count < maximumObjects && iterator->next < iterator->entries.size()) {
-      const FolderEntry &e = iterator->entries[iterator->next++];
-      uint32_t node = nodes.InternWithHints(iterator->folderNode, e.name,
-                                            PathNodeTable::kHintListed |
-                                                (e.hasSidecar ? PathNodeTable::kHintSidecar : 0) |
-                                                (e.onFolderVolume ? PathNodeTable::kHintOnFolderVolume : 0),
-                                            e.sidecarName);
-      if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
-      FSRef ref = EncodeRef(RefFields{e.device, e.inode, node, ListedKindOf(e.type)});
-      if (catalogInfos && whichInfo != kFSCatInfoNone) {
-        ItemLocation where;
-        ItemStat st;
-        OSStatus r = ResolveRef(&ref, &where, &st);
-        if (r == noErr) r = ReadCatalogInfo(where, st, whichInfo, &catalogInfos[count]);
-        if (r == fnfErr) continue;
-        if (r != noErr) {
-          result = r;
-          break;
-        }
+    // The names of a batch are interned together, a group at a time.
+    constexpr size_t kGroup = 64;
+    PathNodeTable::ListedName listed[kGroup];
+    uint32_t groupNodes[kGroup];
+    bool stopped = false;
+    while (!stopped && count < maximumObjects && iterator->next < iterator->entries.size()) {
+      const size_t first = iterator->next;
+      const size_t take = std::min({kGroup, size_t(maximumObjects - count), iterator->entries.size() - first});
+      for (size_t j = 0; j < take; j++) {
+        const FolderEntry &e = iterator->entries[first + j];
+        listed[j] = {e.name,
+                     uint8_t(PathNodeTable::kHintListed | (e.hasSidecar ? PathNodeTable::kHintSidecar : 0) |
+                             (e.onFolderVolume ? PathNodeTable::kHintOnFolderVolume : 0)),
+                     e.sidecarName};
       }
-      if (refs) refs[count] = ref;
-      if (names) UniStrFromName(e.name, &names[count]);
-      count++;
+      nodes.InternListed(iterator->folderNode, listed, take, groupNodes);
+      for (size_t j = 0; j < take && !stopped; j++) {
+        const FolderEntry &e = iterator->entries[first + j];
+        iterator->next = first + j + 1;
+        const uint32_t node = groupNodes[j];
+        if (node == PathNodeTable::kNone) continue;  // not a name a path can hold
+        FSRef ref = EncodeRef(RefFields{e.device, e.inode, node, ListedKindOf(e.type)});
+        if (catalogInfos && whichInfo != kFSCatInfoNone) {
+          ItemLocation where;
+          ItemStat st;
+          OSStatus r = ResolveRef(&ref, &where, &st);
+          if (r == noErr) r = ReadCatalogInfo(where, st, whichInfo, &catalogInfos[count]);
+          if (r == fnfErr) continue;
+          if (r != noErr) {
+            result = r;
+            stopped = true;
+            break;
+          }
+        }
+        if (refs) refs[count] = ref;
+        if (names) UniStrFromName(e.name, &names[count]);
+        count++;
+      }
     }
   } catch (const std::bad_alloc &) {
     result = memFullErr;

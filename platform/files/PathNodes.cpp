@@ -1,5 +1,6 @@
 #include "platform/files/PathNodes.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tv::files {
@@ -10,8 +11,7 @@ PathNodeTable::PathNodeTable() {
   nodeBlocks_[0].store(ownedBlocks_.back().get(), std::memory_order_relaxed);
   NodeAt(kRoot) = Node{nullptr, kNone, 0, 0};
   count_.store(1, std::memory_order_release);
-  slots_.assign(1024, kNone);
-  tags_.assign(1024, 0);
+  slots_.assign(1024, Slot{kNone, 0});
 }
 
 uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
@@ -34,30 +34,26 @@ uint64_t PathNodeTable::HashOf(uint32_t parent, std::string_view name) {
 }
 
 void PathNodeTable::GrowSlotsLocked() {
-  std::vector<uint32_t> bigger(slots_.size() * 2, kNone);
-  std::vector<uint8_t> biggerTags(bigger.size(), 0);
+  // The slots keep their hashes: growing reads no record and no name.
+  std::vector<Slot> bigger(slots_.size() * 2, Slot{kNone, 0});
   size_t mask = bigger.size() - 1;
-  const uint32_t count = count_.load(std::memory_order_relaxed);
-  for (uint32_t node = 1; node < count; node++) {
-    const uint64_t h = HashOf(NodeAt(node).parent, NameOf(node));
-    size_t i = h & mask;
-    while (bigger[i] != kNone) i = (i + 1) & mask;
-    bigger[i] = node;
-    biggerTags[i] = TagOf(h);
+  for (const Slot &slot : slots_) {
+    if (slot.node == kNone) continue;
+    size_t i = slot.hash & mask;
+    while (bigger[i].node != kNone) i = (i + 1) & mask;
+    bigger[i] = slot;
   }
   slots_.swap(bigger);
-  tags_.swap(biggerTags);
 }
 
-uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) {
+uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name, uint32_t h) {
   size_t mask = slots_.size() - 1;
-  const uint64_t h = HashOf(parent, name);
-  const uint8_t tag = TagOf(h);
   size_t i = h & mask;
-  // The tag spares most probes a look at a record and its name.
-  for (; slots_[i] != kNone; i = (i + 1) & mask) {
-    uint32_t node = slots_[i];
-    if (tags_[i] == tag && NodeAt(node).parent == parent && NameOf(node) == name) return node;
+  // The hash in the slot spares nearly every probe a look at a record and
+  // its name.
+  for (; slots_[i].node != kNone; i = (i + 1) & mask) {
+    const uint32_t node = slots_[i].node;
+    if (slots_[i].hash == h && NodeAt(node).parent == parent && NameOf(node) == name) return node;
   }
   const uint32_t node = count_.load(std::memory_order_relaxed);
   if (node >= kNone - 1) throw std::bad_alloc();
@@ -75,8 +71,7 @@ uint32_t PathNodeTable::FindOrAddLocked(uint32_t parent, std::string_view name) 
   chunkUsed_ += name.size();
   NodeAt(node) = Node{stored, parent, uint16_t(name.size()), 0};
   count_.store(node + 1, std::memory_order_release);
-  slots_[i] = node;
-  tags_[i] = tag;
+  slots_[i] = Slot{node, h};
   // Keep the load under 3/4 so that probes stay short.
   if (size_t(node + 1) * 4 > slots_.size() * 3) GrowSlotsLocked();
   return node;
@@ -95,17 +90,38 @@ uint32_t PathNodeTable::Intern(uint32_t parent, std::string_view name) {
   if (!IsComponent(name)) return kNone;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Valid(parent)) return kNone;
-  return FindOrAddLocked(parent, name);
+  return FindOrAddLocked(parent, name, uint32_t(HashOf(parent, name)));
 }
 
 uint32_t PathNodeTable::InternWithHints(uint32_t parent, std::string_view name, uint8_t hints,
                                         std::string_view sidecarName) {
-  if (!IsComponent(name)) return kNone;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!Valid(parent)) return kNone;
-  const uint32_t node = FindOrAddLocked(parent, name);
-  SetHintsLocked(node, hints, sidecarName);
+  const ListedName entry{name, hints, sidecarName};
+  uint32_t node = kNone;
+  InternListed(parent, &entry, 1, &node);
   return node;
+}
+
+void PathNodeTable::InternListed(uint32_t parent, const ListedName *entries, size_t n, uint32_t *nodes) {
+  // Hashed in groups small enough for their slots to stay in the cache
+  // between the prefetch and the look.
+  constexpr size_t kGroup = 16;
+  uint32_t hashes[kGroup];
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool parentValid = Valid(parent);
+  for (size_t first = 0; first < n; first += kGroup) {
+    const size_t end = std::min(n, first + kGroup);
+    for (size_t i = first; i < end; i++) {
+      hashes[i - first] = uint32_t(HashOf(parent, entries[i].name));
+      __builtin_prefetch(&slots_[hashes[i - first] & (slots_.size() - 1)]);
+    }
+    for (size_t i = first; i < end; i++) {
+      const ListedName &e = entries[i];
+      nodes[i] = kNone;
+      if (!parentValid || !IsComponent(e.name)) continue;
+      nodes[i] = FindOrAddLocked(parent, e.name, hashes[i - first]);
+      SetHintsLocked(nodes[i], e.hints, e.sidecarName);
+    }
+  }
 }
 
 uint32_t PathNodeTable::InternPath(std::string_view path) {
@@ -178,7 +194,7 @@ size_t PathNodeTable::Size() const { return count_.load(std::memory_order_acquir
 size_t PathNodeTable::MemoryBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return ownedBlocks_.size() * (size_t(1) << kNodeBlockBits) * sizeof(Node) + sizeof nodeBlocks_ +
-         ownedBlocks_.capacity() * sizeof(ownedBlocks_[0]) + slots_.capacity() * sizeof(uint32_t) + tags_.capacity() +
+         ownedBlocks_.capacity() * sizeof(ownedBlocks_[0]) + slots_.capacity() * sizeof(Slot) +
          chunks_.size() * kChunkSize + chunks_.capacity() * sizeof(chunks_[0]);
 }
 

@@ -5,8 +5,8 @@
 // removed, and their numbers stay valid for the life of the process, so an
 // FSRef can carry a node number and rebuild its path when it is used.
 //
-// Memory per node is a 16-byte record and 7 to 14 bytes of hash slots and tags, plus
-// the name itself: a walk over a million files costs some 25 to 38 MB beyond
+// Memory per node is a 16-byte record and 11 to 22 bytes of hash slots, plus
+// the name itself: a walk over a million files costs some 27 to 38 MB beyond
 // the names. Thread-safe. Records and names never move once written, so the
 // readers (Valid, Parent, Name, Path, Hints) take no lock: a walk asks them
 // several times for every item, and only interning and SetHints serialise.
@@ -51,6 +51,16 @@ class PathNodeTable {
   // Intern, then SetHints on the node, under one lock (a listing does both
   // for each of its entries).
   uint32_t InternWithHints(uint32_t parent, std::string_view name, uint8_t hints, std::string_view sidecarName);
+  // InternWithHints for each of the n entries of a listing of parent, under
+  // one lock: nodes[i] is the node of names[i] (kNone where it is not one
+  // component). The slots of all the names are fetched from memory together
+  // rather than waited for one after another.
+  struct ListedName {
+    std::string_view name;
+    uint8_t hints;
+    std::string_view sidecarName;
+  };
+  void InternListed(uint32_t parent, const ListedName *entries, size_t n, uint32_t *nodes);
   // The node of an absolute, already canonical path ("/a/b"); kNone for a
   // relative path or one with "." or ".." components. Empty components
   // ("//") are skipped.
@@ -119,8 +129,7 @@ class PathNodeTable {
     return std::string_view(n.name, n.nameLength);
   }
   static uint64_t HashOf(uint32_t parent, std::string_view name);
-  static uint8_t TagOf(uint64_t hash) { return uint8_t(hash >> 56); }
-  uint32_t FindOrAddLocked(uint32_t parent, std::string_view name);
+  uint32_t FindOrAddLocked(uint32_t parent, std::string_view name, uint32_t hash);
   void GrowSlotsLocked();
   void SetHintsLocked(uint32_t node, uint8_t hints, std::string_view sidecarName);
 
@@ -134,8 +143,11 @@ class PathNodeTable {
   std::vector<std::unique_ptr<Node[]>> ownedBlocks_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   size_t chunkUsed_ = kChunkSize;  // bytes used in the last chunk
-  std::vector<uint32_t> slots_;    // node numbers, kNone when empty; power-of-two size
-  std::vector<uint8_t> tags_;      // for each slot, the top byte of its node's hash
+  struct Slot {
+    uint32_t node;  // kNone when empty
+    uint32_t hash;  // the low half of the node's hash, which places it
+  };
+  std::vector<Slot> slots_;  // power-of-two size
   std::unordered_map<uint32_t, std::string> sidecarNames_;  // rare: only where case is ignored
 };
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace tv::files;
 
 TEST(PathNodeTableTest, InternsEachNameOncePerParentAndRebuildsPaths) {
@@ -31,6 +34,21 @@ TEST(PathNodeTableTest, RefusesWhatIsNotOneComponent) {
   EXPECT_FALSE(t.Valid(99));
   EXPECT_EQ("", t.Path(99));
   EXPECT_EQ(PathNodeTable::kNone, t.Parent(99));
+  // A listing interned as a batch: the table grows partway, bad names are
+  // left out in place, and each node is the one Intern gives.
+  std::vector<std::string> names;
+  for (int i = 0; i < 3000; i++) names.push_back(i % 700 == 0 ? std::string("..") : "n" + std::to_string(i));
+  std::vector<PathNodeTable::ListedName> listed;
+  for (const std::string &n : names) listed.push_back({n, PathNodeTable::kHintListed, {}});
+  std::vector<uint32_t> nodes(names.size());
+  const uint32_t folder = t.Intern(PathNodeTable::kRoot, "folder");
+  t.InternListed(folder, listed.data(), listed.size(), nodes.data());
+  for (size_t i = 0; i < names.size(); i++) {
+    EXPECT_EQ(nodes[i], i % 700 == 0 ? PathNodeTable::kNone : t.Intern(folder, names[i])) << names[i];
+    if (nodes[i] != PathNodeTable::kNone) {
+      EXPECT_EQ(PathNodeTable::kHintListed, t.Hints(nodes[i]));
+    }
+  }
 }
 
 TEST(PathNodeTableTest, KeepsNamesOfAnyByteValueAndMaximalLength) {
