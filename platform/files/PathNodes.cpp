@@ -93,14 +93,6 @@ uint32_t PathNodeTable::Intern(uint32_t parent, std::string_view name) {
   return FindOrAddLocked(parent, name, uint32_t(HashOf(parent, name)));
 }
 
-uint32_t PathNodeTable::InternWithHints(uint32_t parent, std::string_view name, uint8_t hints,
-                                        std::string_view sidecarName) {
-  const ListedName entry{name, hints, sidecarName};
-  uint32_t node = kNone;
-  InternListed(parent, &entry, 1, &node);
-  return node;
-}
-
 void PathNodeTable::InternListed(uint32_t parent, const ListedName *entries, size_t n, uint32_t *nodes) {
   // Hashed in groups small enough for their slots to stay in the cache
   // between the prefetch and the look.

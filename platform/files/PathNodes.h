@@ -48,12 +48,9 @@ class PathNodeTable {
   // non-empty component without '/' and not "." or ".."; kNone otherwise.
   // Throws std::bad_alloc when memory runs out.
   uint32_t Intern(uint32_t parent, std::string_view name);
-  // Intern, then SetHints on the node, under one lock (a listing does both
-  // for each of its entries).
-  uint32_t InternWithHints(uint32_t parent, std::string_view name, uint8_t hints, std::string_view sidecarName);
-  // InternWithHints for each of the n entries of a listing of parent, under
-  // one lock: nodes[i] is the node of names[i] (kNone where it is not one
-  // component). The slots of all the names are fetched from memory together
+  // Intern, then SetHints, for each of the n entries of a listing of parent,
+  // under one lock: nodes[i] is the node of entries[i].name (kNone where it is
+  // not one component). The slots of all the names are fetched from memory together
   // rather than waited for one after another.
   struct ListedName {
     std::string_view name;
