@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -40,9 +41,14 @@ uint64_t RefKey() {
   return key;
 }
 
+// The words that hold a ref's fields. What follows them up to the check is
+// zero in every ref made here, and DecodeRef sees that for itself, so the
+// keyed hash need not go over it.
+constexpr size_t kKeyedBytes = 32;
+
 uint64_t CheckValue(const UInt8 *bytes) {
   uint64_t h = RefKey();
-  for (size_t i = 0; i < kCheckOffset; i += 8) {
+  for (size_t i = 0; i < kKeyedBytes; i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes + i, 8);
     h = MixBits(h ^ word);
@@ -61,6 +67,7 @@ struct RefImage {
   uint64_t check;
 };
 static_assert(sizeof(RefImage) == sizeof(FSRef));
+static_assert(offsetof(RefImage, zero) <= kKeyedBytes && kKeyedBytes <= kCheckOffset);
 
 // Closes a descriptor it holds unless it is AT_FDCWD.
 struct Fd {
