@@ -88,7 +88,17 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   order.reserve(entries.size());
   for (size_t i = 0; i < entries.size(); i++)
     if (entries[i].name != "." && entries[i].name != "..") order.push_back(uint32_t(i));
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return entries[a].name < entries[b].name; });
+  // Each name's first eight bytes as one big-endian number (names hold no
+  // NUL, so a shorter name's padding sorts it first, as its end does): most
+  // pairs differ there, and one compare of numbers orders them.
+  std::vector<uint64_t> head(entries.size(), 0);
+  for (uint32_t i : order) {
+    const std::string &name = entries[i].name;
+    for (size_t k = 0; k < 8; k++) head[i] = head[i] << 8 | (k < name.size() ? uint8_t(name[k]) : 0u);
+  }
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return head[a] != head[b] ? head[a] < head[b] : entries[a].name < entries[b].name;
+  });
   auto find = [&](std::string_view name) -> FolderEntry * {
     auto it = std::lower_bound(order.begin(), order.end(), name,
                                [&](uint32_t e, std::string_view n) { return entries[e].name < n; });

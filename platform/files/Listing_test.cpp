@@ -71,6 +71,10 @@ std::vector<std::string> ListPaths(const std::string &folder, ItemCount batch, O
 TEST(VisibleEntriesTest, SortsByBytesAndHidesSidecarsOfExistingItems) {
   auto visible = VisibleEntries(Entries({"b", ".", "._b", "a", "..", "._orphan", "\xc3\xa9", "B", "._", "._a"}), false);
   EXPECT_EQ((std::vector<std::string>{"._", "._orphan", "B", "a", "b", "\xc3\xa9"}), Names(visible));
+  // Names alike in their first eight bytes, or one the start of another.
+  visible = VisibleEntries(Entries({"abcdefgh2", "abcdefgh", "abcdefgh10", "abc", "abcdefg\xff", "abcdefg"}), false);
+  EXPECT_EQ((std::vector<std::string>{"abc", "abcdefg", "abcdefgh", "abcdefgh10", "abcdefgh2", "abcdefg\xff"}),
+            Names(visible));
 }
 
 TEST(VisibleEntriesTest, DotUnderscoreDotIsTheRootsMetadataOnlyAtAVolumeRoot) {
