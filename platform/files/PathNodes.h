@@ -50,8 +50,8 @@ class PathNodeTable {
   uint32_t Intern(uint32_t parent, std::string_view name);
   // Intern, then SetHints, for each of the n entries of a listing of parent,
   // under one lock: nodes[i] is the node of entries[i].name (kNone where it is
-  // not one component). The slots of all the names are fetched from memory together
-  // rather than waited for one after another.
+  // not one component). The names are hashed a few at a time and their slots
+  // fetched from memory together, rather than waited for one after another.
   struct ListedName {
     std::string_view name;
     uint8_t hints;
