@@ -27,18 +27,52 @@ std::mutex sLock;
 sys::PointerSet sLive;  // every storage made and not yet freed
 CFIndex sFailCountdown = 0;  // the allocation that brings it to 0 fails
 
+// Storage given back, kept for the next descriptors made: telling the file
+// manager of one changed file makes and frees eight. Each keeps the room of
+// its bytes and items, up to the limits, so that reusing it allocates
+// nothing. Guarded by sLock, and reachable from here until the process ends.
+constexpr size_t kSpareCount = 16;
+constexpr size_t kSpareBytes = 4096;
+constexpr size_t kSpareItems = 16;
+Storage *sSpare[kSpareCount];
+size_t sSpareUsed = 0;
+
 bool IsRegistered(Storage *s) {
   std::lock_guard<std::mutex> guard(sLock);
   return sLive.contains(s);
 }
 
-// Unregisters and frees; the items' destructors free what the storage holds.
-void FreeStorage(Storage *s) {
+// Keeps an unregistered, emptied storage for reuse; false when there is no
+// room for it or it holds too much room of its own.
+bool KeepSpareLocked(Storage *s) {
+  if (sSpareUsed == kSpareCount || s->bytes.capacity() > kSpareBytes || s->items.capacity() > kSpareItems)
+    return false;
+  s->bytes.clear();
+  sSpare[sSpareUsed++] = s;
+  return true;
+}
+
+// Unregisters and frees a registered storage, first what it holds; false,
+// with nothing done, when s is not a live storage. A storage that holds
+// nothing else is done with under one lock.
+bool FreeStorage(Storage *s) {
+  bool leaf = false;
   {
     std::lock_guard<std::mutex> guard(sLock);
+    if (!sLive.contains(s)) return false;
     sLive.erase(s);
+    leaf = s->items.empty() && s->target.get().dataHandle == nullptr;
+    if (leaf && KeepSpareLocked(s)) return true;
+  }
+  if (!leaf) {
+    // No longer registered, so no one else reaches it while its items go.
+    s->items.clear();
+    s->target.reset(AEDesc{typeNull, nullptr});
+    std::lock_guard<std::mutex> guard(sLock);
+    if (KeepSpareLocked(s)) return true;
   }
   delete s;
+  return true;
 }
 
 void SetEmpty(AEDesc *d) { *d = AEDesc{typeNull, nullptr}; }
@@ -50,7 +84,7 @@ OSErr CopyStorage(const Storage &from, Storage **out) {
   struct FreeOnFailure {
     Storage *s;
     ~FreeOnFailure() {
-      if (s != nullptr) FreeStorage(s);
+      if (s != nullptr) (void)FreeStorage(s);
     }
   } guard{made};
   made->bytes = from.bytes;
@@ -150,12 +184,18 @@ OSErr Finish(OSErr status, OwnedDesc &made, AEDesc *result, const AEDesc *input)
 OSErr NewStorage(Storage::Kind kind, Storage **out) {
   std::lock_guard<std::mutex> guard(sLock);
   if (sFailCountdown > 0 && --sFailCountdown == 0) return memFullErr;
-  Storage *s = new (std::nothrow) Storage(kind);
-  if (s == nullptr) return memFullErr;
+  Storage *s = nullptr;
+  if (sSpareUsed > 0) {
+    s = sSpare[--sSpareUsed];
+    s->Renew(kind);
+  } else {
+    s = new (std::nothrow) Storage(kind);
+    if (s == nullptr) return memFullErr;
+  }
   try {
     sLive.insert(s);
   } catch (const std::bad_alloc &) {
-    delete s;
+    if (!KeepSpareLocked(s)) delete s;
     return memFullErr;
   }
   *out = s;
@@ -185,7 +225,7 @@ OSErr MakeBytesDesc(DescType type, const void *data, size_t size, AEDesc *out) {
     const auto *bytes = static_cast<const UInt8 *>(data);
     s->bytes.assign(bytes, bytes + size);
   } catch (const std::bad_alloc &) {
-    FreeStorage(s);
+    (void)FreeStorage(s);
     return memFullErr;
   }
   *out = made;
@@ -261,10 +301,7 @@ OSErr AECreateDesc(DescType typeCode, const void *dataPtr, Size dataSize, AEDesc
 OSErr AEDisposeDesc(AEDesc *theAEDesc) {
   if (theAEDesc == nullptr) return paramErr;
   auto *s = reinterpret_cast<Storage *>(theAEDesc->dataHandle);
-  if (s != nullptr) {
-    if (!tv::ae::IsRegistered(s)) return errAENotAEDesc;
-    tv::ae::FreeStorage(s);
-  }
+  if (s != nullptr && !tv::ae::FreeStorage(s)) return errAENotAEDesc;
   tv::ae::SetEmpty(theAEDesc);
   return noErr;
 }

@@ -17,6 +17,7 @@
 #include "platform/ae/ProcessRegistry.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 using tv::ae::OwnedDesc;
@@ -82,10 +83,11 @@ OSErr FindReceiver(const Storage &event, TVAppleEventHandler *handler, void **re
   const AEDesc &target = event.target.get();
   if (target.descriptorType == typeNull) return errAENotAEDesc;
   if (target.descriptorType != typeProcessSerialNumber) return paramErr;
+  // The event owns its address, so its storage is live while the event is.
+  const auto *address = reinterpret_cast<const Storage *>(target.dataHandle);
   ProcessSerialNumber psn{};
-  if (AEGetDescDataSize(&target) != Size(sizeof psn)) return procNotFound;
-  OSErr err = AEGetDescData(&target, &psn, sizeof psn);
-  if (err != noErr) return err;
+  if (address == nullptr || address->bytes.size() != sizeof psn) return procNotFound;
+  std::memcpy(&psn, address->bytes.data(), sizeof psn);
   if (!tv::ae::FindProcessHandler(psn, handler, refcon)) return procNotFound;
   return noErr;
 }

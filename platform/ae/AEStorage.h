@@ -48,6 +48,16 @@ struct Item {
 struct Storage {
   enum class Kind { kBytes, kList, kRecord, kEvent };
   explicit Storage(Kind k) : kind(k) {}
+  // As new, of kind k, for a storage that holds no items and no address: the
+  // room of its bytes and items is kept.
+  void Renew(Kind k) {
+    kind = k;
+    bytes.clear();
+    eventClass = 0;
+    eventID = 0;
+    returnID = 0;
+    transactionID = 0;
+  }
 
   Kind kind;
   std::vector<UInt8> bytes;  // kBytes
