@@ -16,8 +16,10 @@ namespace {
 constexpr uint32_t kAliasMagic = 0x5456616C;  // 'TVal'
 constexpr uint16_t kAliasVersion = 1;
 
-void Put(std::vector<uint8_t> &out, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; i--) out.push_back(uint8_t(value >> (8 * i)));
+// Writes value big-endian in `bytes` bytes at p; returns the end.
+uint8_t *Put(uint8_t *p, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; i--) *p++ = uint8_t(value >> (8 * i));
+  return p;
 }
 
 uint64_t Get(const uint8_t *p, int bytes) {
@@ -26,18 +28,23 @@ uint64_t Get(const uint8_t *p, int bytes) {
   return value;
 }
 
+// The record's bytes into out, which has room for kAliasHeaderSize plus the
+// path.
+void EncodeAliasRecordInto(const AliasRecord &record, uint8_t *out) {
+  uint8_t *p = Put(out, kAliasMagic, 4);
+  p = Put(p, kAliasVersion, 2);
+  p = Put(p, 0, 2);
+  p = Put(p, record.device, 8);
+  p = Put(p, record.inode, 8);
+  p = Put(p, record.path.size(), 4);
+  std::memcpy(p, record.path.data(), record.path.size());
+}
+
 }  // namespace
 
 std::vector<uint8_t> EncodeAliasRecord(const AliasRecord &record) {
-  std::vector<uint8_t> out;
-  out.reserve(kAliasHeaderSize + record.path.size());
-  Put(out, kAliasMagic, 4);
-  Put(out, kAliasVersion, 2);
-  Put(out, 0, 2);
-  Put(out, record.device, 8);
-  Put(out, record.inode, 8);
-  Put(out, record.path.size(), 4);
-  out.insert(out.end(), record.path.begin(), record.path.end());
+  std::vector<uint8_t> out(kAliasHeaderSize + record.path.size());
+  EncodeAliasRecordInto(record, out.data());
   return out;
 }
 
@@ -58,10 +65,9 @@ namespace {
 
 // A new handle holding the record; memFullErr when there is no memory.
 OSErr NewAliasHandle(const AliasRecord &record, AliasHandle *out) {
-  std::vector<uint8_t> bytes = EncodeAliasRecord(record);
-  Handle h = NewHandle(Size(bytes.size()));
+  Handle h = NewHandle(Size(kAliasHeaderSize + record.path.size()));
   if (!h) return memFullErr;
-  std::memcpy(*h, bytes.data(), bytes.size());
+  EncodeAliasRecordInto(record, reinterpret_cast<uint8_t *>(*h));
   *out = h;
   return noErr;
 }
