@@ -52,7 +52,11 @@ ForkFormatError ParseAttrBlock(Bytes bytes, const AppleDoubleEntry &finderInfoEn
   const UInt64 limit = std::min<UInt64>(block.totalSize, magicAt + kAttrHeaderLimit);
   if (headerEnd > limit) return ForkFormatError::kAttrEntryOutside;
 
+  // Room for as many entries as the header says, as far as they can fit.
+  const size_t fit = std::min<size_t>(count, size_t((limit - headerEnd) / kAttrEntryFixedSize));
   std::vector<UInt32> lengths;
+  lengths.reserve(fit);
+  block.attributes.reserve(fit);
   size_t at = size_t(headerEnd);
   UInt64 entriesEnd = headerEnd;
   for (UInt16 i = 0; i < count; ++i) {
@@ -111,6 +115,7 @@ ForkFormatError ParseAppleDouble(Bytes bytes, AppleDoubleView *out) {
   const size_t headerEnd = kAppleDoubleHeaderSize + count * kAppleDoubleDescriptorSize;
   if (bytes.size() < headerEnd) return ForkFormatError::kTooShort;
 
+  view.entries.reserve(count);
   for (UInt16 i = 0; i < count; ++i) {
     AppleDoubleEntry entry;
     entry.descriptorOffset = kAppleDoubleHeaderSize + i * kAppleDoubleDescriptorSize;
@@ -126,12 +131,16 @@ ForkFormatError ParseAppleDouble(Bytes bytes, AppleDoubleView *out) {
   }
 
   // Entries that hold bytes, by offset: each must end before the next starts.
-  std::vector<const AppleDoubleEntry *> byOffset;
-  for (const AppleDoubleEntry &entry : view.entries)
-    if (entry.length != 0) byOffset.push_back(&entry);
-  std::sort(byOffset.begin(), byOffset.end(),
-            [](const AppleDoubleEntry *a, const AppleDoubleEntry *b) { return a->offset < b->offset; });
-  for (size_t i = 1; i < byOffset.size(); ++i)
+  // At most 15 of them: sorted by insertion, on the stack.
+  const AppleDoubleEntry *byOffset[kAppleDoubleMaxEntries];
+  size_t held = 0;
+  for (const AppleDoubleEntry &entry : view.entries) {
+    if (entry.length == 0) continue;
+    size_t i = held++;
+    for (; i > 0 && byOffset[i - 1]->offset > entry.offset; --i) byOffset[i] = byOffset[i - 1];
+    byOffset[i] = &entry;
+  }
+  for (size_t i = 1; i < held; ++i)
     if (UInt64(byOffset[i - 1]->offset) + byOffset[i - 1]->length > byOffset[i]->offset)
       return ForkFormatError::kEntriesOverlap;
 
