@@ -68,6 +68,9 @@ class PathNodeTable {
   uint32_t Parent(uint32_t node) const;
   // The last component; "" for the root or an unknown node.
   std::string Name(uint32_t node) const;
+  // The same, as a view of the table's own bytes, which never move: "" for
+  // an unknown node.
+  std::string_view NameView(uint32_t node) const { return Valid(node) ? NameOf(node) : std::string_view(); }
   // The absolute path: "/" for the root, "/a/b" otherwise; "" for an unknown node.
   std::string Path(uint32_t node) const;
 

@@ -199,6 +199,13 @@ std::string ItemLocation::SiblingPath(std::string_view sibling) const {
 
 OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed) {
   if (!PathNodes().Valid(node)) return errFSBadFSRef;  // a node never made
+  if (node != PathNodeTable::kRoot && listed) {
+    if (auto open = ListedFolder(PathNodes().Parent(node))) {
+      // Nothing can fail from here: the location is filled in place.
+      loc->SetInListedFolder(node, std::move(open), PathNodes().NameView(node));
+      return noErr;
+    }
+  }
   ItemLocation result;
   result.node = node;
   if (node == PathNodeTable::kRoot) {
@@ -207,32 +214,36 @@ OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed) {
     *loc = std::move(result);
     return noErr;
   }
-  if (auto open = listed ? ListedFolder(PathNodes().Parent(node)) : nullptr) {
-    result.folder = std::move(open);
-    result.name = PathNodes().Name(node);
+  // The name is the path's last component (a name holds no '/'), the
+  // folder's path the item's without it.
+  const std::string &fullPath = result.FullPath();
+  const size_t cut = fullPath.rfind('/');
+  result.name.assign(fullPath, cut + 1);
+  if (fullPath.size() < PATH_MAX) {
+    result.itemPath = fullPath;
+    if (cut == 0) result.folderPath = "/";
+    else result.folderPath.assign(fullPath, 0, cut);
   } else {
-    // The name is the path's last component (a name holds no '/'), the
-    // folder's path the item's without it.
-    const std::string &fullPath = result.FullPath();
-    const size_t cut = fullPath.rfind('/');
-    result.name.assign(fullPath, cut + 1);
-    if (fullPath.size() < PATH_MAX) {
-      result.itemPath = fullPath;
-      if (cut == 0) result.folderPath = "/";
-      else result.folderPath.assign(fullPath, 0, cut);
-    } else {
-      int fd = OpenFolderChain(cut == 0 ? std::string("/") : fullPath.substr(0, cut));
-      if (fd < 0) return StatusOfStat(-fd);
-      result.folder = std::make_shared<const FolderDescriptor>(fd);
-    }
-  }
-  if (result.folder) {
+    int fd = OpenFolderChain(cut == 0 ? std::string("/") : fullPath.substr(0, cut));
+    if (fd < 0) return StatusOfStat(-fd);
+    result.folder = std::make_shared<const FolderDescriptor>(fd);
     result.dirFd = result.folder->fd();
     result.itemPath = result.name;
     result.folderPath = ".";
   }
   *loc = std::move(result);
   return noErr;
+}
+
+void ItemLocation::SetInListedFolder(uint32_t itemNode, std::shared_ptr<const FolderDescriptor> listedFolder,
+                                     std::string_view itemName) {
+  dirFd = listedFolder->fd();
+  itemPath.assign(itemName);
+  folderPath.assign(".");
+  name.assign(itemName);
+  node = itemNode;
+  folder = std::move(listedFolder);
+  fullPath_.clear();
 }
 
 int StatItemAt(int dirFd, const char *path, ItemStat *out) {

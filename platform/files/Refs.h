@@ -98,6 +98,10 @@ class ItemLocation {
   const std::string &FullPath() const;
 
   bool isRoot() const { return node == 0; }
+  // Makes this the location of itemNode, reached by its name from the open
+  // folder whose listing numbered it.
+  void SetInListedFolder(uint32_t itemNode, std::shared_ptr<const FolderDescriptor> listedFolder,
+                         std::string_view itemName);
   // Another entry of the item's folder (a "._name" sidecar, a temporary
   // file), from dirFd.
   std::string SiblingPath(std::string_view sibling) const;
