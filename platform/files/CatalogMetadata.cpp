@@ -23,12 +23,16 @@ OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, boo
   OSStatus result = noErr;
   if (hasStores && (wantRsrc || wantFinderInfo)) result = ReadXattrStores(where, st, target, &stores);
 
+  // Most files hold no metadata at all: no attribute of ours, and no sidecar
+  // beside them in the listing just made. Their fork is empty and their
+  // FinderInfo all zero, with nothing more to read or parse.
+  const bool bare = result == noErr && hasStores && stores.empty() && ListingShowedNoSidecar(where, st);
   // The sidecar comes first for the fork and last for FinderInfo: when only
   // FinderInfo is asked and an attribute holds it, the sidecar is not opened.
-  bool needSidecar = hasStores && wantRsrc;
+  bool needSidecar = hasStores && wantRsrc && !bare;
   tv::forks::FinderInfoBytes info{};
   ForkStore infoStore = ForkStore::kNone;
-  if (result == noErr && hasStores && wantFinderInfo && !needSidecar) {
+  if (result == noErr && hasStores && wantFinderInfo && !needSidecar && !bare) {
     if (tv::forks::ReadFinderInfo(stores.Snapshot(), &info, &infoStore) != ForkFormatError::kNone)
       result = kForkStoreDamagedErr;
     needSidecar = infoStore == ForkStore::kNone;
@@ -36,7 +40,7 @@ OSStatus ForkStoreReadInfo(const ItemLocation &where, const struct stat &st, boo
   if (result == noErr && needSidecar) result = ReadSidecarStore(where, st, false, SidecarBytes::kSkipLargeFork, &stores);
 
   UInt64 size = 0;
-  if (result == noErr && wantRsrc) {
+  if (result == noErr && wantRsrc && !bare) {
     ResourceForkPlace place;
     result = LocateResourceFork(stores, &place);
     size = place.size;

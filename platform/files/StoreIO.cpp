@@ -307,6 +307,12 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
   return result;
 }
 
+bool ListingShowedNoSidecar(const ItemLocation &where, const struct stat &st) {
+  const uint8_t hints = PathNodes().Hints(where.node);
+  const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
+  return beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar);
+}
+
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return noErr;
@@ -317,9 +323,9 @@ OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool
   // sees it). That is where a folder's sidecar is only while no mount has
   // its root there (a volume keeps "._." inside). One the listing showed is
   // opened and, for writing, looked at: its links decide how it is changed.
+  if (ListingShowedNoSidecar(where, st)) return noErr;
   const uint8_t hints = PathNodes().Hints(where.node);
   const bool beside = S_ISREG(st.st_mode) || (hints & PathNodeTable::kHintOnFolderVolume);
-  if (beside && (hints & PathNodeTable::kHintListed) && !(hints & PathNodeTable::kHintSidecar)) return noErr;
   const bool shown = !forWriting && beside && (hints & PathNodeTable::kHintListed);
   auto file = std::make_unique<SidecarFile>();
   file->dirFd = where.dirFd;

@@ -87,6 +87,10 @@ struct ItemStores {
 
   // Borrowed views of the above, valid while this record is unchanged.
   tv::forks::ForkStoreSnapshot Snapshot() const;
+  // Nothing was read: no attribute of ours and no sidecar.
+  bool empty() const {
+    return !finderInfoXattr && !resourceForkXattr && !afpInfo && !netatalkMetadata && !afpResource && !sidecar;
+  }
 };
 
 // Reads the item's metadata attributes: one listing, then one read for
@@ -111,6 +115,9 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // one the listing showed is read with no fstat while one read of 64 KiB
 // takes it whole (its st then tells only its kind and size).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
+// Whether the last listing of the item's folder showed no "._name" beside
+// it, so that ReadSidecarStore finds none without opening anything.
+bool ListingShowedNoSidecar(const ItemLocation &where, const struct stat &st);
 OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
                           ItemStores *stores);
 
