@@ -4,12 +4,12 @@
 
 #include "platform/HostServices.h"
 #include "platform/sys/CallTable.h"
+#include "platform/sys/Published.h"
 #include "platform/toolbox/SystemInfo.h"
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <unistd.h>
 
 namespace tv::toolbox {
@@ -96,13 +96,13 @@ struct Hooks {
   bool gestaltFails = false;
 };
 
-std::mutex sLock;
-Hooks sHooks;
-
-Hooks CurrentHooks() {
-  std::lock_guard<std::mutex> guard(sLock);
-  return sHooks;
+// Asked at every item a walk reaches (the keyboard) and set once by a host.
+tv::sys::Published<Hooks> &InstalledHooks() {
+  static auto *hooks = new tv::sys::Published<Hooks>();
+  return *hooks;
 }
+
+Hooks CurrentHooks() { return InstalledHooks().Get(); }
 
 }  // namespace
 
@@ -115,9 +115,10 @@ UInt32 TickCount() {
 }
 
 void TVSetTickSource(TVTickSource source, void *refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sHooks.tickSource = source;
-  sHooks.tickRefcon = source != nullptr ? refcon : nullptr;
+  InstalledHooks().Update([&](Hooks &h) {
+    h.tickSource = source;
+    h.tickRefcon = source != nullptr ? refcon : nullptr;
+  });
 }
 
 void GetKeys(KeyMap theKeys) {
@@ -128,9 +129,10 @@ void GetKeys(KeyMap theKeys) {
 }
 
 void TVSetKeyboardPoller(TVKeyboardPoller poller, void *refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sHooks.poller = poller;
-  sHooks.pollerRefcon = poller != nullptr ? refcon : nullptr;
+  InstalledHooks().Update([&](Hooks &h) {
+    h.poller = poller;
+    h.pollerRefcon = poller != nullptr ? refcon : nullptr;
+  });
 }
 
 // Without a front end the bell rings only on a terminal, so that a redirected
@@ -145,9 +147,10 @@ void SysBeep(short duration) {
 }
 
 void TVSetBeepHandler(TVBeepHandler handler, void *refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sHooks.beep = handler;
-  sHooks.beepRefcon = handler != nullptr ? refcon : nullptr;
+  InstalledHooks().Update([&](Hooks &h) {
+    h.beep = handler;
+    h.beepRefcon = handler != nullptr ? refcon : nullptr;
+  });
 }
 
 OSErr Gestalt(OSType selector, SInt32 *response) {
@@ -160,13 +163,11 @@ OSErr Gestalt(OSType selector, SInt32 *response) {
 }
 
 void TVSetSystemVersion(SInt32 version) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sHooks.systemVersion = version < 0 ? -1 : version;
+  InstalledHooks().Update([&](Hooks &h) { h.systemVersion = version < 0 ? -1 : version; });
 }
 
 void TVSetGestaltFails(Boolean fails) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sHooks.gestaltFails = fails != 0;
+  InstalledHooks().Update([&](Hooks &h) { h.gestaltFails = fails != 0; });
 }
 
 // Outputs are written only on success; the font name, when asked for, is

@@ -2,58 +2,57 @@
 #include "platform/Progress.h"
 
 #include "platform/HostServices.h"
+#include "platform/sys/Published.h"
 #include "platform/toolbox/ForkEmptied.h"
-
-#include <mutex>
-#include <utility>
 
 namespace {
 
-std::mutex sLock;
-TVProgressBeginHandler sBegin = nullptr;
-TVProgressItemHandler sItem = nullptr;
-void *sRefcon = nullptr;
-TVForkEmptiedHandler sEmptied = nullptr;
-void *sEmptiedRefcon = nullptr;
+// The host's receivers, set once and asked at every item a walk reaches.
+struct Receivers {
+  TVProgressBeginHandler begin = nullptr;
+  TVProgressItemHandler item = nullptr;
+  void *refcon = nullptr;
+  TVForkEmptiedHandler emptied = nullptr;
+  void *emptiedRefcon = nullptr;
+};
 
-// A receiver and its refcon as they stand, taken under the lock and called
-// outside it.
-template <typename Handler>
-std::pair<Handler, void *> Current(const Handler &handler, void *const &refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  return {handler, refcon};
+tv::sys::Published<Receivers> &Installed() {
+  static auto *receivers = new tv::sys::Published<Receivers>();
+  return *receivers;
 }
 
 }  // namespace
 
 void TVProgressBegin(SInt64 itemCount) {
-  auto [begin, refcon] = Current(sBegin, sRefcon);
-  if (begin != nullptr) begin(itemCount < 0 ? SInt64(kTVProgressUnknown) : itemCount, refcon);
+  const Receivers r = Installed().Get();
+  if (r.begin != nullptr) r.begin(itemCount < 0 ? SInt64(kTVProgressUnknown) : itemCount, r.refcon);
 }
 
 void TVProgressItemDone(const FSRef *item) {
-  auto [done, refcon] = Current(sItem, sRefcon);
-  if (done != nullptr) done(item, refcon);
+  const Receivers r = Installed().Get();
+  if (r.item != nullptr) r.item(item, r.refcon);
 }
 
 void TVSetProgressReceiver(TVProgressBeginHandler begin, TVProgressItemHandler itemDone, void *refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sBegin = begin;
-  sItem = itemDone;
-  sRefcon = begin != nullptr || itemDone != nullptr ? refcon : nullptr;
+  Installed().Update([&](Receivers &r) {
+    r.begin = begin;
+    r.item = itemDone;
+    r.refcon = begin != nullptr || itemDone != nullptr ? refcon : nullptr;
+  });
 }
 
 void TVSetForkEmptiedReceiver(TVForkEmptiedHandler handler, void *refcon) {
-  std::lock_guard<std::mutex> guard(sLock);
-  sEmptied = handler;
-  sEmptiedRefcon = handler != nullptr ? refcon : nullptr;
+  Installed().Update([&](Receivers &r) {
+    r.emptied = handler;
+    r.emptiedRefcon = handler != nullptr ? refcon : nullptr;
+  });
 }
 
 namespace tv::toolbox {
 
 void NoteForkEmptied(UInt64 bytesFreed) {
-  auto [emptied, refcon] = Current(sEmptied, sEmptiedRefcon);
-  if (emptied != nullptr) emptied(bytesFreed, refcon);
+  const Receivers r = Installed().Get();
+  if (r.emptied != nullptr) r.emptied(bytesFreed, r.emptiedRefcon);
 }
 
 }  // namespace tv::toolbox
