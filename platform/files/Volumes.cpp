@@ -182,6 +182,7 @@ void NoteFolderFact(uint32_t folderNode, FolderFact fact) {
 }
 
 int FolderFacts(uint32_t folderNode) {
+  if (folderNode == 0) return -1;  // never noted: nothing to look up
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
   const FolderVolumes::Noted *n = f.Find(folderNode);
