@@ -238,9 +238,14 @@ OSStatus LocateNode(uint32_t node, ItemLocation *loc, bool listed) {
 void ItemLocation::SetInListedFolder(uint32_t itemNode, std::shared_ptr<const FolderDescriptor> listedFolder,
                                      std::string_view itemName) {
   dirFd = listedFolder->fd();
-  itemPath.assign(itemName);
-  folderPath.assign(".");
-  name.assign(itemName);
+  // Cleared and appended: plain copies, with none of the care for
+  // overlapping bytes that an assignment takes.
+  itemPath.clear();
+  itemPath.append(itemName);
+  folderPath.clear();
+  folderPath.push_back('.');
+  name.clear();
+  name.append(itemName);
   node = itemNode;
   folder = std::move(listedFolder);
   fullPath_.clear();
