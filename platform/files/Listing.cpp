@@ -263,9 +263,11 @@ OSStatus ListEntries(int fd, dev_t device, std::vector<FolderEntry> *entries) {
       std::memcpy(&reclen, buf + pos + 16, 2);
       if (reclen < 20 || pos + reclen > size_t(n)) return ioErr;
       const char *name = buf + pos + 19;
-      entries->push_back(FolderEntry{std::string(name, strnlen(name, reclen - 19u)), uint64_t(device), ino,
-                                     static_cast<uint8_t>(buf[pos + 18])});
-      FolderEntry &e = entries->back();
+      FolderEntry &e = entries->emplace_back();  // filled in place, not moved in
+      e.name.append(name, strnlen(name, reclen - 19u));
+      e.device = uint64_t(device);
+      e.inode = ino;
+      e.type = static_cast<uint8_t>(buf[pos + 18]);
       if (e.type == DT_UNKNOWN && (IsSidecarName(e.name) || sys::IsTemporaryName(e.name))) {
         struct stat st {};
         if (sys::Fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) e.type = uint8_t(IFTODT(st.st_mode));
