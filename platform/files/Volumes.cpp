@@ -1,6 +1,7 @@
 #include "platform/files/Volumes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -122,6 +123,9 @@ struct FolderVolumes {
   };
   Noted noted[16];
   uint64_t listings = 0;
+  // Moved on, under the lock, by every change to what is noted, so that a
+  // reader's copy of a folder's facts is known to be current while it stays.
+  std::atomic<uint64_t> changes{1};
 
   Noted *Find(uint32_t folderNode) {
     for (auto &n : noted)
@@ -161,6 +165,7 @@ void NoteFolderListed(uint32_t folderNode, bool readOnly, int fd) {
   if (folderNode == 0) return;
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
+  f.changes.fetch_add(1, std::memory_order_release);
   FolderVolumes::Noted *n = f.Slot(folderNode);
   n->node = folderNode;
   n->facts = readOnly ? unsigned(kFolderReadOnly) : 0u;
@@ -178,15 +183,28 @@ std::shared_ptr<const FolderDescriptor> ListedFolder(uint32_t folderNode) {
 void NoteFolderFact(uint32_t folderNode, FolderFact fact) {
   FolderVolumes &f = Folders();
   std::lock_guard<std::mutex> lock(f.mutex);
+  f.changes.fetch_add(1, std::memory_order_release);
   if (FolderVolumes::Noted *n = f.Find(folderNode)) n->facts |= fact;
 }
 
 int FolderFacts(uint32_t folderNode) {
   if (folderNode == 0) return -1;  // never noted: nothing to look up
   FolderVolumes &f = Folders();
+  // Asked for every file a walk reads, most often of the folder asked
+  // last: the answer is kept until anything noted changes.
+  thread_local struct {
+    uint32_t node = 0;
+    uint64_t changes = 0;
+    int facts = -1;
+  } last;
+  const uint64_t changes = f.changes.load(std::memory_order_acquire);
+  if (last.node == folderNode && last.changes == changes) return last.facts;
   std::lock_guard<std::mutex> lock(f.mutex);
   const FolderVolumes::Noted *n = f.Find(folderNode);
-  return n ? int(n->facts) : -1;
+  last.node = folderNode;
+  last.changes = f.changes.load(std::memory_order_relaxed);
+  last.facts = n ? int(n->facts) : -1;
+  return last.facts;
 }
 
 }  // namespace tv::files
