@@ -1,6 +1,7 @@
 #include "platform/files/Listing.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -94,7 +95,9 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   std::vector<uint64_t> head(entries.size(), 0);
   for (uint32_t i : order) {
     const std::string &name = entries[i].name;
-    for (size_t k = 0; k < 8; k++) head[i] = head[i] << 8 | (k < name.size() ? uint8_t(name[k]) : 0u);
+    uint64_t word = 0;
+    std::memcpy(&word, name.data(), std::min<size_t>(name.size(), sizeof word));
+    head[i] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
   }
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
     return head[a] != head[b] ? head[a] < head[b] : entries[a].name < entries[b].name;
