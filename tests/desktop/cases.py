@@ -294,9 +294,10 @@ def thunar_stale_toggle(d):
     w = open_file_manager(d, "thunar", path)
     stale = d.submenu(path)
     choose(d, "thunar", w, path, "Show Zap Data Fork Menu")
+    # Thunar starts the command a moment after the click: wait for its effect,
+    # not only for no command to be running.
+    wait_for(lambda: "Hide Zap Data Fork Menu" in d.submenu(path), 20, "the toggle to run")
     wait_tarrovel_done()
-    if "Hide Zap Data Fork Menu" not in d.submenu(path):
-        raise Failure("the toggle did not run: %r" % d.submenu(path))
     choose(d, "thunar", w, path, "Show Zap Data Fork Menu", titles=stale)
     answer(d, "Return", "thunar-stale-toggle")
     wait_tarrovel_done()
