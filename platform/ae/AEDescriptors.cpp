@@ -47,7 +47,6 @@ bool IsRegistered(Storage *s) {
 bool KeepSpareLocked(Storage *s) {
   if (sSpareUsed == kSpareCount || s->bytes.capacity() > kSpareBytes || s->items.capacity() > kSpareItems)
     return false;
-  s->bytes.clear();
   sSpare[sSpareUsed++] = s;
   return true;
 }

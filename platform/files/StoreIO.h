@@ -115,11 +115,11 @@ OSStatus ReadXattrStores(const ItemLocation &where, const struct stat &st, const
 // one the listing showed is read with no fstat while one read of 64 KiB
 // takes it whole (its st then tells only its kind and size).
 enum class SidecarBytes { kWhole, kSkipLargeFork };
+OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
+                          ItemStores *stores);
 // Whether the last listing of the item's folder showed no "._name" beside
 // it, so that ReadSidecarStore finds none without opening anything.
 bool ListingShowedNoSidecar(const ItemLocation &where, const struct stat &st);
-OSStatus ReadSidecarStore(const ItemLocation &where, const struct stat &st, bool forWriting, SidecarBytes what,
-                          ItemStores *stores);
 
 // Carries out a plan on the stores read into `stores` (which must be the
 // ones the plan was made from): the lowest-priority store first and the
