@@ -85,27 +85,35 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   // std::string compares as unsigned bytes: the order of the raw names.
   // The entries stay where they are; the order of all but "." and ".." is
   // sorted, and they are moved once, into the result.
-  std::vector<uint32_t> order;
-  order.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); i++)
-    if (entries[i].name != "." && entries[i].name != "..") order.push_back(uint32_t(i));
   // Each name's first eight bytes as one big-endian number (names hold no
   // NUL, so a shorter name's padding sorts it first, as its end does): most
   // pairs differ there, and one compare of numbers orders them.
-  std::vector<uint64_t> head(entries.size(), 0);
-  for (uint32_t i : order) {
-    const std::string &name = entries[i].name;
+  struct Ranked {
+    uint64_t head;
+    uint32_t index;
+    bool hidden;
+  };
+  auto headOf = [](std::string_view name) {
     uint64_t word = 0;
     std::memcpy(&word, name.data(), std::min<size_t>(name.size(), sizeof word));
-    head[i] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+    return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+  };
+  std::vector<Ranked> order;
+  order.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); i++) {
+    const std::string &name = entries[i].name;
+    if (name != "." && name != "..") order.push_back({headOf(name), uint32_t(i), false});
   }
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return head[a] != head[b] ? head[a] < head[b] : entries[a].name < entries[b].name;
-  });
+  auto before = [&](const Ranked &a, uint64_t head, std::string_view name) {
+    return a.head != head ? a.head < head : std::string_view(entries[a.index].name) < name;
+  };
+  std::sort(order.begin(), order.end(),
+            [&](const Ranked &a, const Ranked &b) { return before(a, b.head, entries[b.index].name); });
   auto find = [&](std::string_view name) -> FolderEntry * {
+    const uint64_t head = headOf(name);
     auto it = std::lower_bound(order.begin(), order.end(), name,
-                               [&](uint32_t e, std::string_view n) { return entries[e].name < n; });
-    return it != order.end() && entries[*it].name == name ? &entries[*it] : nullptr;
+                               [&](const Ranked &e, std::string_view n) { return before(e, head, n); });
+    return it != order.end() && entries[it->index].name == name ? &entries[it->index] : nullptr;
   };
   // Items by folded name, made only once a sidecar has no item of its exact
   // name, and asked only while the folder may ignore case.
@@ -114,7 +122,7 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   auto caseOnlyItem = [&](std::string_view name) -> FolderEntry * {
     if (caseless == kNo) return nullptr;
     if (folded.empty()) {
-      for (uint32_t i : order) folded.emplace(FoldCase(entries[i].name), i);
+      for (const Ranked &r : order) folded.emplace(FoldCase(entries[r.index].name), r.index);
     }
     auto it = folded.find(FoldCase(name));
     if (it == folded.end()) return nullptr;
@@ -124,29 +132,28 @@ std::vector<FolderEntry> VisibleEntries(std::vector<FolderEntry> entries, bool v
   };
   // Sidecars sort before what they describe only sometimes: pair them all
   // first, then drop them.
-  std::vector<bool> hidden(entries.size(), false);
-  for (uint32_t i : order) {
-    std::string_view name = entries[i].name;
-    if (!IsSidecarName(name) || !MayBeFile(entries[i])) continue;
+  for (Ranked &r : order) {
+    std::string_view name = entries[r.index].name;
+    if (!IsSidecarName(name) || !MayBeFile(entries[r.index])) continue;
     if (name == "._." && volumeRoot) {
-      hidden[i] = true;
+      r.hidden = true;
       continue;
     }
     FolderEntry *item = find(name.substr(2));
     if (!item) item = caseOnlyItem(name.substr(2));
-    if (!item || item == &entries[i]) continue;
+    if (!item || item == &entries[r.index]) continue;
     item->hasSidecar = true;
     if (item->name != name.substr(2)) item->sidecarName = std::string(name);
-    hidden[i] = true;
+    r.hidden = true;
   }
   std::vector<FolderEntry> visible;
   visible.reserve(order.size());
-  for (uint32_t i : order) {
+  for (const Ranked &r : order) {
     // A sidecar rewrite's temporary sibling, left by a process killed in
     // the middle of one: metadata in the making, never an item.
-    const FolderEntry &e = entries[i];
+    FolderEntry &e = entries[r.index];
     bool temporary = sys::IsTemporaryName(e.name) && MayBeFile(e);
-    if (!hidden[i] && !temporary) visible.push_back(std::move(entries[i]));
+    if (!r.hidden && !temporary) visible.push_back(std::move(e));
   }
   return visible;
 }
