@@ -127,7 +127,7 @@ TEST(LSCopyItemInfoForRefTest, SeesAVolumeMountedAfterTheMountTableWasRead) {
   ItemCount n = 0;
   EXPECT_STATUS(errFSNoMoreItems, FSGetCatalogInfoBulk(it, 10, &n, nullptr, 0, nullptr, refs, nullptr, nullptr));
   EXPECT_STATUS(noErr, FSCloseIterator(it));
-  ASSERT_EQ(2u, n);  // home, mnt
+  ASSERT_EQ(3u, n);  // home, mnt, tmp
   EXPECT_EQ(point, PathOf(refs[1]));
   EXPECT_STATUS(noErr, FSCompareFSRefs(&direct, &refs[1]));
   // Unmounted again: the covered folder is back, and no volume.

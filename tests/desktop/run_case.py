@@ -113,7 +113,10 @@ def outside(build, case):
     shutil.rmtree(folder, ignore_errors=True)
     home = picture_home or os.path.join(folder, "home")
     runtime = os.path.join(folder, "run")
-    for d in (home, runtime):
+    # Temporaries of the session (a menu refresh cut short when the session
+    # ends leaves its folder) stay in the case's folder, not in /tmp.
+    tmp = os.path.join(folder, "tmp")
+    for d in (home, runtime, tmp):
         os.makedirs(d)
     os.chmod(runtime, 0o700)
     env = {k: v for k, v in os.environ.items()
@@ -127,6 +130,7 @@ def outside(build, case):
         "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
         "XDG_CACHE_HOME": os.path.join(home, ".cache"),
         "XDG_RUNTIME_DIR": runtime,
+        "TMPDIR": tmp,
         "LANG": "C.UTF-8",
         "TARROVEL_BUILD_DIR": os.path.abspath(build),
         "TARROVEL_DESKTOP_FOLDER": folder,

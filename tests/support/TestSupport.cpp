@@ -33,13 +33,18 @@ TempTree::TempTree() {
   folder("home");
   folder("home/.config");
   folder("home/.local/share");
-  for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+  // The programs a test runs keep their temporaries in the tree too (one
+  // killed by the test leaves them there); any user may write there, as in /tmp.
+  folder("tmp");
+  ::chmod(path("tmp").c_str(), 01777);
+  for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "TMPDIR"}) {
     const char *v = getenv(name);
     savedEnv_[name] = v ? std::string("=") + v : std::string();
   }
   setenv("HOME", home().c_str(), 1);
   setenv("XDG_CONFIG_HOME", path("home/.config").c_str(), 1);
   setenv("XDG_DATA_HOME", path("home/.local/share").c_str(), 1);
+  setenv("TMPDIR", path("tmp").c_str(), 1);
 }
 
 TempTree::~TempTree() {
