@@ -113,8 +113,8 @@ def outside(build, case):
     shutil.rmtree(folder, ignore_errors=True)
     home = picture_home or os.path.join(folder, "home")
     runtime = os.path.join(folder, "run")
-    # Temporaries of the session (a menu refresh cut short when the session
-    # ends leaves its folder) stay in the case's folder, not in /tmp.
+    # Temporaries of the session (left by a program cut short when the
+    # session ends) stay in the case's folder, not in /tmp.
     tmp = os.path.join(folder, "tmp")
     for d in (home, runtime, tmp):
         os.makedirs(d)
